@@ -20,12 +20,18 @@ inline constexpr std::array<FrameRate, 6> kAllFrameRates = {FrameRate::fps23_976
 // "23.976", "24", "25", "29.97 DF", "29.97 ND", "30".
 constexpr std::string_view rawValue(FrameRate rate) noexcept {
   switch (rate) {
-    case FrameRate::fps23_976: return "23.976";
-    case FrameRate::fps24: return "24";
-    case FrameRate::fps25: return "25";
-    case FrameRate::fps29_97DF: return "29.97 DF";
-    case FrameRate::fps29_97ND: return "29.97 ND";
-    case FrameRate::fps30: return "30";
+    case FrameRate::fps23_976:
+      return "23.976";
+    case FrameRate::fps24:
+      return "24";
+    case FrameRate::fps25:
+      return "25";
+    case FrameRate::fps29_97DF:
+      return "29.97 DF";
+    case FrameRate::fps29_97ND:
+      return "29.97 ND";
+    case FrameRate::fps30:
+      return "30";
   }
   return "25";
 }
@@ -42,11 +48,14 @@ constexpr std::optional<FrameRate> frameRateFromRaw(std::string_view text) noexc
 constexpr std::int64_t framesPerSecond(FrameRate rate) noexcept {
   switch (rate) {
     case FrameRate::fps23_976:
-    case FrameRate::fps24: return 24;
-    case FrameRate::fps25: return 25;
+    case FrameRate::fps24:
+      return 24;
+    case FrameRate::fps25:
+      return 25;
     case FrameRate::fps29_97DF:
     case FrameRate::fps29_97ND:
-    case FrameRate::fps30: return 30;
+    case FrameRate::fps30:
+      return 30;
   }
   return 25;
 }
@@ -57,7 +66,9 @@ constexpr bool isPulldown(FrameRate rate) noexcept {
 }
 
 // True only for 29.97 drop-frame, the one rate that skips labels.
-constexpr bool isDropFrame(FrameRate rate) noexcept { return rate == FrameRate::fps29_97DF; }
+constexpr bool isDropFrame(FrameRate rate) noexcept {
+  return rate == FrameRate::fps29_97DF;
+}
 
 // Frames of real time per second. The product is formed first (24000.0 / 1001.0) so that every part of the
 // program that converts seconds and frames gets the bit-identical value.

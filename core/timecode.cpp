@@ -33,14 +33,18 @@ struct Checked {
 
 // Saturates toward the sign of the dominant term when the exact count does not fit.
 std::int64_t saturated(const Timecode& t) noexcept {
-  const bool negative = (t.hours < 0 || (t.hours == 0 && t.minutes < 0) ||
-                         (t.hours == 0 && t.minutes == 0 && t.seconds < 0) ||
-                         (t.hours == 0 && t.minutes == 0 && t.seconds == 0 && t.frames < 0));
+  const bool negative =
+      (t.hours < 0 || (t.hours == 0 && t.minutes < 0) || (t.hours == 0 && t.minutes == 0 && t.seconds < 0) ||
+       (t.hours == 0 && t.minutes == 0 && t.seconds == 0 && t.frames < 0));
   return negative ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
 }
 
-bool isSeparator(char c) noexcept { return c == ':' || c == ';' || c == '.' || c == ','; }
-bool isDigit(char c) noexcept { return c >= '0' && c <= '9'; }
+bool isSeparator(char c) noexcept {
+  return c == ':' || c == ';' || c == '.' || c == ',';
+}
+bool isDigit(char c) noexcept {
+  return c >= '0' && c <= '9';
+}
 
 // A whole field as a signed decimal: an optional sign, then ASCII digits only, fitting in 64 bits.
 std::optional<std::int64_t> fieldValue(std::string_view field) noexcept {
@@ -107,9 +111,10 @@ bool Timecode::isValid(FrameRate rate) const noexcept {
 
 std::string Timecode::text(bool dropFrame) const {
   char buffer[128];
-  const int n = std::snprintf(buffer, sizeof buffer, "%02lld:%02lld:%02lld%c%02lld", static_cast<long long>(hours),
-                              static_cast<long long>(minutes), static_cast<long long>(seconds),
-                              dropFrame ? ';' : ':', static_cast<long long>(frames));
+  const int n =
+      std::snprintf(buffer, sizeof buffer, "%02lld:%02lld:%02lld%c%02lld", static_cast<long long>(hours),
+                    static_cast<long long>(minutes), static_cast<long long>(seconds), dropFrame ? ';' : ':',
+                    static_cast<long long>(frames));
   return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
 }
 

@@ -7,7 +7,9 @@
 namespace quillmark {
 namespace {
 
-Timecode tc(std::int64_t h, std::int64_t m, std::int64_t s, std::int64_t f) { return Timecode{h, m, s, f}; }
+Timecode tc(std::int64_t h, std::int64_t m, std::int64_t s, std::int64_t f) {
+  return Timecode{h, m, s, f};
+}
 
 TEST(FrameRate, RawValuesRoundTripAndNothingElseParses) {
   for (FrameRate rate : kAllFrameRates) EXPECT_EQ(frameRateFromRaw(rawValue(rate)), rate);
@@ -94,7 +96,8 @@ TEST(Timecode, TextFormsPadToTwoDigitsAndMarkDropFrame) {
 }
 
 TEST(Timecode, ParsesSeparatedAndDigitOnlyText) {
-  for (const char* text : {"01:02:03:04", "1.2.3.4", "01;02;03;04", ":01:02:03:04", "1,2,3,4", "01::02:03:04:"}) {
+  for (const char* text :
+       {"01:02:03:04", "1.2.3.4", "01;02;03;04", ":01:02:03:04", "1,2,3,4", "01::02:03:04:"}) {
     EXPECT_EQ(Timecode::parse(text), tc(1, 2, 3, 4)) << text;
   }
   EXPECT_EQ(Timecode::parse("1234"), tc(0, 0, 12, 34));

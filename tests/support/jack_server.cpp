@@ -1,0 +1,123 @@
+#include "tests/support/jack_server.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace quillmark::test {
+namespace {
+
+void silent(const char*) {}
+
+std::string uniqueName() {
+  static std::atomic<int> counter{0};
+  return "quillmark-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+}
+
+}  // namespace
+
+std::unique_ptr<JackServer> JackServer::start(JackServerOptions options) {
+  std::unique_ptr<JackServer> server(new JackServer(uniqueName(), options));
+  server->launch();
+  return server;
+}
+
+JackServer::JackServer(std::string name, JackServerOptions options)
+    : name_(std::move(name)), options_(options) {}
+
+JackServer::~JackServer() {
+  stop();
+}
+
+void JackServer::launch() {
+  ::setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
+  ::setenv("JACK_NO_START_SERVER", "1", 1);
+  const std::string rate = std::to_string(options_.sampleRate);
+  const std::string period = std::to_string(options_.period);
+  std::vector<std::string> args = {"jackd", "-n", name_, "--no-realtime", "-p", "128", "-d", "dummy",
+                                   "-r",    rate, "-p",  period};
+  pid_ = ::fork();
+  if (pid_ < 0) throw std::runtime_error("JackServer: fork failed");
+  if (pid_ == 0) {
+    // Keep the test's output readable: the server talks a lot on start and stop.
+    if (!std::getenv("QUILLMARK_JACK_VERBOSE")) {
+      const int devnull = ::open("/dev/null", O_WRONLY);
+      if (devnull >= 0) {
+        ::dup2(devnull, STDOUT_FILENO);
+        ::dup2(devnull, STDERR_FILENO);
+      }
+    }
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execvp("jackd", argv.data());
+    ::_exit(127);
+  }
+
+  jack_set_error_function(silent);
+  jack_set_info_function(silent);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      throw std::runtime_error("JackServer: jackd exited during start-up (is jackd2 installed?)");
+    }
+    jack_status_t st{};
+    if (jack_client_t* probe = jack_client_open("quillmark-probe", JackNoStartServer, &st, name_.c_str())) {
+      jack_client_close(probe);
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  stop();
+  throw std::runtime_error("JackServer: no client could connect within 10 s");
+}
+
+void JackServer::waitForExit() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (pid_ > 0) {
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return;
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, &status, 0);
+      pid_ = -1;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+void JackServer::kill() {
+  if (pid_ > 0) ::kill(pid_, SIGKILL);
+  waitForExit();
+}
+
+void JackServer::stop() {
+  if (pid_ > 0) ::kill(pid_, SIGTERM);
+  waitForExit();
+}
+
+void JackServer::restart() {
+  stop();
+  launch();
+}
+
+jack_client_t* openTestClient(const std::string& name) {
+  jack_status_t status{};
+  return jack_client_open(name.c_str(), JackNoStartServer, &status);
+}
+
+}  // namespace quillmark::test

@@ -1,0 +1,55 @@
+#pragma once
+// JackServer: an isolated JACK server with no hardware (the dummy back end) for one test suite. It runs
+// under a unique name, is selected for every client of this process through JACK_DEFAULT_SERVER, and is
+// always stopped (SIGTERM, then SIGKILL) when the object goes away, even when a test fails.
+// Threads: create and destroy it on the test's main thread.
+
+#include <jack/jack.h>
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+
+#include "tests/support/wait_for.h"
+
+namespace quillmark::test {
+
+struct JackServerOptions {
+  int sampleRate = 48000;
+  int period = 1024;  // frames per cycle; 1024 avoids the xruns these VMs cause at small periods
+};
+
+class JackServer {
+ public:
+  // Starts the server and waits (polling every 10 ms, at most 10 s) until a client can connect. Throws
+  // std::runtime_error when it cannot start: the JACK tests must fail, never skip, when this happens.
+  static std::unique_ptr<JackServer> start(JackServerOptions options = {});
+  ~JackServer();
+  JackServer(const JackServer&) = delete;
+  JackServer& operator=(const JackServer&) = delete;
+
+  const std::string& name() const { return name_; }
+  int sampleRate() const { return options_.sampleRate; }
+  int period() const { return options_.period; }
+
+  // Kills the server with SIGKILL (a crash, as a test of server loss sees it) and waits for it to end.
+  void kill();
+  // Stops it with SIGTERM (an orderly shutdown) and waits for it to end.
+  void stop();
+  // Starts it again under the same name after stop() or kill(); throws like start().
+  void restart();
+
+ private:
+  JackServer(std::string name, JackServerOptions options);
+  void launch();
+  void waitForExit();
+
+  std::string name_;
+  JackServerOptions options_;
+  pid_t pid_ = -1;
+};
+
+// Opens a client on the test server (JackNoStartServer); nullptr on failure. Close with jack_client_close.
+jack_client_t* openTestClient(const std::string& name);
+
+}  // namespace quillmark::test
