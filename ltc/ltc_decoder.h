@@ -1,0 +1,215 @@
+#pragma once
+// LTCDecoder turns mono audio into LTC frames, each reported with the absolute sample position where it
+// began on the tape and its length in samples, so the caller can stamp it with the time its first bit
+// arrived. It removes DC, follows the envelope, interpolates zero crossings, reads biphase mark by
+// classifying the intervals between confirmed transitions as full or half bit cells, and recognises the
+// sync word played forwards or backwards. It follows speed changes between about 19 and 38 frames/s.
+// Threads: an instance belongs to one thread (a JACK process thread, or main in the file tool). process()
+// never allocates, locks or logs: the bit history is fixed-size and `found` is called synchronously.
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+
+#include "ltc/ltc_frame.h"
+
+namespace quillmark {
+
+class LTCDecoder {
+ public:
+  // A frame found in the stream.
+  struct Frame {
+    LTCFrame frame;
+    // Absolute sample position (fractional) of the transition that began data bit 0 on the tape. For a
+    // frame read backwards that is where its bit 0 ended in arrival order.
+    double start = 0;
+    // Length of the frame in samples, positive in both directions.
+    double length = 0;
+    // True when the frame was read from tape playing backwards.
+    bool reverse = false;
+  };
+
+  explicit LTCDecoder(double sampleRate) noexcept;
+  LTCDecoder(const LTCDecoder&) = delete;
+  LTCDecoder& operator=(const LTCDecoder&) = delete;
+
+  // Feeds `count` samples whose first has absolute index `startSample` (the caller keeps the index
+  // continuous across buffers). `found` is any callable taking `const Frame&`; it is invoked synchronously
+  // for each frame completed within this buffer, in order. With count <= 0 only level() is refreshed.
+  template <class Found>
+  void process(const float* samples, std::int64_t count, std::int64_t startSample, Found&& found) noexcept;
+
+  double sampleRate() const noexcept { return sampleRate_; }
+  // Envelope after the last sample processed: what a level meter shows.
+  float level() const noexcept { return level_; }
+  // Running count of decoding errors: losses while bits were held, a full cell while a half was pending,
+  // and a non-finite sample that interrupted a frame. Silence and invalid digits are not errors.
+  std::int64_t errors() const noexcept { return errors_; }
+
+  // Below this envelope the signal counts as absent (about -50 dBFS).
+  static constexpr float kSilenceLevel = 0.003f;
+  // Most bits (and bit starts) kept: enough for a reverse frame framed by two sync words.
+  static constexpr int kHistory = 96;
+
+ private:
+  static constexpr int kRing = 128;  // ring storage for the history, a power of two above kHistory
+
+  template <class Found>
+  void append(std::uint8_t bit, double start, double end, Found& found) noexcept;
+  // Abandons the bits being gathered; one error when any were held. cell and lastEdge are kept.
+  void lose() noexcept;
+  // Back to idle: no polarity, no edge, no cell estimate, no bits.
+  void resetToIdle() noexcept;
+  // A non-finite value reached the filter: forget the filter and envelope state so that the decoder is
+  // not poisoned for ever, and start over as after silence.
+  void recoverFromNonFinite() noexcept;
+
+  std::uint8_t bitAt(int i) const noexcept { return bits_[(bitTotal_ - bitCount_ + i) & (kRing - 1)]; }
+  double bitStartAt(int i) const noexcept { return bitStarts_[(bitTotal_ - bitCount_ + i) & (kRing - 1)]; }
+  bool matchesSync(int from, bool reversed) const noexcept;
+
+  // Constant after construction.
+  const double sampleRate_;
+  const float dcCoefficient_;  // one-pole DC blocker, corner near 5 Hz
+  const float envelopeDecay_;  // 50 ms time constant
+  const double shortestCell_;  // bit cell of an 80-bit frame at 38 frames/s
+  const double longestCell_;   // bit cell at 19 frames/s
+
+  float level_ = 0;
+  std::int64_t errors_ = 0;
+  float dcIn_ = 0;
+  float dcOut_ = 0;
+  float envelope_ = 0;
+  int state_ = 0;  // confirmed polarity: +1, -1, or 0 for none
+  float previous_ = 0;
+  double lastZeroCrossing_ = 0;
+  std::optional<double> lastEdge_;
+  double cell_ = 0;  // running estimate of one full bit cell in samples; 0 = none yet
+  std::optional<double> halfPending_;
+
+  // The last bitCount_ (<= kHistory) bits, oldest first, kept in rings indexed by bitTotal_.
+  std::array<std::uint8_t, kRing> bits_{};
+  std::array<double, kRing> bitStarts_{};
+  int bitCount_ = 0;
+  std::uint32_t bitTotal_ = 0;
+};
+
+template <class Found>
+void LTCDecoder::process(const float* samples, std::int64_t count, std::int64_t startSample,
+                         Found&& found) noexcept {
+  for (std::int64_t i = 0; i < count; ++i) {
+    const float x = samples[i];
+    const float y = x - dcIn_ + dcCoefficient_ * dcOut_;
+    if (!std::isfinite(y)) {
+      // NaN or infinity from a broken device or file (or a finite value large enough to overflow the
+      // filter) would otherwise stay in dcOut and the envelope for ever.
+      recoverFromNonFinite();
+      continue;
+    }
+    dcIn_ = x;
+    dcOut_ = y;
+    const float decayed = envelopeDecay_ * envelope_;
+    const float magnitude = std::fabs(y);
+    envelope_ = magnitude > decayed ? magnitude : decayed;
+
+    const float p = previous_;
+    if (p != y && ((p < 0) != (y < 0))) {
+      const float fraction = p / (p - y);
+      lastZeroCrossing_ = static_cast<double>(startSample + i - 1) + static_cast<double>(fraction);
+    }
+    previous_ = y;
+
+    if (envelope_ <= kSilenceLevel) {
+      if (state_ != 0) resetToIdle();
+      continue;
+    }
+    const float h = 0.3f * envelope_;
+    int polarity;
+    if (y > h) {
+      polarity = 1;
+    } else if (y < -h) {
+      polarity = -1;
+    } else {
+      continue;  // inside the hysteresis band: no decision
+    }
+    if (polarity == state_) continue;
+    if (state_ == 0) {
+      state_ = polarity;  // the first decision after silence is not a transition
+      continue;
+    }
+
+    const double t = lastZeroCrossing_;  // the crossing that preceded the threshold passage
+    if (!lastEdge_) {
+      lastEdge_ = t;
+      state_ = polarity;
+      continue;
+    }
+    const double d = t - *lastEdge_;
+    if (!(0.35 * shortestCell_ < d && d < 1.4 * longestCell_)) {
+      lose();
+    } else {
+      if (cell_ == 0) cell_ = d;  // the first interval seeds the estimate, even a half cell
+      const double c = cell_;
+      if (d > 0.75 * c) {
+        if (d > 1.5 * c) {
+          cell_ = d;
+          lose();
+        } else {
+          if (halfPending_) {
+            halfPending_.reset();
+            ++errors_;
+          }
+          cell_ = c + (d - c) * 0.1;
+          append(0, *lastEdge_, t, found);
+        }
+      } else if (d <= 0.25 * c) {
+        cell_ = std::fmax(shortestCell_, 2 * d);
+        lose();
+      } else {
+        cell_ = c + (2 * d - c) * 0.1;
+        if (!halfPending_) {
+          halfPending_ = *lastEdge_;
+        } else {
+          const double bitStart = *halfPending_;
+          halfPending_.reset();
+          append(1, bitStart, t, found);
+        }
+      }
+    }
+    lastEdge_ = t;
+    state_ = polarity;
+  }
+  level_ = envelope_;
+}
+
+template <class Found>
+void LTCDecoder::append(std::uint8_t bit, double start, double end, Found& found) noexcept {
+  bits_[bitTotal_ & (kRing - 1)] = bit;
+  bitStarts_[bitTotal_ & (kRing - 1)] = start;
+  ++bitTotal_;
+  if (bitCount_ < kHistory) ++bitCount_;
+
+  const int n = bitCount_;
+  if (n < 80) return;
+  if (matchesSync(n - 16, false)) {
+    std::uint64_t data = 0;
+    for (int k = 0; k < 64; ++k) data |= std::uint64_t{bitAt(n - 80 + k)} << k;
+    // The flags are always read in the non-25 layout: the rate is not known here.
+    const LTCFrame frame = LTCFrame::fromData(data, false);
+    if (!frame.hasValidDigits) return;  // a damaged word, dropped without counting an error
+    const double begin = bitStartAt(n - 80);
+    found(Frame{frame, begin, std::fabs(end - begin), false});
+    return;
+  }
+  if (n >= kHistory && matchesSync(n - 16, true) && matchesSync(n - 96, true)) {
+    std::uint64_t data = 0;
+    for (int j = 0; j < 64; ++j) data |= std::uint64_t{bitAt(n - 80 + j)} << (63 - j);
+    const LTCFrame frame = LTCFrame::fromData(data, false);
+    if (!frame.hasValidDigits) return;
+    const double begin = bitStartAt(n - 16);
+    found(Frame{frame, begin, std::fabs(bitStartAt(n - 96) - begin), true});
+  }
+}
+
+}  // namespace quillmark
