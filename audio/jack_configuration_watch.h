@@ -1,0 +1,32 @@
+#pragma once
+// JackConfigurationWatch: tells the owner of a running JACK client (the LTC input or output) that the
+// configuration its run was built for no longer holds: the server shut down, or its sample rate or buffer
+// size changed. JACK reports a sample rate and a buffer size also when nothing changed (jackd2 calls the
+// handlers once on registration and activation), so only a value different from the one the run was set up
+// with counts. Each notice calls `notify` on JACK's notification thread; `notify` posts to the main thread.
+// Threads: constructed and installed on the main thread before jack_activate; the handlers run on JACK's
+// notification thread, which may allocate. Destroy only after the client is closed.
+
+#include <jack/jack.h>
+
+#include <functional>
+
+namespace quillmark {
+
+class JackConfigurationWatch {
+ public:
+  JackConfigurationWatch(jack_client_t* client, std::function<void()> notify);
+  JackConfigurationWatch(const JackConfigurationWatch&) = delete;
+  JackConfigurationWatch& operator=(const JackConfigurationWatch&) = delete;
+
+ private:
+  static void onShutdown(jack_status_t, const char*, void* self);
+  static int onSampleRate(jack_nframes_t rate, void* self);
+  static int onBufferSize(jack_nframes_t frames, void* self);
+
+  const jack_nframes_t sampleRate_;
+  const jack_nframes_t bufferSize_;
+  const std::function<void()> notify_;
+};
+
+}  // namespace quillmark

@@ -1,0 +1,82 @@
+#pragma once
+// JackDevices: the process's view of the JACK graph as audio devices, behind AudioDevice's static
+// operations and the device binding of the LTC input and output. It keeps one port-less "Quillmark
+// devices" client open (opened on first use, reopened after its server went away) to list ports and to
+// receive JACK's client, port and pretty-name notices, and the table of device ids: each client name gets
+// a number the first time it is seen, kept for as long as the process runs.
+//
+// Notices arrive on JACK's notification thread and in bursts (a client registers, then each of its ports).
+// They only raise a flag; the first one posts one check to the main thread, which rebuilds both lists and
+// calls the observers only when a list actually changed. That also keeps our own clients' comings and
+// goings, which never change the lists, from bouncing back as device changes (a restart of the LTC input
+// on a device change would otherwise cause the next device change).
+// Threads: main thread, except the notice handlers, which touch only atomics and post.
+
+#include <jack/jack.h>
+#include <jack/metadata.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "audio/audio_device.h"
+#include "audio/jack_client.h"
+
+namespace quillmark {
+
+class JackDevices {
+ public:
+  // The one instance; it lives until the process ends.
+  static JackDevices& shared();
+
+  std::vector<AudioDevice> list(AudioDevice::Scope scope);
+  std::optional<std::uint32_t> defaultDeviceID(AudioDevice::Scope scope);
+  void observe(std::function<void()> callback);
+
+  // The number kept for `clientName`; a new one when the name was never seen.
+  std::uint32_t idFor(const std::string& clientName);
+  // The client name behind an id handed out earlier; none for an unknown id.
+  std::optional<std::string> clientNameFor(std::uint32_t id);
+
+ private:
+  JackDevices() = default;
+  jack_client_t* monitor();
+  void noteGraphChange() noexcept;
+  void checkForChanges();
+
+  static void onClientRegistration(const char*, int, void* self);
+  static void onPortRegistration(jack_port_id_t, int, void* self);
+  static void onPropertyChange(jack_uuid_t, const char*, jack_property_change_t, void* self);
+  static void onShutdown(jack_status_t, const char*, void* self);
+
+  // Touched by the notification thread.
+  std::atomic<bool> checkPending_{false};
+  std::atomic<bool> serverGone_{false};
+
+  // Main thread only.
+  std::unique_ptr<JackClient> monitor_;
+  std::vector<std::function<void()>> observers_;
+  std::vector<AudioDevice> lastInputs_;
+  std::vector<AudioDevice> lastOutputs_;
+
+  std::mutex idsMutex_;
+  std::map<std::string, std::uint32_t, std::less<>> ids_;  // guarded by idsMutex_
+  std::uint32_t nextID_ = 1;                               // guarded by idsMutex_
+};
+
+// The client part of a full port name ("system:capture_1" -> "system").
+std::string_view jackClientOfPort(std::string_view portName);
+
+// Full names of `clientName`'s audio ports that make it a device in `scope` (its output ports for the
+// input scope, its input ports for the output scope), in JACK's order. Empty when there are none.
+std::vector<std::string> jackDevicePorts(jack_client_t* client, std::string_view clientName,
+                                         AudioDevice::Scope scope);
+
+}  // namespace quillmark

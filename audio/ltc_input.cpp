@@ -1,0 +1,173 @@
+#include "audio/ltc_input.h"
+
+#include <jack/jack.h>
+
+#include <algorithm>
+#include <atomic>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "audio/jack_client.h"
+#include "audio/jack_configuration_watch.h"
+#include "audio/jack_devices.h"
+#include "audio/jack_host_clock.h"
+#include "audio/main_thread.h"
+#include "audio/realtime.h"
+#include "core/host_time.h"
+#include "ltc/ltc_decoder.h"
+
+namespace quillmark {
+
+// One capture from start to stop: the client and everything its callbacks touch. The client is closed
+// first when a run ends, so no callback can outlive the rest.
+struct LTCInput::Run {
+  Run(LTCInput& owner, std::unique_ptr<JackClient> client, jack_port_t* port, int channel, double sampleRate)
+      : owner(owner),
+        client(std::move(client)),
+        port(port),
+        channel(channel),
+        sampleRate(sampleRate),
+        decoder(sampleRate) {}
+  ~Run() { client.reset(); }
+
+  static int process(jack_nframes_t frames, void* self) noexcept QM_REALTIME {
+    return static_cast<Run*>(self)->onProcess(frames);
+  }
+  static void latency(jack_latency_callback_mode_t mode, void* self) {
+    if (mode == JackCaptureLatency) static_cast<Run*>(self)->readCaptureLatency();
+  }
+  void readCaptureLatency() noexcept {
+    jack_latency_range_t range{};
+    jack_port_get_latency_range(port, JackCaptureLatency, &range);
+    captureLatency.store(range.max, std::memory_order_relaxed);
+  }
+  int onProcess(jack_nframes_t frames) noexcept QM_REALTIME;
+
+  LTCInput& owner;
+  std::unique_ptr<JackClient> client;
+  jack_port_t* const port;
+  const int channel;
+  const double sampleRate;
+  std::optional<JackConfigurationWatch> watch;
+  std::atomic<jack_nframes_t> captureLatency{0};  // frames; written by the latency handler
+
+  // Process thread only.
+  LTCDecoder decoder;
+  JackHostClock hostClock;
+  std::int64_t sampleCounter = 0;  // absolute index of the next input sample of this run
+  std::optional<jack_nframes_t> expectedFrameTime;
+};
+
+int LTCInput::Run::onProcess(jack_nframes_t frames) noexcept {
+  hostClock.measure();
+  jack_nframes_t frameTime = 0;
+  jack_time_t cycleMicroseconds = 0;
+  jack_time_t nextMicroseconds = 0;
+  float periodMicroseconds = 0;
+  double bufferHostSeconds;
+  if (jack_get_cycle_times(client->get(), &frameTime, &cycleMicroseconds, &nextMicroseconds,
+                           &periodMicroseconds) == 0) {
+    // After an xrun JACK skips frames. Advancing the counter by as many keeps sample positions on the
+    // same time line, so a frame is never stamped as if the skipped audio had not existed; the decoder
+    // loses the frame that was cut and picks up the next one.
+    if (expectedFrameTime) {
+      const auto skipped = static_cast<std::int32_t>(frameTime - *expectedFrameTime);
+      if (skipped > 0) sampleCounter += skipped;
+    }
+    expectedFrameTime = frameTime + frames;
+    bufferHostSeconds = hostClock.hostSeconds(cycleMicroseconds);
+  } else {
+    bufferHostSeconds = HostTime::now();
+  }
+  const double t0 = bufferHostSeconds - captureLatency.load(std::memory_order_relaxed) / sampleRate;
+
+  const std::int64_t s0 = sampleCounter;
+  sampleCounter = s0 + frames;
+  const auto* data = static_cast<const float*>(jack_port_get_buffer(port, frames));
+  if (data) {
+    decoder.process(data, frames, s0, [&](const LTCDecoder::Frame& found) {
+      if (!owner.onFrame) return;
+      owner.onFrame(TimedFrame{found.frame, t0 + (found.start - static_cast<double>(s0)) / sampleRate,
+                               found.length / sampleRate, found.reverse});
+    });
+  }
+  const float level = decoder.level();
+  const std::int64_t errors = decoder.errors();
+  owner.stats_.withLock([&](Stats& stats) {
+    stats.level = level;
+    stats.errors = errors;
+  });
+  return 0;
+}
+
+LTCInput::LTCInput() = default;
+
+LTCInput::~LTCInput() {
+  stop();
+}
+
+void LTCInput::start(const AudioDevice& device, int channel) {
+  stop();
+  auto unavailable = [&] {
+    stop();
+    return AudioError::deviceUnavailable(device.name);
+  };
+
+  const std::optional<std::string> deviceClient = JackDevices::shared().clientNameFor(device.id);
+  if (!deviceClient) throw unavailable();
+  auto client = JackClient::open("Quillmark LTC in");
+  if (!client) throw unavailable();
+  const std::vector<std::string> devicePorts =
+      jackDevicePorts(client->get(), *deviceClient, AudioDevice::Scope::input);
+  const jack_nframes_t sampleRate = jack_get_sample_rate(client->get());
+  if (devicePorts.empty() || sampleRate == 0) throw unavailable();
+  const int used = std::clamp(channel, 0, static_cast<int>(devicePorts.size()) - 1);
+
+  jack_port_t* port = jack_port_register(client->get(), "LTC in", JACK_DEFAULT_AUDIO_TYPE,
+                                         JackPortIsInput | JackPortIsTerminal, 0);
+  if (!port) throw unavailable();
+
+  auto run = std::make_unique<Run>(*this, std::move(client), port, used, static_cast<double>(sampleRate));
+  jack_client_t* c = run->client->get();
+  const std::uint64_t generation = ++*generation_;
+  run->watch.emplace(c, [this, generation, token = std::weak_ptr<std::uint64_t>(generation_)] {
+    postToMainThread([this, generation, token] {
+      const auto current = token.lock();
+      if (!current || *current != generation) return;  // input gone, or restarted or stopped since
+      if (onConfigurationChange) onConfigurationChange();
+    });
+  });
+  if (jack_set_process_callback(c, Run::process, run.get()) != 0 ||
+      jack_set_latency_callback(c, Run::latency, run.get()) != 0) {
+    throw unavailable();
+  }
+  stats_.withLock([](Stats& stats) { stats = Stats{}; });
+  if (jack_activate(c) != 0) throw unavailable();
+  if (jack_connect(c, devicePorts[static_cast<std::size_t>(used)].c_str(), jack_port_name(port)) != 0) {
+    run.reset();
+    throw unavailable();
+  }
+  run->readCaptureLatency();
+  run_ = std::move(run);
+}
+
+void LTCInput::stop() {
+  ++*generation_;
+  run_.reset();  // closes the client: no process callback runs after this
+  stats_.withLock([](Stats& stats) { stats = Stats{}; });
+}
+
+int LTCInput::channelInUse() const noexcept {
+  return run_ ? run_->channel : -1;
+}
+
+float LTCInput::level() const {
+  return stats_.withLock([](const Stats& stats) { return stats.level; });
+}
+
+std::int64_t LTCInput::errors() const {
+  return stats_.withLock([](const Stats& stats) { return stats.errors; });
+}
+
+}  // namespace quillmark

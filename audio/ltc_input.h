@@ -1,0 +1,75 @@
+#pragma once
+// LTCInput captures one channel of one audio input device through a JACK client of its own ("Quillmark LTC
+// in", one audio input port connected to the device's port number `channel`), feeds it buffer by buffer to
+// an LTCDecoder on the process thread, stamps every decoded frame with the host time at which its first bit
+// reached the device, and hands it to onFrame. It publishes the decoder's level and error count, and
+// reports a server shutdown or a new sample rate or buffer size through onConfigurationChange so that its
+// owner can restart it.
+//
+// Time stamps: the cycle's first frame was captured at the JACK cycle time (converted to HostTime by a
+// measured offset, see JackHostClock) minus the capture latency of our port, which JACK works out along the
+// connection from the device. A frame that started q - s0 samples into the buffer started that much later.
+// Threads: start, stop and the accessors on the main thread; onFrame is called on the process thread and
+// onConfigurationChange on the main thread. Assign both before the first start and leave them while
+// running.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "audio/audio_device.h"
+#include "audio/audio_error.h"
+#include "core/locked.h"
+#include "ltc/ltc_frame.h"
+
+namespace quillmark {
+
+class LTCInput {
+ public:
+  struct TimedFrame {
+    LTCFrame frame;
+    double time = 0;      // host seconds at which the frame's first bit arrived at the device input
+    double duration = 0;  // seconds, measured from the signal
+    bool reverse = false;
+  };
+
+  // Receives every decoded frame, synchronously on the process thread; it must not block for long.
+  std::function<void(const TimedFrame&)> onFrame;
+  // Called on the main thread when the server shut down or changed its sample rate or buffer size.
+  std::function<void()> onConfigurationChange;
+
+  LTCInput();
+  ~LTCInput();
+  LTCInput(const LTCInput&) = delete;
+  LTCInput& operator=(const LTCInput&) = delete;
+
+  // Captures `channel` (0-based; clamped to the device's channels, a negative one to 0) of `device`,
+  // stopping any earlier run first. Throws AudioError::deviceUnavailable(device.name) when no server runs,
+  // the device is gone or has no channels, or the client cannot be set up; the input is then stopped.
+  void start(const AudioDevice& device, int channel);
+  // Stops capturing and zeroes the statistics; safe when not running. No frame arrives after it returns.
+  void stop();
+
+  bool isRunning() const noexcept { return run_ != nullptr; }
+  // The channel of the running capture after clamping; -1 when stopped.
+  int channelInUse() const noexcept;
+
+  // The decoder's envelope and error count after the latest buffer, each read under the stats lock.
+  float level() const;
+  std::int64_t errors() const;
+
+ private:
+  struct Stats {
+    float level = 0;
+    std::int64_t errors = 0;
+  };
+  struct Run;
+
+  std::unique_ptr<Run> run_;
+  mutable Locked<Stats> stats_;
+  // Bumped by every stop, so that a configuration notice of a finished run, or of an input that is gone,
+  // does nothing when it reaches the main thread.
+  std::shared_ptr<std::uint64_t> generation_ = std::make_shared<std::uint64_t>(0);
+};
+
+}  // namespace quillmark

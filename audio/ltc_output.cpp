@@ -1,0 +1,164 @@
+#include "audio/ltc_output.h"
+
+#include <jack/jack.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "audio/jack_client.h"
+#include "audio/jack_configuration_watch.h"
+#include "audio/jack_devices.h"
+#include "audio/jack_host_clock.h"
+#include "audio/main_thread.h"
+#include "audio/realtime.h"
+#include "core/host_time.h"
+#include "ltc/ltc_encoder.h"
+
+namespace quillmark {
+
+// One playback from start to stop; see LTCInput::Run.
+struct LTCOutput::Run {
+  static constexpr int kMaxPorts = 2;
+
+  Run(LTCOutput& owner, std::unique_ptr<JackClient> client, double sampleRate, Channels used)
+      : owner(owner), client(std::move(client)), sampleRate(sampleRate), used(used), encoder(sampleRate) {}
+  ~Run() { client.reset(); }
+
+  static int process(jack_nframes_t frames, void* self) noexcept QM_REALTIME {
+    return static_cast<Run*>(self)->onProcess(frames);
+  }
+  static void latency(jack_latency_callback_mode_t mode, void* self) {
+    if (mode == JackPlaybackLatency) static_cast<Run*>(self)->readPlaybackLatency();
+  }
+  void readPlaybackLatency() noexcept {
+    jack_latency_range_t range{};
+    jack_port_get_latency_range(ports[0], JackPlaybackLatency, &range);
+    playbackLatency.store(range.max, std::memory_order_relaxed);
+  }
+  int onProcess(jack_nframes_t frames) noexcept QM_REALTIME;
+
+  LTCOutput& owner;
+  std::unique_ptr<JackClient> client;
+  const double sampleRate;
+  const Channels used;
+  std::array<jack_port_t*, kMaxPorts> ports{};
+  int portCount = 0;
+  std::optional<JackConfigurationWatch> watch;
+  std::atomic<jack_nframes_t> playbackLatency{0};  // frames; written by the latency handler
+
+  // Process thread only.
+  LTCEncoder encoder;
+  JackHostClock hostClock;
+};
+
+int LTCOutput::Run::onProcess(jack_nframes_t frames) noexcept {
+  hostClock.measure();
+  std::array<float*, kMaxPorts> buffers{};
+  for (int i = 0; i < portCount; ++i) {
+    buffers[i] = static_cast<float*>(jack_port_get_buffer(ports[i], frames));
+    if (buffers[i]) std::memset(buffers[i], 0, sizeof(float) * frames);
+  }
+  float* first = buffers[0];
+  if (!first) return 0;
+
+  jack_nframes_t frameTime = 0;
+  jack_time_t cycleMicroseconds = 0;
+  jack_time_t nextMicroseconds = 0;
+  float periodMicroseconds = 0;
+  const double bufferHostSeconds = jack_get_cycle_times(client->get(), &frameTime, &cycleMicroseconds,
+                                                        &nextMicroseconds, &periodMicroseconds) == 0
+                                       ? hostClock.hostSeconds(cycleMicroseconds)
+                                       : HostTime::now();
+  // The moment the cycle's first sample leaves the device.
+  const double t = bufferHostSeconds + playbackLatency.load(std::memory_order_relaxed) / sampleRate;
+
+  const ClockSnapshot snapshot = owner.clock ? owner.clock() : ClockSnapshot{};
+  if (!(snapshot.slope > 0)) return 0;  // stopped or running backwards (a NaN slope is silent too)
+  const std::optional<double> position = snapshot.position(t);
+  if (!position) return 0;
+
+  if (encoder.rate() != snapshot.rate) encoder.setRate(snapshot.rate);  // drops the cached frame
+  encoder.setAmplitude(owner.amplitude.read());
+  const double offset = owner.offsetFrames.read();
+  encoder.render(first, frames, *position + offset, snapshot.slope / sampleRate);
+  for (int i = 1; i < portCount; ++i) {
+    if (buffers[i]) std::memcpy(buffers[i], first, sizeof(float) * frames);
+  }
+  return 0;
+}
+
+LTCOutput::LTCOutput() = default;
+
+LTCOutput::~LTCOutput() {
+  stop();
+}
+
+void LTCOutput::start(const AudioDevice& device, Channels channels) {
+  stop();
+  auto unavailable = [&] {
+    stop();
+    return AudioError::deviceUnavailable(device.name);
+  };
+
+  const std::optional<std::string> deviceClient = JackDevices::shared().clientNameFor(device.id);
+  if (!deviceClient) throw unavailable();
+  auto client = JackClient::open("Quillmark LTC out");
+  if (!client) throw unavailable();
+  const std::vector<std::string> devicePorts =
+      jackDevicePorts(client->get(), *deviceClient, AudioDevice::Scope::output);
+  const jack_nframes_t sampleRate = jack_get_sample_rate(client->get());
+  if (devicePorts.empty() || sampleRate == 0) throw unavailable();
+
+  const int n = static_cast<int>(devicePorts.size());
+  const int c1 = std::clamp(channels.first, 0, n - 1);
+  const int c2 = std::min(c1 + std::max(channels.count, 1), n) - 1;
+  const Channels used{c1, std::min(c2 - c1 + 1, Run::kMaxPorts)};
+
+  auto run = std::make_unique<Run>(*this, std::move(client), static_cast<double>(sampleRate), used);
+  jack_client_t* c = run->client->get();
+  for (int i = 0; i < used.count; ++i) {
+    const std::string portName = "LTC out " + std::to_string(i + 1);
+    run->ports[i] = jack_port_register(c, portName.c_str(), JACK_DEFAULT_AUDIO_TYPE,
+                                       JackPortIsOutput | JackPortIsTerminal, 0);
+    if (!run->ports[i]) throw unavailable();
+    run->portCount = i + 1;
+  }
+
+  const std::uint64_t generation = ++*generation_;
+  run->watch.emplace(c, [this, generation, token = std::weak_ptr<std::uint64_t>(generation_)] {
+    postToMainThread([this, generation, token] {
+      const auto current = token.lock();
+      if (!current || *current != generation) return;  // output gone, or restarted or stopped since
+      if (onConfigurationChange) onConfigurationChange();
+    });
+  });
+  if (jack_set_process_callback(c, Run::process, run.get()) != 0 ||
+      jack_set_latency_callback(c, Run::latency, run.get()) != 0) {
+    throw unavailable();
+  }
+  if (jack_activate(c) != 0) throw unavailable();
+  for (int i = 0; i < used.count; ++i) {
+    if (jack_connect(c, jack_port_name(run->ports[i]),
+                     devicePorts[static_cast<std::size_t>(c1 + i)].c_str()) != 0) {
+      throw unavailable();
+    }
+  }
+  run->readPlaybackLatency();
+  run_ = std::move(run);
+}
+
+void LTCOutput::stop() {
+  ++*generation_;
+  run_.reset();  // closes the client: no process callback runs after this
+}
+
+LTCOutput::Channels LTCOutput::channelsInUse() const noexcept {
+  return run_ ? run_->used : Channels{0, 0};
+}
+
+}  // namespace quillmark
