@@ -4,6 +4,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <span>
 #include <vector>
 
 #include "midi/mtc.h"
