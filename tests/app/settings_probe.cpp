@@ -1,8 +1,7 @@
-// settings_probe <config dir> write <text> [--profile NAME] : stores <text> as mtcInputName and turns on
-//                                                             alwaysOnTop for this process's profile.
-// settings_probe <config dir> read [--profile NAME]          : prints "<mtcInputName>|<alwaysOnTop>".
+// settings_probe <config dir> write <text> ... : stores <text> as mtcInputName, turns on alwaysOnTop.
+// settings_probe <config dir> read ...         : prints "<mtcInputName>|<alwaysOnTop>".
+// The profile comes from the whole command line, as in the application.
 #include <QSettings>
-#include <QString>
 #include <cstdio>
 #include <string>
 
@@ -15,15 +14,9 @@ int main(int argc, char** argv) {
   quillmark::Persistence persistence(quillmark::processProfile());
   quillmark::Settings settings = persistence.loadSettings();
   quillmark::DisplayStyle style = persistence.loadDisplayStyle();
-  const std::string command = argv[2];
-  if (command == "write" && argc >= 4) {
-    settings.mtcInputName = argv[3];
-    style.alwaysOnTop = true;
-    return persistence.saveSettings(settings) && persistence.saveDisplayStyle(style) ? 0 : 1;
-  }
-  if (command == "read") {
-    std::printf("%s|%d\n", settings.mtcInputName.c_str(), style.alwaysOnTop ? 1 : 0);
-    return 0;
-  }
-  return 2;
+  if (std::string(argv[2]) == "read")
+    return std::printf("%s|%d\n", settings.mtcInputName.c_str(), style.alwaysOnTop) < 0;
+  settings.mtcInputName = argc > 3 ? argv[3] : "";
+  style.alwaysOnTop = true;
+  return persistence.saveSettings(settings) && persistence.saveDisplayStyle(style) ? 0 : 1;
 }
