@@ -1,0 +1,53 @@
+#include "core/engine/timecode_engine.h"
+
+#include <utility>
+
+#include "audio/main_thread.h"
+#include "core/host_time.h"
+
+namespace quillmark {
+
+TimecodeEngine::TimecodeEngine()
+    : core_(std::make_shared<TimecodeEngineCore>()),
+      source(core_->source),
+      rateOverride(core_->rateOverride),
+      mtcSourceName(core_->mtcSourceName),
+      clock(core_->clock),
+      generator(core_->generator),
+      lastReceived(core_->lastReceived),
+      counters(core_->counters),
+      detector(core_->detector),
+      ports(MIDIPorts::create([](MainThreadTask task) { postToMainThread(std::move(task)); })) {
+  const std::weak_ptr<TimecodeEngineCore> weak = core_;
+  ltcInput.onFrame = [weak](const LTCInput::TimedFrame& timed) {
+    if (const std::shared_ptr<TimecodeEngineCore> core = weak.lock()) {
+      core->receiveLTC(timed.frame, timed.time, timed.duration, timed.reverse);
+    }
+  };
+  ports->setOnMTC([weak](const MTCDecoder::Event& event, const std::string& sourceName) {
+    if (const std::shared_ptr<TimecodeEngineCore> core = weak.lock()) core->receiveMTC(event, sourceName);
+  });
+  ltcOutput.clock = clockFunction();
+  mtcOutput().setClock(clockFunction());
+}
+
+TimecodeEngine::~TimecodeEngine() {
+  // Stop delivery before the members go, so nothing arrives half-way through the teardown.
+  ports->setOnMTC(nullptr);
+  if (mtcOutput_) mtcOutput_->stop();
+}
+
+MTCOutput& TimecodeEngine::mtcOutput() {
+  if (!mtcOutput_) mtcOutput_ = std::make_unique<MTCOutput>(ports);
+  return *mtcOutput_;
+}
+
+std::function<ClockSnapshot()> TimecodeEngine::clockFunction() const {
+  const std::weak_ptr<TimecodeEngineCore> weak = core_;
+  return [weak]() -> ClockSnapshot {
+    if (const std::shared_ptr<TimecodeEngineCore> core = weak.lock()) return core->snapshot(HostTime::now());
+    return TimecodeEngineCore::idleSnapshot();
+  };
+}
+
+}  // namespace quillmark

@@ -1,0 +1,75 @@
+#pragma once
+// TimecodeEngine joins everything that carries time. It owns the MIDI client with its ports, the LTC audio
+// input and output and the MTC sender; it takes the decoded LTC frames and MTC events they deliver, keeps
+// those of the selected source and feeds the clock (all of which TimecodeEngineCore does), and installs
+// one clock function on both outputs, so both read time in one form only: a ClockSnapshot.
+//
+// Ownership and lifetime: the reception state lives in a shared TimecodeEngineCore that every callback
+// holds weakly: a late frame, event or output cycle after the engine is gone does nothing, and the clock
+// function then returns the idle snapshot on which the outputs stay silent. The JACK objects are declared
+// after the core and so are torn down (their threads stopped) before the engine lets go of it; no callback
+// can therefore be the one to destroy the core, let alone a JACK client, on a real-time thread.
+//
+// Threads: construct, destroy and drive (source, rateOverride, mtcSourceName, the clock's freewheel and
+// pulldown settings, the generator, resetInput, start and stop of the inputs and outputs) on the main
+// thread. The boxes and snapshot() follow the rules of TimecodeEngineCore.
+
+#include <functional>
+#include <memory>
+
+#include "audio/ltc_input.h"
+#include "audio/ltc_output.h"
+#include "core/engine/timecode_engine_core.h"
+#include "midi/midi_ports.h"
+#include "midi/mtc_output.h"
+
+namespace quillmark {
+
+class TimecodeEngine {
+ public:
+  using Counters = TimecodeEngineCore::Counters;
+
+  // Creates the MIDI client, the LTC input and output and the MTC sender and wires their callbacks. Works
+  // without a JACK server: MIDI then stays unusable and starting audio throws, as those objects define.
+  TimecodeEngine();
+  ~TimecodeEngine();
+  TimecodeEngine(const TimecodeEngine&) = delete;
+  TimecodeEngine& operator=(const TimecodeEngine&) = delete;
+
+ private:
+  // Declared first so that it is destroyed last; see the top comment.
+  std::shared_ptr<TimecodeEngineCore> core_;
+
+ public:
+  // The shared boxes, by the names the store and the status refresh use.
+  Locked<SourceKind>& source;
+  Locked<std::optional<FrameRate>>& rateOverride;
+  Locked<std::string>& mtcSourceName;
+  Locked<TimecodeClock>& clock;
+  Locked<Generator>& generator;
+  Locked<std::optional<ReceivedFrame>>& lastReceived;
+  Locked<Counters>& counters;
+  Locked<LTCRateDetector>& detector;
+
+  std::shared_ptr<MIDIPorts> ports;
+  LTCInput ltcInput;
+  LTCOutput ltcOutput;
+
+  // The MTC sender; created on first access (the constructor makes that access, to install the clock).
+  MTCOutput& mtcOutput();
+
+  static bool debug() { return TimecodeEngineCore::debug(); }
+  ClockSnapshot snapshot(double at) noexcept { return core_->snapshot(at); }
+  void resetInput() noexcept { core_->resetInput(); }
+
+  // The function installed as both outputs' clock: snapshot(HostTime::now()), or the idle snapshot once
+  // the engine is gone. Safe on real-time threads.
+  std::function<ClockSnapshot()> clockFunction() const;
+
+  TimecodeEngineCore& core() noexcept { return *core_; }
+
+ private:
+  std::unique_ptr<MTCOutput> mtcOutput_;  // declared last: its thread stops first
+};
+
+}  // namespace quillmark

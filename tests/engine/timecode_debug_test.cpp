@@ -1,0 +1,59 @@
+// The diagnostic line a confirmed LTC jump writes while TIMECODE_DEBUG is set. The variable is read once
+// per process, so this binary sets it in main() before anything can ask.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "core/engine/timecode_engine_core.h"
+
+namespace quillmark {
+namespace {
+
+void feed(TimecodeEngineCore& engine, std::int64_t frame, double time, double duration) {
+  LTCFrame ltc;
+  ltc.timecode = Timecode::fromFrame(frame, FrameRate::fps25);
+  engine.receiveLTC(ltc, time, duration, false);
+}
+
+TEST(TimecodeDebug, WritesOneExactLinePerConfirmedJump) {
+  ASSERT_TRUE(TimecodeEngineCore::debug());
+  TimecodeEngineCore engine;
+  double t = 100.0;
+  for (std::int64_t f = 900000; f < 900025; ++f, t += 0.04) feed(engine, f, t, 0.04);
+
+  testing::internal::CaptureStderr();
+  feed(engine, 910000, t, 0.04);  // stray: rejected, nothing written yet
+  const std::string afterStray = testing::internal::GetCapturedStderr();
+  const TimecodeClock::Fit fit = *engine.clock.read().fit;
+  testing::internal::CaptureStderr();
+  feed(engine, 910001, t + 0.04, 0.04);  // confirms the jump
+  const std::string afterJump = testing::internal::GetCapturedStderr();
+
+  EXPECT_EQ(afterStray, "");
+  char expected[32];
+  std::snprintf(expected, sizeof expected, "%.2f", fit.position + (t + 0.04 - fit.time) * fit.slope);
+  EXPECT_EQ(std::string(expected), "900026.00");
+  EXPECT_EQ(afterJump,
+            "jump: LTC 10:06:40:01 as 25 = 910001, expected 900026.00 at clock rate 25, duration 0.04000\n");
+}
+
+TEST(TimecodeDebug, FormatsTheLineFieldByField) {
+  EXPECT_EQ(
+      TimecodeEngineCore::jumpLine(Timecode{1, 2, 3, 4}, FrameRate::fps29_97DF, 111722, std::nullopt,
+                                   FrameRate::fps29_97ND, 1001.0 / 30000.0),
+      "jump: LTC 01:02:03:04 as 29.97 DF = 111722, expected - at clock rate 29.97 ND, duration 0.03337\n");
+  EXPECT_EQ(TimecodeEngineCore::jumpLine(Timecode{0, 0, 0, 0}, FrameRate::fps23_976, 0, -12.345,
+                                         FrameRate::fps24, 0.0),
+            "jump: LTC 00:00:00:00 as 23.976 = 0, expected -12.35 at clock rate 24, duration 0.00000\n");
+}
+
+}  // namespace
+}  // namespace quillmark
+
+int main(int argc, char** argv) {
+  setenv("TIMECODE_DEBUG", "", 1);  // any value, even empty, switches it on
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,326 @@
+// The engine's reception logic, driven with made-up host times: no JACK, no sleeping.
+
+#include "core/engine/timecode_engine_core.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "tests/support/alloc_counter.h"
+#include "tests/support/wait_for.h"
+
+namespace quillmark {
+namespace {
+
+constexpr double kT0 = 1000.0;  // host seconds of the first frame in every run
+
+// Feeds `count` consecutive LTC frames from frame `first` labelled at `labelRate`, one every `period`
+// seconds from `start`; returns the host time just after the last one.
+double feedLTC(TimecodeEngineCore& engine, std::int64_t first, FrameRate labelRate, int count, double start,
+               double period, std::uint32_t userBits = 0) {
+  for (int i = 0; i < count; ++i) {
+    LTCFrame frame;
+    frame.timecode = Timecode::fromFrame(first + i, labelRate);
+    frame.userBits = userBits;
+    frame.dropFrame = isDropFrame(labelRate);
+    engine.receiveLTC(frame, start + i * period, period, false);
+  }
+  return start + count * period;
+}
+
+std::array<double, 8> quarterTimes(double start, double quarter) {
+  std::array<double, 8> times{};
+  for (int k = 0; k < 8; ++k) times[static_cast<std::size_t>(k)] = start + k * quarter;
+  return times;
+}
+
+const Timecode kOneHour{1, 0, 0, 0};
+
+TEST(TimecodeEngineCore, DropsEverythingFromSourcesThatAreNotSelected) {
+  TimecodeEngineCore engine;  // source ltc
+  const auto event = MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps25, kT0);
+  engine.receiveMTC(event, "Desk");
+  EXPECT_EQ(engine.counters.read(), TimecodeEngineCore::Counters{});
+  EXPECT_FALSE(engine.lastReceived.read());
+  EXPECT_TRUE(engine.clock.read().points.empty());
+
+  engine.source.withLock([](SourceKind& s) { s = SourceKind::mtc; });
+  feedLTC(engine, 90000, FrameRate::fps25, 5, kT0, 0.04);
+  EXPECT_EQ(engine.counters.read().ltcFrames, 0);
+  EXPECT_TRUE(engine.clock.read().points.empty());
+  EXPECT_EQ(engine.detector.read().durationCount, 0) << "a dropped frame must not teach the detector";
+
+  engine.source.withLock([](SourceKind& s) { s = SourceKind::generator; });
+  engine.receiveMTC(event, "Desk");
+  feedLTC(engine, 90000, FrameRate::fps25, 5, kT0, 0.04);
+  EXPECT_EQ(engine.counters.read(), TimecodeEngineCore::Counters{});
+  EXPECT_TRUE(engine.clock.read().points.empty());
+  EXPECT_FALSE(engine.lastReceived.read());
+
+  // With the generator selected the snapshot is the generator's, at the time asked for.
+  engine.generator.withLock([](Generator& g) {
+    g.rate = FrameRate::fps30;
+    g.position = 108000;
+    g.start(kT0);
+  });
+  const ClockSnapshot snap = engine.snapshot(kT0 + 1.0);
+  EXPECT_EQ(snap, engine.generator.read().snapshot(kT0 + 1.0));
+  EXPECT_EQ(snap.rate, FrameRate::fps30);
+  ASSERT_TRUE(snap.position(kT0 + 1.0));
+  EXPECT_NEAR(*snap.position(kT0 + 1.0), 108030.0, 1e-6);
+}
+
+TEST(TimecodeEngineCore, TakesMTCFromEverySourceOrOnlyTheNamedOne) {
+  TimecodeEngineCore engine;
+  engine.source.withLock([](SourceKind& s) { s = SourceKind::mtc; });
+  engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps25, kT0), "Desk");
+  engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps25, kT0 + 0.04), "Tape");
+  EXPECT_EQ(engine.counters.read().fullFrames, 2);
+  EXPECT_EQ(engine.counters.read().mtcSource, "Tape");
+
+  engine.mtcSourceName.withLock([](std::string& name) { name = "Desk"; });
+  for (const char* other : {"Tape", "desk", "Desk ", ""}) {
+    engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps25, kT0 + 0.08), other);
+  }
+  EXPECT_EQ(engine.counters.read().fullFrames, 2) << "only the exact name is accepted";
+  engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps25, kT0 + 0.12), "Desk");
+  EXPECT_EQ(engine.counters.read().fullFrames, 3);
+  EXPECT_EQ(engine.counters.read().mtcSource, "Desk");
+}
+
+TEST(TimecodeEngineCore, ObservesAForwardSequencePieceByPieceAndShowsTheFollowingFrame) {
+  TimecodeEngineCore engine;
+  engine.source.withLock([](SourceKind& s) { s = SourceKind::mtc; });
+  const auto times = quarterTimes(kT0, 0.01);
+  engine.receiveMTC(MTCDecoder::Event::sequence(kOneHour, FrameRate::fps25, times, false), "Desk");
+
+  const TimecodeClock clock = engine.clock.read();
+  ASSERT_EQ(clock.points.size(), 8u);
+  for (std::size_t k = 0; k < 8; ++k) {
+    EXPECT_DOUBLE_EQ(clock.points[k].position, 90000.0 + 0.25 * static_cast<double>(k));
+    EXPECT_DOUBLE_EQ(clock.points[k].time, times[k]);
+  }
+  const ReceivedFrame expected{Timecode{1, 0, 0, 1}, FrameRate::fps25, std::nullopt, false, times[7]};
+  EXPECT_EQ(engine.lastReceived.read(), expected);
+  EXPECT_EQ(engine.counters.read().mtcSequences, 1);
+  EXPECT_EQ(engine.counters.read().mtcSource, "Desk");
+
+  // The last frame of the day is followed by midnight, not by a frame past the end of the day.
+  engine.resetInput();
+  engine.receiveMTC(MTCDecoder::Event::sequence(Timecode{23, 59, 59, 24}, FrameRate::fps25, times, false),
+                    "Desk");
+  EXPECT_EQ(engine.lastReceived.read()->timecode, (Timecode{0, 0, 0, 0}));
+}
+
+TEST(TimecodeEngineCore, ObservesAReverseSequenceOnceAtItsFirstPiece) {
+  TimecodeEngineCore engine;
+  engine.source.withLock([](SourceKind& s) { s = SourceKind::mtc; });
+  const auto times = quarterTimes(kT0, 0.01);
+  engine.receiveMTC(MTCDecoder::Event::sequence(kOneHour, FrameRate::fps25, times, true), "Desk");
+
+  const TimecodeClock clock = engine.clock.read();
+  ASSERT_EQ(clock.points.size(), 1u);
+  EXPECT_EQ(clock.points[0], (TimecodeClock::Point{times[0], 90000.0}));
+  const ReceivedFrame expected{kOneHour, FrameRate::fps25, std::nullopt, true, times[0]};
+  EXPECT_EQ(engine.lastReceived.read(), expected);
+}
+
+TEST(TimecodeEngineCore, ShowsAFullFrameAtTheRateItWasReadWith) {
+  TimecodeEngineCore engine;
+  engine.source.withLock([](SourceKind& s) { s = SourceKind::mtc; });
+  engine.clock.withLock([](TimecodeClock& c) { c.rate = FrameRate::fps29_97ND; });  // as if detected
+  engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps30, kT0), "Desk");
+
+  const TimecodeClock clock = engine.clock.read();
+  ASSERT_EQ(clock.points.size(), 1u);
+  EXPECT_EQ(clock.points[0], (TimecodeClock::Point{kT0, 108000.0}));
+  EXPECT_EQ(clock.rate, FrameRate::fps29_97ND);
+  const ReceivedFrame expected{kOneHour, FrameRate::fps30, std::nullopt, false, kT0};
+  EXPECT_EQ(engine.lastReceived.read(), expected);
+  EXPECT_EQ(engine.counters.read().fullFrames, 1);
+  EXPECT_EQ(engine.counters.read().mtcSequences, 0);
+
+  // A forced rate wins over the rate the message carries.
+  engine.rateOverride.withLock([](std::optional<FrameRate>& r) { r = FrameRate::fps25; });
+  engine.resetInput();
+  engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps30, kT0), "Desk");
+  EXPECT_EQ(engine.clock.read().points.back().position, 90000.0);
+  EXPECT_EQ(engine.lastReceived.read()->rate, FrameRate::fps25);
+}
+
+TEST(TimecodeEngineCore, RecordsEachLTCFrameWithItsUserBitsAndCountsIt) {
+  TimecodeEngineCore engine;
+  const double end = feedLTC(engine, 90000, FrameRate::fps25, 10, kT0, 0.04, 0x12345678u);
+  const ReceivedFrame expected{Timecode{1, 0, 0, 9}, FrameRate::fps25, 0x12345678u, false, end - 0.04};
+  EXPECT_EQ(engine.lastReceived.read(), expected);
+  EXPECT_EQ(engine.counters.read().ltcFrames, 10);
+  EXPECT_EQ(engine.clock.read().points.back().position, 90009.0);
+}
+
+TEST(TimecodeEngineCore, TellsPulldownRatesFromNominalByTheSpeedOfTheCode) {
+  // 30 fps labels without the drop-frame flag, played at 30000/1001 frames per second: 29.97 ND.
+  TimecodeEngineCore slow;
+  feedLTC(slow, 0, FrameRate::fps30, 90, kT0, 1001.0 / 30000.0);
+  EXPECT_EQ(slow.lastReceived.read()->rate, FrameRate::fps29_97ND);
+
+  // 24 fps labels at exactly 24 frames per second stay 24.
+  TimecodeEngineCore exact;
+  feedLTC(exact, 0, FrameRate::fps24, 72, kT0, 1.0 / 24.0);
+  EXPECT_EQ(exact.lastReceived.read()->rate, FrameRate::fps24);
+
+  // Until the detector has seen anything, code is counted at 25.
+  TimecodeEngineCore fresh;
+  fresh.receiveLTC(LTCFrame{kOneHour}, kT0, 0.0, false);
+  EXPECT_EQ(fresh.clock.read().points.back().position, 90000.0);
+}
+
+TEST(TimecodeEngineCore, CountsLTCAtTheForcedRateWhateverTheDetectorWouldSay) {
+  TimecodeEngineCore engine;
+  engine.rateOverride.withLock([](std::optional<FrameRate>& r) { r = FrameRate::fps24; });
+  engine.resetInput();  // as the store does after forcing a rate: pulldown detection goes off
+  EXPECT_FALSE(engine.clock.read().detectsPulldown);
+
+  // 30 fps code at 30 frames per second, forced to 24: labels count at 24, the detector is not asked.
+  feedLTC(engine, 0, FrameRate::fps30, 20, kT0, 1.0 / 30.0);
+  const Timecode last = Timecode::fromFrame(19, FrameRate::fps30);
+  EXPECT_EQ(engine.clock.read().points.back().position,
+            static_cast<double>(last.frameNumber(FrameRate::fps24)));
+  EXPECT_EQ(engine.lastReceived.read()->rate, FrameRate::fps24);
+  EXPECT_EQ(engine.detector.read().durationCount, 0);
+
+  // A clock that had already found 23.976 keeps it, since 24 is compatible, and shows it.
+  engine.clock.withLock([](TimecodeClock& c) { c.rate = FrameRate::fps23_976; });
+  engine.resetInput();
+  feedLTC(engine, 0, FrameRate::fps24, 30, kT0 + 5.0, 1.0 / 24.0);
+  EXPECT_EQ(engine.clock.read().rate, FrameRate::fps23_976);
+  EXPECT_EQ(engine.lastReceived.read()->rate, FrameRate::fps23_976);
+}
+
+TEST(TimecodeEngineCore, StartsRateDetectionOverAfterABreakInTheCode) {
+  TimecodeEngineCore engine;
+  double t = feedLTC(engine, 0, FrameRate::fps25, 10, kT0, 0.04);
+  ASSERT_EQ(engine.detector.read().durationCount, 10);
+
+  // 0.4 s of silence is not a break for the detector.
+  t = feedLTC(engine, 20, FrameRate::fps25, 1, t + 0.36, 0.04);
+  EXPECT_EQ(engine.detector.read().durationCount, 11);
+
+  // 0.6 s is: the detector has seen only the new frame, and the clock counts a dropout.
+  feedLTC(engine, 40, FrameRate::fps25, 1, t - 0.04 + 0.6, 0.04);
+  const LTCRateDetector detector = engine.detector.read();
+  EXPECT_EQ(detector.durationCount, 1);
+  EXPECT_EQ(detector.previous, Timecode::fromFrame(40, FrameRate::fps25));
+  EXPECT_EQ(engine.clock.read().dropouts, 1);
+}
+
+TEST(TimecodeEngineCore, ResetInputForgetsEverythingLearnedFromTheInput) {
+  TimecodeEngineCore engine;
+  engine.clock.withLock([](TimecodeClock& c) {
+    c.freewheelDuration = 7.0;
+    c.lockTime = 0.3;
+    c.detectsPulldown = false;
+  });
+  feedLTC(engine, 0, FrameRate::fps30, 60, kT0, 1.0 / 30.0);
+  engine.receiveLTC(LTCFrame{Timecode{5, 0, 0, 0}}, kT0 + 2.0, 1.0 / 30.0, false);  // a stray frame
+  ASSERT_TRUE(engine.snapshot(kT0 + 2.0).lastInput);
+  ASSERT_GT(engine.clock.read().rejected, 0);
+
+  engine.resetInput();
+  const ClockSnapshot snap = engine.snapshot(kT0 + 2.0);
+  EXPECT_FALSE(snap.lastInput);
+  EXPECT_EQ(snap.state(kT0 + 2.0), TimecodeClock::State::stopped);
+  EXPECT_EQ(engine.counters.read(), TimecodeEngineCore::Counters{});
+  EXPECT_FALSE(engine.lastReceived.read());
+  EXPECT_EQ(engine.detector.read().durationCount, 0);
+  const TimecodeClock clock = engine.clock.read();
+  EXPECT_TRUE(clock.points.empty());
+  EXPECT_FALSE(clock.fit || clock.acquiredAt || clock.pendingJump || clock.jitter);
+  EXPECT_EQ(clock.jumps + clock.rejected + clock.dropouts, 0);
+  EXPECT_FALSE(clock.hasLocked);
+  EXPECT_TRUE(clock.detectsPulldown) << "no rate is forced, so pulldown detection comes back on";
+  EXPECT_EQ(clock.rate, FrameRate::fps30);
+  EXPECT_EQ(clock.freewheelDuration, 7.0);
+  EXPECT_EQ(clock.lockTime, 0.3);
+}
+
+TEST(TimecodeEngineCore, WritesNothingOnStandardErrorWithoutTimecodeDebug) {
+  if (std::getenv("TIMECODE_DEBUG") != nullptr) GTEST_SKIP() << "TIMECODE_DEBUG is set for this run";
+  TimecodeEngineCore engine;
+  testing::internal::CaptureStderr();
+  const double t = feedLTC(engine, 0, FrameRate::fps25, 20, kT0, 0.04);
+  feedLTC(engine, 500, FrameRate::fps25, 3, t, 0.04);  // a confirmed jump
+  const std::string written = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(engine.clock.read().jumps, 1);
+  EXPECT_EQ(written, "");
+}
+
+TEST(TimecodeEngineCore, ReceivesAndServesWithoutAllocating) {
+  if (!test::allocationCountingAvailable()) GTEST_SKIP() << "allocation counting is off in sanitizer builds";
+  TimecodeEngineCore engine;
+  const std::string longName(300, 'm');                // beyond any small-string buffer
+  feedLTC(engine, 0, FrameRate::fps25, 5, kT0, 0.04);  // warm-up outside the measurement
+
+  test::resetRealtimeAllocations();
+  {
+    test::RealtimeScope realtime;
+    double t = feedLTC(engine, 5, FrameRate::fps25, 100, kT0 + 0.2, 0.04);
+    (void)engine.snapshot(t);
+    engine.source.withLock([](SourceKind& s) { s = SourceKind::mtc; });
+    for (int i = 0; i < 50; ++i, t += 0.08) {
+      engine.receiveMTC(MTCDecoder::Event::sequence(kOneHour, FrameRate::fps25, quarterTimes(t, 0.01), false),
+                        longName);
+      engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps25, t), longName);
+    }
+    (void)engine.snapshot(t);
+    engine.source.withLock([](SourceKind& s) { s = SourceKind::generator; });
+    (void)engine.snapshot(t);
+  }
+  EXPECT_EQ(test::realtimeAllocations(), 0u);
+  EXPECT_EQ(engine.counters.read().mtcSource, longName);
+}
+
+// Every path that takes locks, on the threads that take them, all at once: a wrong nesting deadlocks
+// here (caught by the deadline) or is reported by ThreadSanitizer as a lock-order inversion.
+TEST(TimecodeEngineCore, ServesEveryThreadAtOnceWithoutDeadlock) {
+  TimecodeEngineCore engine;
+  constexpr int kPasses = 3000;
+  std::atomic<int> finished{0};
+  auto repeat = [&](auto body) {
+    return std::thread([&, body] {
+      for (int i = 0; i < kPasses; ++i) body(i);
+      finished.fetch_add(1);
+    });
+  };
+  std::vector<std::thread> threads;
+  threads.push_back(repeat([&](int i) {  // audio input thread
+    LTCFrame frame;
+    frame.timecode = Timecode::fromFrame(i, FrameRate::fps25);
+    engine.receiveLTC(frame, kT0 + i * 0.04, 0.04, false);
+  }));
+  threads.push_back(repeat([&](int i) {  // MIDI receive thread
+    const auto times = quarterTimes(kT0 + i * 0.08, 0.01);
+    engine.receiveMTC(MTCDecoder::Event::sequence(kOneHour, FrameRate::fps25, times, false), "Desk");
+  }));
+  threads.push_back(repeat([&](int i) { (void)engine.snapshot(kT0 + i * 0.01); }));  // an output
+  threads.push_back(repeat([&](int i) {                                              // the store
+    engine.source.withLock([&](SourceKind& s) { s = kAllSourceKinds[static_cast<std::size_t>(i % 3)]; });
+    engine.rateOverride.withLock([&](std::optional<FrameRate>& r) {
+      r = (i % 2) ? std::optional<FrameRate>(FrameRate::fps24) : std::nullopt;
+    });
+    engine.resetInput();
+    (void)engine.lastReceived.read();
+    (void)engine.counters.read();
+  }));
+  if (!test::waitFor([&] { return finished.load() == 4; }, 120.0)) {
+    ADD_FAILURE() << "the engine's locks deadlocked";
+    std::abort();  // the stuck threads cannot be joined, and must not outlive the engine
+  }
+  for (std::thread& t : threads) t.join();
+}
+
+}  // namespace
+}  // namespace quillmark
