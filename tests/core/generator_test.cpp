@@ -83,12 +83,7 @@ class GeneratorTimeOfDay : public ::testing::Test {
     tzset();
   }
   static double utc(int year, int month, int day, int hour, int minute, double second) {
-    std::tm fields{};
-    fields.tm_year = year - 1900;
-    fields.tm_mon = month - 1;
-    fields.tm_mday = day;
-    fields.tm_hour = hour;
-    fields.tm_min = minute;
+    std::tm fields{0, minute, hour, day, month - 1, year - 1900, 0, 0, 0, 0, nullptr};
     return static_cast<double>(timegm(&fields)) + second;
   }
   // Position at host time 500 + `after`, the wall clock reading `wall` when the host clock read 500.
