@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "audio/main_thread.h"
 #include "core/host_time.h"
 
 namespace quillmark {
@@ -17,7 +16,7 @@ TimecodeEngine::TimecodeEngine()
       lastReceived(core_->lastReceived),
       counters(core_->counters),
       detector(core_->detector),
-      ports(MIDIPorts::create([](MainThreadTask task) { postToMainThread(std::move(task)); })) {
+      ports(MIDIPorts::create()) {
   const std::weak_ptr<TimecodeEngineCore> weak = core_;
   ltcInput.onFrame = [weak](const LTCInput::TimedFrame& timed) {
     if (const std::shared_ptr<TimecodeEngineCore> core = weak.lock()) {
