@@ -24,12 +24,11 @@ inline std::vector<float> renderCode(FrameRate rate, double sampleRate, double s
   return out;
 }
 
-// A plain biphase-mark square wave (+-amplitude) of whole 80-bit words: data bits then the sync word, each
-// bit `samplesPerBit` long, starting low so that the first bit boundary is a rising transition.
-inline std::vector<float> biphase(const std::vector<std::uint64_t>& words, double samplesPerBit,
-                                  float amplitude = 0.5f) {
+// Transition positions (in samples) of a plain biphase-mark signal of whole 80-bit words: data bits then
+// the sync word, each bit `samplesPerBit` long, after one bit of lead-in.
+inline std::vector<double> biphaseEdges(const std::vector<std::uint64_t>& words, double samplesPerBit) {
   std::vector<double> edges;
-  double t = samplesPerBit;  // one bit of low lead-in
+  double t = samplesPerBit;
   for (std::uint64_t word : words) {
     for (int k = 0; k < 80; ++k) {
       const bool one = k < 64 ? ((word >> k) & 1u) != 0 : kSyncWord[k - 64] != 0;
@@ -39,7 +38,12 @@ inline std::vector<float> biphase(const std::vector<std::uint64_t>& words, doubl
     }
   }
   edges.push_back(t);
-  std::vector<float> out(static_cast<std::size_t>(t + 2 * samplesPerBit));
+  return edges;
+}
+
+// A +-amplitude square wave that starts low and flips at every edge, with some settling after the last.
+inline std::vector<float> squareWave(const std::vector<double>& edges, float amplitude = 0.5f) {
+  std::vector<float> out(static_cast<std::size_t>(edges.back() + 64));
   std::size_t next = 0;
   float value = -amplitude;
   for (std::size_t i = 0; i < out.size(); ++i) {
