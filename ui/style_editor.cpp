@@ -23,14 +23,13 @@ const QString kChoose = QStringLiteral("Choose\u2026");
 }  // namespace
 
 StyleEditor::StyleEditor(QWidget* parent) : QWidget(parent) {
-  setFixedWidth(kWidth);
+  setFixedWidth(kWidth);  // and as tall as its content: the popover holding it follows its size hint
   form_ = new QFormLayout(this);
   form_->setContentsMargins(14, 12, 14, 12);
   form_->setHorizontalSpacing(12);
   form_->setVerticalSpacing(8);
   form_->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
   form_->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  form_->setSizeConstraint(QLayout::SetFixedSize);  // as tall as its content
 
   preset_ = new QComboBox(this);
   preset_->addItem(kChoose);
