@@ -38,6 +38,13 @@ bool isDigit(QChar ch) {
   return ch >= u'0' && ch <= u'9';
 }
 
+std::string layoutShape(std::string text) {
+  for (char& ch : text) {
+    if (ch >= '0' && ch <= '9') ch = '0';
+  }
+  return text;
+}
+
 QSizeF measureRun(const QString& text, const QFont& font) {
   const QFontMetricsF metrics(font);
   const double cell = digitCell(metrics);
@@ -77,10 +84,14 @@ void BigTimecodeView::setStyle(const DisplayStyle& style) {
 
 void BigTimecodeView::showContent(const Content& content) {
   if (content == content_) return;
-  const bool lengthChanged = content.text.size() != content_.text.size();
+  // A text of the same length can still need new geometry: in a proportional font "--:--:--:--" is far
+  // narrower than "10:00:00:00", and a font fitted to the dashes would overflow once a timecode arrives.
+  // So the text is compared by its shape (every digit read as "0"), which changes only with the length,
+  // the dashes or the separators, never as the digits count.
+  const bool shapeChanged = layoutShape(content.text) != layoutShape(content_.text);
   const bool infoToggled = content.info.empty() != content_.info.empty();
   content_ = content;
-  if (lengthChanged || infoToggled) {
+  if (shapeChanged || infoToggled) {
     layoutDisplay();
   } else {
     updateDisplay();

@@ -5,7 +5,7 @@
 // current DisplayStyle; it knows nothing of the store.
 //
 // Geometry (digit size and place, font size, the frames of text and status line) changes only in a full
-// layout: on resize, on a new style, or when the text's length or the presence of the status line
+// layout: on resize, on a new style, or when the text's shape or the presence of the status line
 // changes. Any other new content costs one cheap update: the two outlines rebuilt, no font measuring.
 // All frames and the origin are in the view's own upward coordinates: origin at the bottom-left corner,
 // y growing upwards; painting flips them once.
@@ -50,9 +50,9 @@ class BigTimecodeView : public QWidget {
   // Takes a new style; a style that differs from the current one re-lays out the view.
   void setStyle(const DisplayStyle& style);
 
-  // Takes new content (the design's show(_:); QWidget::show is taken). Content equal to the current one
-  // changes nothing; a change of the text's length or of whether there is a status line re-lays out;
-  // anything else only redraws.
+  // Takes new content (QWidget::show is taken). Content equal to the current one changes nothing; a text
+  // of another shape (length, dashes or separators; digits count as alike) or a status line appearing or
+  // going re-lays out; anything else, such as the digits counting, only redraws.
   void showContent(const Content& content);
 
   // The colour the digits are drawn in now, as sRGB components.

@@ -157,6 +157,20 @@ TEST(BigTimecodeView, FitsTextTypefacesIntoTheDigitRectangle) {
   const QFontMetricsF metrics(view.textFont());
   EXPECT_LE(metrics.horizontalAdvance("00:00:00;00"), r.width());
 
+  // A proportional face fitted to "--:--:--:--" is re-fitted when the first timecode of the same length
+  // arrives: digits are wider than dashes and must still fit.
+  DisplayStyle sans = style;
+  sans.typeface = Typeface::sans;
+  view.setStyle(sans);
+  view.showContent(running("--:--:--:--"));
+  const double dashesSize = view.fontSize();
+  view.showContent(running("10:00:00:00"));
+  EXPECT_LT(view.fontSize(), dashesSize);
+  EXPECT_LE(QFontMetricsF(view.textFont()).horizontalAdvance("00:00:00:00"), r.width());
+  const auto layouts = view.layoutCount();
+  view.showContent(running("10:00:00:01"));  // counting digits never re-measures
+  EXPECT_EQ(view.layoutCount(), layouts);
+
   // However small the window, the text never drops below 8 pixels.
   view.setMinimumSize(0, 0);
   view.resize(20, 6);

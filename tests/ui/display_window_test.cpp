@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <QCheckBox>
+#include <QColorDialog>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QEnterEvent>
@@ -11,6 +12,7 @@
 #include <QWindow>
 
 #include "ui/big_timecode_content.h"
+#include "ui/color_well.h"
 #include "ui/gear_button.h"
 #include "ui/style_editor.h"
 
@@ -103,6 +105,15 @@ TEST(DisplayWindow, GearShowsOnHoverAndStaysWhileItsPopoverIsOpen) {
   EXPECT_EQ(window->view()->style(), *DisplayStyle::preset("Black on white"));
   EXPECT_EQ(window->palette().color(QPalette::Window), QColor(Qt::white));
   EXPECT_EQ(edits.count(), 1);
+
+  // The colour dialog opened from the popover reaches the window too.
+  QTest::mouseClick(window->editor()->backgroundWell(), Qt::LeftButton);
+  QColorDialog* dialog = window->editor()->backgroundWell()->dialog();
+  ASSERT_NE(dialog, nullptr);
+  dialog->setCurrentColor(QColor(0, 0, 255));
+  dialog->accept();
+  EXPECT_EQ(window->style().background, (RGBA{0, 0, 1, 1}));
+  EXPECT_EQ(edits.count(), 2);
 
   window->popover()->hide();  // closed from outside, as a click elsewhere does
   EXPECT_FALSE(window->isEditing());
