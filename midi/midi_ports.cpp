@@ -23,9 +23,9 @@ constexpr const char* kVirtualDestinationPortName = "Virtual in";
 
 }  // namespace
 
-std::shared_ptr<MIDIPorts> MIDIPorts::create() {
+std::shared_ptr<MIDIPorts> MIDIPorts::create(void (*processThreadInit)()) {
   std::shared_ptr<MIDIPorts> ports(new MIDIPorts());
-  ports->open();
+  ports->open(processThreadInit);
   return ports;
 }
 
@@ -44,7 +44,7 @@ MIDIPorts::~MIDIPorts() {
   sem_destroy(&wake_);
 }
 
-void MIDIPorts::open() {
+void MIDIPorts::open(void (*processThreadInit)()) {
   receiver_ = std::thread([this] { receiveLoop(); });
 
   jack_status_t status{};
@@ -75,6 +75,9 @@ void MIDIPorts::open() {
   jack_set_port_rename_callback(jack_, portRenameTrampoline, this);
   jack_set_property_change_callback(jack_, propertyChangeTrampoline, this);
   jack_on_shutdown(jack_, shutdownTrampoline, this);
+  if (processThreadInit) {
+    jack_set_thread_init_callback(jack_, threadInitTrampoline, reinterpret_cast<void*>(processThreadInit));
+  }
   jack_activate(jack_);
 
   connectSources();
@@ -265,6 +268,10 @@ void MIDIPorts::shutdownTrampoline(void* arg) {
   auto* self = static_cast<MIDIPorts*>(arg);
   self->serverGone_.store(true);
   self->scheduleSetupChange();
+}
+
+void MIDIPorts::threadInitTrampoline(void* arg) {
+  reinterpret_cast<void (*)()>(arg)();
 }
 
 // ---- Receiving (MIDI receive thread) ----

@@ -60,7 +60,9 @@ class MIDIPorts : public std::enable_shared_from_this<MIDIPorts> {
   // reference stays 0 and the lists hold only "Virtual port": MIDI simply does not work, as with any
   // other failed MIDI call. Graph changes reach the main thread through postToMainThread
   // (audio/main_thread.h), so the owner installs a poster before it relies on onPortsChanged.
-  static std::shared_ptr<MIDIPorts> create();
+  // `processThreadInit`, when given, runs once on the JACK process thread before its first cycle (the
+  // tests use it to watch that thread's allocations).
+  static std::shared_ptr<MIDIPorts> create(void (*processThreadInit)() = nullptr);
   ~MIDIPorts();
   MIDIPorts(const MIDIPorts&) = delete;
   MIDIPorts& operator=(const MIDIPorts&) = delete;
@@ -131,7 +133,7 @@ class MIDIPorts : public std::enable_shared_from_this<MIDIPorts> {
   };
 
   MIDIPorts();
-  void open();
+  void open(void (*processThreadInit)());
   void connectSources();
   void connectRoute();
   void scheduleSetupChange();
@@ -156,6 +158,7 @@ class MIDIPorts : public std::enable_shared_from_this<MIDIPorts> {
   static void propertyChangeTrampoline(jack_uuid_t subject, const char* key, jack_property_change_t change,
                                        void* arg);
   static void shutdownTrampoline(void* arg);
+  static void threadInitTrampoline(void* arg);
 
   jack_client_t* jack_ = nullptr;
   std::string clientName_;  // the name JACK gave the client

@@ -1,0 +1,148 @@
+#pragma once
+// MidiTestClient: another program on the test's JACK server, with MIDI input ports that record every event
+// they receive (bytes, absolute frame, and the host time of that frame through the test's own JACK-to-host
+// mapping) and MIDI output ports that send queued messages, one per output per cycle, so that messages of
+// two outputs interleave. It counts xruns so timing tests can discard stretches that contain one.
+// Threads: the public functions on the test thread; the process callback on the client's JACK thread.
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "audio/jack_host_clock.h"
+#include "tests/support/jack_server.h"
+
+namespace quillmark::test {
+
+class MidiTestClient {
+ public:
+  struct Event {
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t frame = 0;  // absolute frame time of the event
+    double host = 0.0;        // host seconds of that frame
+    bool isFullFrame() const { return bytes.size() == 10 && bytes[0] == 0xF0; }
+    bool isQuarterFrame() const { return bytes.size() == 2 && bytes[0] == 0xF1; }
+  };
+
+  MidiTestClient(const std::string& name, int inputs, int outputs) {
+    jack_ = openTestClient(name);
+    for (int i = 0; i < inputs; ++i) {
+      const std::string port = "in" + std::to_string(i + 1);
+      inputs_.push_back(jack_port_register(jack_, port.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0));
+    }
+    for (int i = 0; i < outputs; ++i) {
+      const std::string port = "out" + std::to_string(i + 1);
+      outputs_.push_back(
+          jack_port_register(jack_, port.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0));
+    }
+    received_.resize(inputs);
+    pending_.resize(outputs);
+    sent_.resize(outputs);
+    jack_set_process_callback(jack_, &MidiTestClient::process, this);
+    jack_set_xrun_callback(jack_, &MidiTestClient::xrun, this);
+    jack_activate(jack_);
+  }
+  ~MidiTestClient() { jack_client_close(jack_); }
+
+  jack_client_t* jack() const { return jack_; }
+  jack_port_t* input(int i) const { return inputs_[i]; }
+  jack_port_t* output(int i) const { return outputs_[i]; }
+  std::string inputName(int i) const { return jack_port_name(inputs_[i]); }
+  std::string outputName(int i) const { return jack_port_name(outputs_[i]); }
+  int xruns() const { return xruns_.load(); }
+
+  void send(int output, std::vector<std::uint8_t> bytes) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    pending_[output].push_back(std::move(bytes));
+  }
+  bool allSent() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (const auto& queue : pending_) {
+      if (!queue.empty()) return false;
+    }
+    return true;
+  }
+  // Host times of the frames the queued messages were written at, per output, in order.
+  std::vector<double> sentTimes(int output) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return sent_[output];
+  }
+  std::vector<Event> received(int input) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return received_[input];
+  }
+  void clear() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (auto& list : received_) list.clear();
+  }
+
+ private:
+  static int process(jack_nframes_t frames, void* arg) {
+    auto* self = static_cast<MidiTestClient*>(arg);
+    self->clock_.measure();
+    jack_nframes_t start = 0;
+    jack_time_t startMicros = 0, nextMicros = 0;
+    float periodMicros = 0;
+    jack_get_cycle_times(self->jack_, &start, &startMicros, &nextMicros, &periodMicros);
+    const double startHost = self->clock_.hostSeconds(startMicros);
+    const double secondsPerFrame = (nextMicros - startMicros) * 1e-6 / frames;
+    std::lock_guard<std::mutex> guard(self->mutex_);
+    for (std::size_t i = 0; i < self->inputs_.size(); ++i) {
+      void* buffer = jack_port_get_buffer(self->inputs_[i], frames);
+      for (std::uint32_t e = 0; e < jack_midi_get_event_count(buffer); ++e) {
+        jack_midi_event_t event;
+        jack_midi_event_get(&event, buffer, e);
+        self->received_[i].push_back(Event{std::vector<std::uint8_t>(event.buffer, event.buffer + event.size),
+                                           std::uint64_t{start} + event.time,
+                                           startHost + event.time * secondsPerFrame});
+      }
+    }
+    for (std::size_t i = 0; i < self->outputs_.size(); ++i) {
+      void* buffer = jack_port_get_buffer(self->outputs_[i], frames);
+      jack_midi_clear_buffer(buffer);
+      if (self->pending_[i].empty()) continue;
+      const auto& bytes = self->pending_[i].front();
+      jack_midi_event_write(buffer, kSendOffset, bytes.data(), bytes.size());
+      self->sent_[i].push_back(startHost + kSendOffset * secondsPerFrame);
+      self->pending_[i].pop_front();
+    }
+    return 0;
+  }
+  static int xrun(void* arg) {
+    static_cast<MidiTestClient*>(arg)->xruns_++;
+    return 0;
+  }
+
+  static constexpr jack_nframes_t kSendOffset = 100;
+  jack_client_t* jack_ = nullptr;
+  std::vector<jack_port_t*> inputs_;
+  std::vector<jack_port_t*> outputs_;
+  std::mutex mutex_;
+  std::vector<std::vector<Event>> received_;                    // guarded by mutex_
+  std::vector<std::deque<std::vector<std::uint8_t>>> pending_;  // guarded by mutex_
+  std::vector<std::vector<double>> sent_;                       // guarded by mutex_
+  JackHostClock clock_;                                         // process thread
+  std::atomic<int> xruns_{0};
+};
+
+// A main thread for the MIDI layer in tests: postToMainThread appends here, and the test thread runs the
+// tasks while it waits.
+class MainQueue {
+ public:
+  MainQueue();
+  ~MainQueue();
+  void drain();
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::function<void()>> tasks_;
+};
+
+}  // namespace quillmark::test

@@ -1,0 +1,281 @@
+// MTCOutput on a real, isolated JACK server: what it sends, and the frame each message lands on, checked
+// by a MIDI client the test plays. Timing is judged only over stretches without xruns or late messages.
+#include "midi/mtc_output.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+#include "core/host_time.h"
+#include "midi/mtc.h"
+#include "tests/midi/midi_test_client.h"
+#include "tests/support/alloc_counter.h"
+#include "tests/support/wait_for.h"
+
+namespace quillmark {
+namespace {
+
+using Event = test::MidiTestClient::Event;
+
+// A clock that has locked and keeps receiving: `position` frames at host time `at`, at nominal speed.
+ClockSnapshot running(FrameRate rate, double position, double at) {
+  ClockSnapshot snapshot;
+  snapshot.rate = rate;
+  snapshot.lastInput = at + 1e6;
+  snapshot.fitTime = at;
+  snapshot.fitPosition = position;
+  snapshot.slope = realFramesPerSecond(rate);
+  snapshot.hasLocked = true;
+  snapshot.freewheelDuration = 2.0;
+  return snapshot;
+}
+
+double positionAt(const ClockSnapshot& s, double t) {
+  return s.fitPosition + (t - s.fitTime) * s.slope;
+}
+
+int senderThreads() {
+  int count = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    std::getline(comm, name);
+    if (name == "MTC output") ++count;
+  }
+  return count;
+}
+
+int fullFrames(const std::vector<Event>& events, std::size_t from = 0) {
+  int count = 0;
+  for (std::size_t i = from; i < events.size(); ++i) count += events[i].isFullFrame();
+  return count;
+}
+
+class MTCOutputTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { server_ = test::JackServer::start(); }
+  static void TearDownTestSuite() { server_.reset(); }
+
+  void SetUp() override {
+    // The process thread is marked for the whole test: it must never allocate, whatever the test does.
+    ports_ = MIDIPorts::create([] { test::setRealtimeThread(true); });
+    receiver_ = std::make_unique<test::MidiTestClient>("receiver", 2, 0);
+    output_ = std::make_unique<MTCOutput>(ports_);
+    output_->setClock([this] { return clock_.read(); });
+  }
+  void TearDown() override { output_.reset(); }
+
+  std::uint32_t destination(int input) {
+    for (const MIDIPort& port : ports_->destinations()) {
+      if (port.name == receiver_->inputName(input)) return port.ref;
+    }
+    return 0;
+  }
+  void setClock(const ClockSnapshot& snapshot) {
+    clock_.withLock([&](ClockSnapshot& value) { value = snapshot; });
+  }
+  // Stops the output and waits until messages already handed over have gone out, then forgets them.
+  void stopAndDrain() {
+    output_->stop();
+    ASSERT_TRUE(test::waitFor([] { return senderThreads() == 0; }, 1.0));
+    const double drained = HostTime::now() + 0.1;  // several periods: the longest hand-over is one
+    ASSERT_TRUE(test::waitFor([&] { return HostTime::now() > drained; }, 1.0));
+    receiver_->clear();
+  }
+  // Waits until input `input` holds at least `count` messages.
+  bool receive(int input, std::size_t count, double seconds = 5.0) {
+    return test::waitFor([&] { return receiver_->received(input).size() >= count; }, seconds);
+  }
+
+  static inline std::unique_ptr<test::JackServer> server_;
+  test::MainQueue main_;
+  std::shared_ptr<MIDIPorts> ports_;
+  std::unique_ptr<test::MidiTestClient> receiver_;
+  Locked<ClockSnapshot> clock_;
+  std::unique_ptr<MTCOutput> output_;
+};
+
+TEST_F(MTCOutputTest, SendsNothingUntilItHasAClock) {
+  MTCOutput idle(ports_);
+  idle.start(destination(0));
+  EXPECT_FALSE(receive(0, 1, 0.3));
+  EXPECT_EQ(idle.fullFramesSent() + idle.quarterFramesSent(), 0u);
+}
+
+TEST_F(MTCOutputTest, StartsWithAFullFrameThenSendsQuarterFramesEveryTenMilliseconds) {
+  setClock(running(FrameRate::fps25, 90000.0, HostTime::now()));  // 01:00:00:00 at 25 fps, now
+  const int xruns = receiver_->xruns();
+  output_->start(destination(0));
+  ASSERT_TRUE(receive(0, 40));
+  const std::vector<Event> events = receiver_->received(0);
+
+  ASSERT_TRUE(events[0].isFullFrame());
+  const std::vector<std::uint8_t> head(events[0].bytes.begin(), events[0].bytes.begin() + 8);
+  EXPECT_EQ(head, (std::vector<std::uint8_t>{0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x21, 0x00, 0x00}));
+  EXPECT_LE(events[0].bytes[8], 3) << "the frame in progress when sending began";
+  EXPECT_EQ(events[0].bytes[9], 0xF7);
+  for (std::size_t i = 1; i < events.size(); ++i) {
+    ASSERT_TRUE(events[i].isQuarterFrame()) << i;
+    if (i > 1) {
+      EXPECT_EQ(events[i].bytes[1] >> 4, ((events[i - 1].bytes[1] >> 4) + 1) % 8) << i;
+      if (receiver_->xruns() == xruns && ports_->lateMessages() == 0) {
+        // 10 ms at 48 kHz. Frames are exact but JACK's frame-to-time line wanders by some tens of
+        // microseconds between cycles; the exact landing is checked against one cycle's mapping below.
+        EXPECT_NEAR(double(events[i].frame - events[i - 1].frame), 480.0, 5.0) << i;
+      }
+    }
+  }
+}
+
+TEST_F(MTCOutputTest, EveryQuarterFrameLandsOnTheFrameOfItsDueTimeWithAndWithoutLead) {
+  const double sample = 1.0 / 48000.0;
+  for (const double lead : {0.0, 0.02}) {
+    bool judged = false;
+    for (int attempt = 0; attempt < 5 && !judged; ++attempt) {
+      stopAndDrain();
+      output_->leadTime.withLock([&](double& value) { value = lead; });
+      const ClockSnapshot clock = running(FrameRate::fps25, 90000.0, HostTime::now());
+      setClock(clock);
+      const int xruns = receiver_->xruns();
+      const std::uint64_t late = ports_->lateMessages();
+      output_->start(destination(0));
+      ASSERT_TRUE(receive(0, 41));
+      if (receiver_->xruns() != xruns || ports_->lateMessages() != late) continue;  // judge a clean stretch
+      judged = true;
+
+      const std::vector<Event> events = receiver_->received(0);
+      ASSERT_TRUE(events[0].isFullFrame());
+      const Timecode label{events[0].bytes[5] & 0x1F, events[0].bytes[6], events[0].bytes[7],
+                           events[0].bytes[8]};
+      // The first quarter frame starts the next quarter after the full frame's position: the one index in
+      // 4n+1 ... 4n+4 whose piece it carries.
+      const std::int64_t n = label.frameNumber(FrameRate::fps25);
+      std::int64_t index = 4 * n + 1;
+      while (index % 8 != events[1].bytes[1] >> 4) ++index;
+      for (std::size_t i = 1; i < events.size(); ++i, ++index) {
+        const auto expected = MTC::quarterFrame(index, FrameRate::fps25);
+        EXPECT_EQ(events[i].bytes, std::vector<std::uint8_t>(expected.begin(), expected.end())) << i;
+        const double due = clock.fitTime + (index / 4.0 - clock.fitPosition) / clock.slope - lead;
+        // One sample, plus the few microseconds by which two clients' JACK-to-host offsets can differ.
+        EXPECT_NEAR(events[i].host, due, sample + 10e-6) << "lead " << lead << ", message " << i;
+      }
+    }
+    EXPECT_TRUE(judged) << "every attempt had an xrun or a late message";
+  }
+}
+
+TEST_F(MTCOutputTest, SendsAFullFrameOnlyWhenTheTimeJumpsOrTheRateCodeChanges) {
+  ClockSnapshot clock = running(FrameRate::fps29_97ND, 108000.0, HostTime::now());
+  setClock(clock);
+  output_->start(destination(0));
+  ASSERT_TRUE(receive(0, 10));
+
+  // Each change keeps the time line continuous at the moment it happens unless it is a locate.
+  // `scale` converts the position to the new rate's frame count (labels per second), `jump` locates.
+  auto change = [&](FrameRate rate, double scale, double jump) {
+    const double now = HostTime::now();
+    clock = running(rate, positionAt(clock, now) * scale + jump, now);
+    const std::size_t mark = receiver_->received(0).size();
+    setClock(clock);
+    EXPECT_TRUE(receive(0, mark + 20));
+    return fullFrames(receiver_->received(0), mark);
+  };
+  EXPECT_EQ(change(FrameRate::fps30, 1.0, 0.0), 0) << "29.97 non-drop and 30 share a rate code";
+  EXPECT_EQ(change(FrameRate::fps25, 25.0 / 30.0, 0.0), 1) << "25 has a code of its own";
+  const std::size_t mark = receiver_->received(0).size();
+  EXPECT_EQ(change(FrameRate::fps25, 1.0, 250.0), 1) << "a locate 10 s forward";
+  const std::vector<Event> events = receiver_->received(0);
+  for (std::size_t i = mark; i < events.size(); ++i) {
+    if (!events[i].isFullFrame()) continue;
+    EXPECT_EQ(events[i].bytes[5], 0x20 | (static_cast<int>(clock.fitPosition) / 90000));  // code 1, hours
+    const Timecode label{events[i].bytes[5] & 0x1F, events[i].bytes[6], events[i].bytes[7],
+                         events[i].bytes[8]};
+    EXPECT_NEAR(double(label.frameNumber(FrameRate::fps25)), clock.fitPosition, 3.0)
+        << "from the new position";
+  }
+}
+
+TEST_F(MTCOutputTest, StopsWhenFreewheelEndsAndResumesWithAFullFrame) {
+  const double start = HostTime::now();
+  ClockSnapshot clock = running(FrameRate::fps25, 90000.0, start);
+  clock.lastInput = start;  // input stops now; 0.1 s window plus 0.3 s freewheel
+  clock.freewheelDuration = 0.3;
+  setClock(clock);
+  output_->start(destination(0));
+  ASSERT_TRUE(test::waitFor([&] { return HostTime::now() > start + 0.6; }, 2.0));
+  const std::size_t mark = receiver_->received(0).size();
+  EXPECT_GT(mark, 10u);
+  EXPECT_FALSE(receive(0, mark + 1, 0.3)) << "nothing after freewheel ended";
+
+  setClock(running(FrameRate::fps25, 95000.0, HostTime::now()));
+  ASSERT_TRUE(receive(0, mark + 5));
+  EXPECT_TRUE(receiver_->received(0)[mark].isFullFrame());
+}
+
+TEST_F(MTCOutputTest, ASecondStartSwitchesTheDestinationWithoutANewLoopOrFullFrame) {
+  ASSERT_EQ(jack_connect(receiver_->jack(), "Quillmark:Virtual out", receiver_->inputName(0).c_str()), 0);
+  setClock(running(FrameRate::fps25, 90000.0, HostTime::now()));
+  output_->start(ports_->virtualSource());
+  ASSERT_TRUE(receive(0, 10)) << "published on the virtual source";
+  EXPECT_TRUE(receiver_->received(0)[0].isFullFrame());
+
+  output_->start(destination(1));
+  ASSERT_TRUE(receive(1, 10));
+  EXPECT_EQ(senderThreads(), 1);
+  EXPECT_EQ(fullFrames(receiver_->received(1)), 0);
+  const std::size_t onVirtual = receiver_->received(0).size();
+  ASSERT_TRUE(receive(1, 20));
+  EXPECT_EQ(receiver_->received(0).size(), onVirtual) << "the virtual source no longer carries it";
+}
+
+TEST_F(MTCOutputTest, AQuickStopAndStartNeverLeavesTwoLoops) {
+  setClock(running(FrameRate::fps25, 90000.0, HostTime::now()));
+  output_->start(destination(0));
+  for (int i = 0; i < 20; ++i) {
+    output_->stop();
+    output_->start(destination(0));
+    EXPECT_LE(senderThreads(), 1) << i;
+  }
+  // Two loops would interleave two sequences; one loop sends its full frame and then rising pieces.
+  const std::size_t mark = receiver_->received(0).size();
+  ASSERT_TRUE(receive(0, mark + 40));
+  const std::vector<Event> events = receiver_->received(0);
+  std::size_t last = events.size();
+  while (last > 0 && !events[last - 1].isFullFrame()) --last;
+  ASSERT_GT(last, 0u);
+  ASSERT_GT(events.size() - last, 20u) << "quarter frames follow the last start's full frame";
+  for (std::size_t i = last + 1; i < events.size(); ++i) {
+    ASSERT_TRUE(events[i].isQuarterFrame());
+    if (i > last + 1) {
+      EXPECT_EQ(events[i].bytes[1] >> 4, ((events[i - 1].bytes[1] >> 4) + 1) % 8) << i;
+    }
+  }
+  output_->stop();
+  EXPECT_TRUE(test::waitFor([] { return senderThreads() == 0; }, 1.0)) << "stopping ends the loop";
+}
+
+TEST_F(MTCOutputTest, NeitherTheProcessCallbackNorTheSenderLoopAllocates) {
+  if (!test::allocationCountingAvailable()) GTEST_SKIP() << "sanitizer build keeps its own allocator";
+  test::MidiTestClient source("source", 0, 1);
+  ASSERT_EQ(jack_connect(source.jack(), source.outputName(0).c_str(), "Quillmark:Virtual in"), 0);
+  output_->setClock([this] {
+    test::setRealtimeThread(true);  // called on the sender thread at the start of every pass
+    return clock_.read();
+  });
+  setClock(running(FrameRate::fps25, 90000.0, HostTime::now()));
+  test::resetRealtimeAllocations();
+  output_->start(destination(0));
+  for (int frame = 0; frame < 16; ++frame) {
+    const auto message = MTC::quarterFrame(4 * 90000 + frame, FrameRate::fps25);
+    source.send(0, std::vector<std::uint8_t>(message.begin(), message.end()));
+  }
+  ASSERT_TRUE(receive(0, 50));
+  ASSERT_TRUE(test::waitFor([&] { return source.allSent(); }, 2.0));
+  output_->stop();
+  EXPECT_EQ(test::realtimeAllocations(), 0u);
+}
+
+}  // namespace
+}  // namespace quillmark
