@@ -8,7 +8,6 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QScreen>
-#include <QShortcut>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -66,9 +65,6 @@ DisplayWindow::DisplayWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setStyle(style);
     emit styleEdited(style);
   });
-
-  auto* close = new QShortcut(QKeySequence::Close, this);
-  connect(close, &QShortcut::activated, this, &QWidget::close);
 
   applyBackground(view_->style().background);
   placeGear();
@@ -226,6 +222,10 @@ void DisplayWindow::mouseDoubleClickEvent(QMouseEvent* event) {
 void DisplayWindow::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_F11 || (event->matches(QKeySequence::FullScreen))) {
     toggleFullScreen();
+    return;
+  }
+  if (event->matches(QKeySequence::Close)) {
+    close();
     return;
   }
   if (event->key() == Qt::Key_Escape && isFullScreen()) {

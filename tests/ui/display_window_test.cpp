@@ -82,6 +82,23 @@ TEST(DisplayWindow, AlwaysOnTopChangesTheLevelInPlace) {
   deleteClosedWindows();
 }
 
+TEST(DisplayWindow, GoesFullScreenAndBack) {
+  QPointer<DisplayWindow> slot;
+  DisplayWindow* window = DisplayWindow::openOrRaise(slot, DisplayStyle{});
+  QTest::keyClick(window, Qt::Key_F11);
+  EXPECT_TRUE(window->isFullScreen());
+  QTest::keyClick(window, Qt::Key_Escape);
+  EXPECT_FALSE(window->isFullScreen());
+  QTest::mouseDClick(window, Qt::LeftButton, {}, QPoint(300, 100));
+  EXPECT_TRUE(window->isFullScreen());
+  QTest::mouseDClick(window, Qt::LeftButton, {}, QPoint(300, 100));
+  EXPECT_FALSE(window->isFullScreen());
+  EXPECT_TRUE(window->isVisible());
+  QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier);  // closes
+  deleteClosedWindows();
+  EXPECT_TRUE(slot.isNull());
+}
+
 TEST(DisplayWindow, GearShowsOnHoverAndStaysWhileItsPopoverIsOpen) {
   QPointer<DisplayWindow> slot;
   DisplayWindow* window = DisplayWindow::openOrRaise(slot, DisplayStyle{});
