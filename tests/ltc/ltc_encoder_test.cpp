@@ -29,15 +29,6 @@ std::uint64_t dataBitsOf(LTCEncoder& encoder, std::int64_t frame) {
   return data;
 }
 
-TEST(LTCEncoder, EdgeWidthIsTheSameTimeAtEveryRate) {
-  LTCEncoder encoder(48000);
-  EXPECT_NEAR(encoder.edgeHalfWidth(), 0.0416667, 1e-7);
-  encoder.setRate(FrameRate::fps30);
-  EXPECT_NEAR(encoder.edgeHalfWidth(), 0.05, 1e-12);
-  encoder.setRate(FrameRate::fps29_97DF);
-  EXPECT_NEAR(encoder.edgeHalfWidth(), 0.04995, 1e-6);
-}
-
 TEST(LTCEncoder, EveryFrameRisesThroughZeroAtItsStartAndEndsLow) {
   LTCEncoder encoder(48000);
   encoder.setAmplitude(0.25f);
