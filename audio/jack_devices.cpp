@@ -4,6 +4,7 @@
 #include <jack/uuid.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "audio/main_thread.h"
 
@@ -68,7 +69,11 @@ JackDevices& JackDevices::shared() {
 }
 
 jack_client_t* JackDevices::monitor() {
-  if (serverGone_.exchange(false)) monitor_.reset();
+  // Clients reach the server JACK_DEFAULT_SERVER names; when that changes, the old one is not ours any more.
+  const char* named = std::getenv("JACK_DEFAULT_SERVER");
+  const std::string server = named ? named : "default";
+  if (serverGone_.exchange(false) || server != monitorServer_) monitor_.reset();
+  monitorServer_ = server;
   if (monitor_) return monitor_->get();
   auto client = JackClient::open("Quillmark devices");
   if (!client) return nullptr;

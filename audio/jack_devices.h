@@ -62,6 +62,7 @@ class JackDevices {
 
   // Main thread only.
   std::unique_ptr<JackClient> monitor_;
+  std::string monitorServer_;  // the server monitor_ was opened on
   std::vector<std::function<void()>> observers_;
   std::vector<AudioDevice> lastInputs_;
   std::vector<AudioDevice> lastOutputs_;

@@ -25,10 +25,13 @@ struct LTCInput::Run {
   Run(LTCInput& owner, std::unique_ptr<JackClient> client, jack_port_t* port, int channel, double sampleRate)
       : owner(owner),
         client(std::move(client)),
+        jack(this->client->get()),
         port(port),
         channel(channel),
         sampleRate(sampleRate),
         decoder(sampleRate) {}
+  // Closing waits for the process thread, which may still run a last cycle meanwhile: it reads the
+  // client through `jack`, which stays valid until the close returns (the unique_ptr is already null).
   ~Run() { client.reset(); }
 
   static int process(jack_nframes_t frames, void* self) noexcept QM_REALTIME {
@@ -46,6 +49,7 @@ struct LTCInput::Run {
 
   LTCInput& owner;
   std::unique_ptr<JackClient> client;
+  jack_client_t* const jack;
   jack_port_t* const port;
   const int channel;
   const double sampleRate;
@@ -66,8 +70,8 @@ int LTCInput::Run::onProcess(jack_nframes_t frames) noexcept {
   jack_time_t nextMicroseconds = 0;
   float periodMicroseconds = 0;
   double bufferHostSeconds;
-  if (jack_get_cycle_times(client->get(), &frameTime, &cycleMicroseconds, &nextMicroseconds,
-                           &periodMicroseconds) == 0) {
+  if (jack_get_cycle_times(jack, &frameTime, &cycleMicroseconds, &nextMicroseconds, &periodMicroseconds) ==
+      0) {
     // After an xrun JACK skips frames. Advancing the counter by as many keeps sample positions on the
     // same time line, so a frame is never stamped as if the skipped audio had not existed; the decoder
     // loses the frame that was cut and picks up the next one.

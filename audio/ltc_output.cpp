@@ -26,7 +26,14 @@ struct LTCOutput::Run {
   static constexpr int kMaxPorts = 2;
 
   Run(LTCOutput& owner, std::unique_ptr<JackClient> client, double sampleRate, Channels used)
-      : owner(owner), client(std::move(client)), sampleRate(sampleRate), used(used), encoder(sampleRate) {}
+      : owner(owner),
+        client(std::move(client)),
+        jack(this->client->get()),
+        sampleRate(sampleRate),
+        used(used),
+        encoder(sampleRate) {}
+  // Closing waits for the process thread, which may still run a last cycle meanwhile: it reads the
+  // client through `jack`, which stays valid until the close returns (the unique_ptr is already null).
   ~Run() { client.reset(); }
 
   static int process(jack_nframes_t frames, void* self) noexcept QM_REALTIME {
@@ -44,6 +51,7 @@ struct LTCOutput::Run {
 
   LTCOutput& owner;
   std::unique_ptr<JackClient> client;
+  jack_client_t* const jack;
   const double sampleRate;
   const Channels used;
   std::array<jack_port_t*, kMaxPorts> ports{};
@@ -70,10 +78,10 @@ int LTCOutput::Run::onProcess(jack_nframes_t frames) noexcept {
   jack_time_t cycleMicroseconds = 0;
   jack_time_t nextMicroseconds = 0;
   float periodMicroseconds = 0;
-  const double bufferHostSeconds = jack_get_cycle_times(client->get(), &frameTime, &cycleMicroseconds,
-                                                        &nextMicroseconds, &periodMicroseconds) == 0
-                                       ? hostClock.hostSeconds(cycleMicroseconds)
-                                       : HostTime::now();
+  const double bufferHostSeconds =
+      jack_get_cycle_times(jack, &frameTime, &cycleMicroseconds, &nextMicroseconds, &periodMicroseconds) == 0
+          ? hostClock.hostSeconds(cycleMicroseconds)
+          : HostTime::now();
   // The moment the cycle's first sample leaves the device.
   const double t = bufferHostSeconds + playbackLatency.load(std::memory_order_relaxed) / sampleRate;
 

@@ -1,0 +1,189 @@
+// The loopback proof: the LTC output, driven by a running generator, plays into an interface whose
+// playback side is cabled to its capture side, and the LTC input reads it back. The labels must come back
+// in order with none missing, and each frame's time must be the host time at which the generator was at
+// that frame's start. The interface declares 256 frames of playback and 128 of capture latency and delays
+// the signal by their sum, like a real interface: a wrong sign on either latency, or a JACK time not
+// converted to the host clock, puts the time off by milliseconds.
+// The same run proves the process callbacks real-time safe: the input's and the output's process threads
+// are marked from inside the callbacks we hand them, and nothing may be allocated on them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "audio/audio_device.h"
+#include "audio/ltc_input.h"
+#include "audio/ltc_output.h"
+#include "core/generator.h"
+#include "core/host_time.h"
+#include "tests/audio/frame_log.h"
+#include "tests/audio/main_queue.h"
+#include "tests/audio/test_interface.h"
+#include "tests/support/alloc_counter.h"
+#include "tests/support/jack_server.h"
+
+namespace quillmark::test {
+namespace {
+
+constexpr jack_nframes_t kPlaybackLatency = 256;
+constexpr jack_nframes_t kCaptureLatency = 128;
+
+struct Loopback {
+  std::unique_ptr<TestInterface> interface;
+  Generator generator;
+  FrameLog log;
+  LTCOutput output;
+  LTCInput input;
+  std::atomic<int> clockCalls{0};
+  std::atomic<bool> markRealtime{false};
+
+  void start(FrameRate rate, double offsetFrames) {
+    TestInterfaceOptions options;
+    options.playbackLatency = kPlaybackLatency;
+    options.captureLatency = kCaptureLatency;
+    options.loopback = true;
+    interface = TestInterface::open(options);
+    ASSERT_NE(interface, nullptr);
+    std::optional<AudioDevice> in, out;
+    for (const auto& d : AudioDevice::all(AudioDevice::Scope::input)) {
+      if (d.uid == "Test Interface") in = d;
+    }
+    for (const auto& d : AudioDevice::all(AudioDevice::Scope::output)) {
+      if (d.uid == "Test Interface") out = d;
+    }
+    ASSERT_TRUE(in && out);
+    const double now = HostTime::now();
+    generator = Generator::fromSettings(rate, false, "01:00:00:00", now);
+    generator.start(now);
+    output.clock = [this] {
+      if (markRealtime.load(std::memory_order_relaxed)) setRealtimeThread(true);
+      clockCalls.fetch_add(1, std::memory_order_relaxed);
+      return generator.snapshot(HostTime::now());
+    };
+    output.offsetFrames.withLock([&](double& o) { o = offsetFrames; });
+    input.onFrame = [this](const LTCInput::TimedFrame& frame) {
+      if (markRealtime.load(std::memory_order_relaxed)) setRealtimeThread(true);
+      log.add(frame, interface->xruns());
+    };
+    input.start(*in, 0);
+    output.start(*out, {0, 1});
+  }
+
+  // The host time at which the generator was at `position`.
+  double timeAt(double position) const {
+    return generator.startedAt + (position - generator.position) / realFramesPerSecond(generator.rate);
+  }
+};
+
+struct LoopbackResult {
+  std::size_t judged = 0;
+  double worstTimeError = 0;      // seconds
+  double worstDurationError = 0;  // fraction of a frame
+};
+
+// Judges the frames received so far: labels consecutive throughout; time and duration on stretches at
+// least 1 s clear of an xrun (the dummy server's time mapping swings for a while after one).
+LoopbackResult judge(const Loopback& loop, FrameRate rate, double offsetFrames) {
+  LoopbackResult result;
+  const double fps = realFramesPerSecond(rate);
+  int lastXruns = 0;
+  double lastXrunAt = -1e9;
+  for (std::size_t i = 0; i < loop.log.count(); ++i) {
+    const auto& entry = loop.log.at(i);
+    const auto& frame = entry.frame;
+    const std::int64_t n = frame.frame.timecode.frameNumber(rate);
+    EXPECT_EQ(frame.frame.dropFrame, rate == FrameRate::fps29_97DF);
+    EXPECT_FALSE(frame.reverse);
+    if (i > 0) {
+      EXPECT_EQ(n, loop.log.at(i - 1).frame.frame.timecode.frameNumber(rate) + 1)
+          << frame.frame.timecode.description() << " after "
+          << loop.log.at(i - 1).frame.frame.timecode.description();
+    }
+    if (entry.xruns != lastXruns) {
+      lastXruns = entry.xruns;
+      lastXrunAt = entry.receivedAt;
+    }
+    if (entry.receivedAt - lastXrunAt < 1.0) continue;
+    // The frame labelled n started when the generator was at n - offset.
+    const double timeError = std::fabs(frame.time - loop.timeAt(static_cast<double>(n) - offsetFrames));
+    const double durationError = std::fabs(frame.duration * fps - 1);
+    result.worstTimeError = std::max(result.worstTimeError, timeError);
+    result.worstDurationError = std::max(result.worstDurationError, durationError);
+    ++result.judged;
+  }
+  return result;
+}
+
+void runLoopback(FrameRate rate, double offsetFrames) {
+  auto server = JackServer::start();
+  MainQueue main;
+  // Up to three tries, each of three seconds, for a run with enough clean frames.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    Loopback loop;
+    ASSERT_NO_FATAL_FAILURE(loop.start(rate, offsetFrames));
+    ASSERT_TRUE(waitFor([&] { return loop.log.count() >= 80; }, 15));
+    loop.input.stop();
+    loop.output.stop();
+    const LoopbackResult result = judge(loop, rate, offsetFrames);
+    std::printf(
+        "loopback %s offset %.0f: %zu frames, %zu judged, worst time error %.1f us, "
+        "worst duration error %.3f %%, %d xruns\n",
+        std::string(rawValue(rate)).c_str(), offsetFrames, loop.log.count(), result.judged,
+        result.worstTimeError * 1e6, result.worstDurationError * 100, loop.interface->xruns());
+    if (result.judged < 40) continue;
+    EXPECT_LT(result.worstTimeError, 0.001);
+    EXPECT_LT(result.worstDurationError, 0.01);
+    return;
+  }
+  FAIL() << "no run with 40 frames clear of xruns in three tries";
+}
+
+class LTCLoopback : public ::testing::TestWithParam<FrameRate> {};
+
+TEST_P(LTCLoopback, ReturnsEveryLabelInOrderStampedWhenTheGeneratorWasThere) {
+  runLoopback(GetParam(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, LTCLoopback,
+                         ::testing::Values(FrameRate::fps25, FrameRate::fps29_97DF, FrameRate::fps23_976),
+                         [](const auto& info) {
+                           switch (info.param) {
+                             case FrameRate::fps25:
+                               return std::string("At25");
+                             case FrameRate::fps29_97DF:
+                               return std::string("At29_97DF");
+                             default:
+                               return std::string("At23_976");
+                           }
+                         });
+
+TEST(LTCLoopbackOffset, PlaysTheCodeOneFrameAheadWithAnOffsetOfOneFrame) {
+  runLoopback(FrameRate::fps25, 1);
+}
+
+TEST(LTCProcessCallbacks, AllocateNothing) {
+  if (!allocationCountingAvailable()) GTEST_SKIP() << "sanitizer build keeps its own allocator";
+  auto server = JackServer::start();
+  MainQueue main;
+  Loopback loop;
+  ASSERT_NO_FATAL_FAILURE(loop.start(FrameRate::fps25, 0));
+  // Mark both process threads once they run, then count from a clean start.
+  ASSERT_TRUE(waitFor([&] { return loop.log.count() >= 2; }, 10));
+  loop.markRealtime = true;
+  const std::size_t framesBefore = loop.log.count();
+  const int callsBefore = loop.clockCalls.load();
+  ASSERT_TRUE(waitFor([&] { return loop.log.count() >= framesBefore + 2; }, 10));
+  resetRealtimeAllocations();
+  ASSERT_TRUE(waitFor([&] { return loop.log.count() >= framesBefore + 30; }, 10));
+  EXPECT_EQ(realtimeAllocations(), 0u);
+  EXPECT_GT(loop.clockCalls.load(), callsBefore + 10);
+  loop.markRealtime = false;
+}
+
+}  // namespace
+}  // namespace quillmark::test

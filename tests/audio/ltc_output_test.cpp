@@ -1,0 +1,146 @@
+// The LTC output on a real JACK graph, heard through the test interface's playback ports: which channels
+// carry the code, at what level, when it is silent, and how it fails and reports changes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "audio/audio_device.h"
+#include "audio/audio_error.h"
+#include "audio/ltc_output.h"
+#include "core/generator.h"
+#include "core/host_time.h"
+#include "ltc/ltc_decoder.h"
+#include "tests/audio/main_queue.h"
+#include "tests/audio/test_interface.h"
+#include "tests/support/jack_server.h"
+
+namespace quillmark::test {
+namespace {
+
+enum class ClockMode { running, standing, backwards, noPosition };
+
+float peak(const std::vector<float>& samples) {
+  float p = 0;
+  for (float s : samples) p = std::max(p, std::fabs(s));
+  return p;
+}
+
+class LTCOutputTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_ = JackServer::start();
+    interface_ = TestInterface::open();
+    ASSERT_NE(interface_, nullptr);
+    for (const auto& d : AudioDevice::all(AudioDevice::Scope::output)) {
+      if (d.uid == "Test Interface") device_ = d;
+    }
+    ASSERT_TRUE(device_);
+    const double now = HostTime::now();
+    generator_ = Generator::fromSettings(FrameRate::fps25, false, "01:00:00:00", now);
+    generator_.start(now);
+    output_.clock = [this] {
+      const double now = HostTime::now();
+      ClockSnapshot snapshot = generator_.snapshot(now);
+      switch (mode_.load()) {
+        case ClockMode::running:
+          break;
+        case ClockMode::standing:
+          snapshot.slope = 0;
+          break;
+        case ClockMode::backwards:
+          snapshot.slope = -25;
+          break;
+        case ClockMode::noPosition:
+          snapshot.lastInput.reset();
+          break;
+      }
+      return snapshot;
+    };
+  }
+
+  std::unique_ptr<JackServer> server_;
+  MainQueue main_;
+  std::unique_ptr<TestInterface> interface_;
+  std::optional<AudioDevice> device_;
+  Generator generator_;
+  std::atomic<ClockMode> mode_{ClockMode::running};
+  LTCOutput output_;
+};
+
+TEST_F(LTCOutputTest, PlaysAnIdenticalPairAtTheSetLevelOnTheChannelsThatExist) {
+  output_.start(*device_, {0, 2});
+  EXPECT_EQ(output_.channelsInUse(), (LTCOutput::Channels{0, 2}));
+  ASSERT_TRUE(interface_->record(24000));
+  EXPECT_EQ(interface_->recorded(0), interface_->recorded(1));
+  EXPECT_NEAR(peak(interface_->recorded(0)), 0.5f, 1e-6);
+
+  // What is played is the generator's code, frame after frame.
+  LTCDecoder decoder(48000);
+  std::vector<Timecode> labels;
+  decoder.process(interface_->recorded(0).data(), 24000, 0,
+                  [&](const LTCDecoder::Frame& f) { labels.push_back(f.frame.timecode); });
+  ASSERT_GE(labels.size(), 8u);
+  EXPECT_EQ(labels.front().hours, 1);
+  for (std::size_t i = 1; i < labels.size(); ++i) {
+    EXPECT_EQ(labels[i].frameNumber(FrameRate::fps25), labels[i - 1].frameNumber(FrameRate::fps25) + 1);
+  }
+
+  // The level may change while playing; a pair from the last channel is cut to that channel.
+  output_.amplitude.withLock([](float& a) { a = 0.25f; });
+  output_.start(*device_, {1, 2});
+  EXPECT_EQ(output_.channelsInUse(), (LTCOutput::Channels{1, 1}));
+  ASSERT_TRUE(interface_->record(4800));
+  EXPECT_EQ(peak(interface_->recorded(0)), 0.0f);
+  EXPECT_NEAR(peak(interface_->recorded(1)), 0.25f, 1e-6);
+
+  output_.start(*device_, {7, 1});
+  EXPECT_EQ(output_.channelsInUse(), (LTCOutput::Channels{1, 1}));
+  output_.stop();
+  EXPECT_FALSE(output_.isRunning());
+  EXPECT_EQ(output_.amplitude.read(), 0.25f);  // kept across stop
+}
+
+TEST_F(LTCOutputTest, IsSilentUnlessTheClockRunsForwardWithAPosition) {
+  output_.start(*device_, {0, 2});
+  for (ClockMode mode : {ClockMode::standing, ClockMode::backwards, ClockMode::noPosition}) {
+    mode_ = mode;
+    ASSERT_TRUE(interface_->record(2048));  // the cycle that read the old mode may still be recorded
+    ASSERT_TRUE(interface_->record(4800));
+    EXPECT_EQ(peak(interface_->recorded(0)), 0.0f) << static_cast<int>(mode);
+    EXPECT_EQ(peak(interface_->recorded(1)), 0.0f) << static_cast<int>(mode);
+  }
+  mode_ = ClockMode::running;
+  ASSERT_TRUE(interface_->record(2048));
+  ASSERT_TRUE(interface_->record(4800));
+  EXPECT_GT(peak(interface_->recorded(0)), 0.4f);
+}
+
+TEST_F(LTCOutputTest, ReportsAShutdownOnTheMainThreadAndThenCannotStart) {
+  int calls = 0;
+  std::thread::id thread;
+  output_.onConfigurationChange = [&] {
+    ++calls;
+    thread = std::this_thread::get_id();
+  };
+  output_.start(*device_, {0, 1});
+  server_->kill();
+  ASSERT_TRUE(main_.drainUntil([&] { return calls == 1; }, 5));
+  EXPECT_EQ(thread, std::this_thread::get_id());
+  try {
+    output_.start(*device_, {0, 1});
+    FAIL() << "started without a server";
+  } catch (const AudioError& error) {
+    EXPECT_EQ(error.description(),
+              "Test Interface can't be opened. Is it connected, and not in use exclusively by another app?");
+  }
+  EXPECT_FALSE(output_.isRunning());
+}
+
+}  // namespace
+}  // namespace quillmark::test
