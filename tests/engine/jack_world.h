@@ -1,0 +1,154 @@
+#pragma once
+// Clients the end-to-end tests create to stand for the outside world on the test JACK server: an LTC
+// player, an MTC sender, an MTC receiver and an audio recorder. Each stamps what it plays or hears with
+// host time through its own measured JACK-to-host offset, as any program on the machine would.
+// Threads: construct, read and destroy on the test thread; the process callbacks run on JACK's thread and
+// hand their records over under a plain mutex (these are test clients, not Quillmark's real-time code).
+
+#include <jack/jack.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "audio/jack_host_clock.h"
+#include "core/frame_rate.h"
+#include "ltc/ltc_decoder.h"
+#include "ltc/ltc_encoder.h"
+#include "midi/mtc_decoder.h"
+
+namespace quillmark::test {
+
+// One JACK client; `process` gets the cycle's frame count, the JACK frame of its first sample and that
+// sample's host time. Deactivated and closed before anything it captured goes away.
+class TestClient {
+ public:
+  using Process = std::function<void(jack_nframes_t frames, jack_nframes_t firstFrame, double firstHost)>;
+  TestClient(const std::string& name, Process process);
+  ~TestClient();
+  TestClient(const TestClient&) = delete;
+  TestClient& operator=(const TestClient&) = delete;
+
+  jack_port_t* addPort(const char* name, const char* type, unsigned long flags);
+  void activate();
+  jack_client_t* get() const { return client_; }
+  std::string name() const { return jack_get_client_name(client_); }
+  double sampleRate() const { return static_cast<double>(jack_get_sample_rate(client_)); }
+  int xruns() const;
+
+ private:
+  static int processTrampoline(jack_nframes_t frames, void* arg);
+  jack_client_t* client_ = nullptr;
+  Process process_;
+  JackHostClock hostClock_;  // process thread
+  mutable std::mutex mutex_;
+  int xruns_ = 0;  // guarded by mutex_
+};
+
+// Connects two ports by full name; true on success (also when already connected).
+bool connectPorts(jack_client_t* client, const std::string& from, const std::string& to);
+bool disconnectPorts(jack_client_t* client, const std::string& from, const std::string& to);
+// The full name of the first port whose name matches the regular expression `pattern`; "" when none.
+std::string findPort(jack_client_t* client, const char* pattern, const char* type, unsigned long flags);
+
+// Plays LTC labelled at `rate` from frame `start`, advancing `framesPerSecond` frames per second.
+class LTCPlayer {
+ public:
+  LTCPlayer(FrameRate rate, double start, double framesPerSecond);
+  std::string port() const { return port_; }
+  std::string clientName() const { return client_.name(); }
+  // The position played at host time `host`, by the line through the latest cycle.
+  double positionAt(double host) const;
+  int xruns() const { return client_.xruns(); }
+
+ private:
+  struct Mark {
+    double host = 0;
+    double position = 0;
+  };
+  LTCEncoder encoder_;
+  double framesPerSecond_;
+  double next_;  // process thread: position of the next sample
+  mutable std::mutex mutex_;
+  Mark mark_;  // guarded by mutex_
+  bool marked_ = false;
+  std::string port_;
+  jack_port_t* out_ = nullptr;
+  TestClient client_;  // last: closed before the members its callback uses go
+};
+
+// Sends MTC quarter frames at `rate` from frame `start`, each in the sample where it is due.
+class MTCSender {
+ public:
+  MTCSender(FrameRate rate, std::int64_t startFrame);
+  std::string port() const { return port_; }
+  // The frame position sent at host time `host`.
+  double positionAt(double host) const;
+  int xruns() const { return client_.xruns(); }
+
+ private:
+  FrameRate rate_;
+  std::int64_t startIndex_;
+  double samplesPerQuarter_ = 0;
+  mutable std::mutex mutex_;
+  bool started_ = false;          // guarded by mutex_
+  std::uint64_t startFrame_ = 0;  // guarded by mutex_: JACK frame of startIndex_ (unwrapped)
+  double startHost_ = 0;          // guarded by mutex_
+  std::uint64_t sent_ = 0;        // process thread: quarter frames sent
+  std::string port_;
+  jack_port_t* out_ = nullptr;
+  TestClient client_;  // last: closed before the members its callback uses go
+};
+
+// Receives MIDI and keeps every message with its host time.
+class MIDIRecorder {
+ public:
+  struct Message {
+    std::vector<std::uint8_t> bytes;
+    double host = 0;
+  };
+  MIDIRecorder();
+  std::string port() const { return port_; }
+  std::vector<Message> messages() const;
+  // Decoded events in order, with the index of the message that completed each.
+  std::vector<std::pair<MTCDecoder::Event, std::size_t>> events() const;
+  int xruns() const { return client_.xruns(); }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<Message> messages_;  // guarded by mutex_
+  std::string port_;
+  jack_port_t* in_ = nullptr;
+  TestClient client_;  // last: closed before the members its callback uses go
+};
+
+// Records one audio channel, with the host time of every cycle, and decodes it as LTC afterwards.
+class AudioRecorder {
+ public:
+  struct Frame {
+    LTCFrame frame;
+    double host = 0;  // host time of the frame's first bit
+  };
+  explicit AudioRecorder(double seconds);
+  std::string port() const { return port_; }
+  std::string clientName() const { return client_.name(); }
+  std::vector<Frame> decode() const;
+  int xruns() const { return client_.xruns(); }
+
+ private:
+  struct Cycle {
+    std::size_t sample = 0;
+    double host = 0;
+  };
+  mutable std::mutex mutex_;
+  std::vector<float> samples_;  // guarded by mutex_; capacity fixed at construction
+  std::vector<Cycle> cycles_;   // guarded by mutex_
+  std::string port_;
+  jack_port_t* in_ = nullptr;
+  TestClient client_;  // last: closed before the members its callback uses go
+};
+
+}  // namespace quillmark::test
