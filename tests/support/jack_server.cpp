@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,15 +19,35 @@ namespace {
 
 void silent(const char*) {}
 
-std::string uniqueName() {
-  static std::atomic<int> counter{0};
-  return "quillmark-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+// jackd2 keeps at most eight servers in its shared registry and only reclaims the entry of a server
+// that died without unregistering when a server of the same name starts again. Unique names per test
+// process would leak an entry per crashed test until no server starts anywhere; a small pool of names,
+// each held through a lock file while in use, keeps the leak bounded to the pool and self-healing.
+constexpr int kNameSlots = 6;
+
+// Takes the first free slot; returns its name and keeps the lock file open in `lockFd`.
+std::string claimName(int& lockFd) {
+  for (int slot = 0; slot < kNameSlots; ++slot) {
+    const std::string name = "quillmark-test-" + std::to_string(slot);
+    const std::string lockPath = "/tmp/" + name + ".lock";
+    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) continue;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      lockFd = fd;
+      return name;
+    }
+    ::close(fd);
+  }
+  throw std::runtime_error("JackServer: all test server names are in use by other test processes");
 }
 
 }  // namespace
 
 std::unique_ptr<JackServer> JackServer::start(JackServerOptions options) {
-  std::unique_ptr<JackServer> server(new JackServer(uniqueName(), options));
+  int lockFd = -1;
+  std::string name = claimName(lockFd);
+  std::unique_ptr<JackServer> server(new JackServer(std::move(name), options));
+  server->lockFd_ = lockFd;
   server->launch();
   return server;
 }
@@ -47,6 +69,9 @@ void JackServer::launch() {
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error("JackServer: fork failed");
   if (pid_ == 0) {
+    // A server must never outlive the test process that started it (a crashed or killed test would
+    // otherwise leave it holding its name and its registry entry).
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     // Keep the test's output readable: the server talks a lot on start and stop.
     if (!std::getenv("QUILLMARK_JACK_VERBOSE")) {
       const int devnull = ::open("/dev/null", O_WRONLY);

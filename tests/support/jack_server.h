@@ -47,6 +47,7 @@ class JackServer {
   std::string name_;
   JackServerOptions options_;
   pid_t pid_ = -1;
+  int lockFd_ = -1;  // holds this server's name against other test processes
 };
 
 // Opens a client on the test server (JackNoStartServer); nullptr on failure. Close with jack_client_close.
