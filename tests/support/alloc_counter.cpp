@@ -10,7 +10,7 @@ namespace {
 thread_local bool tRealtime = false;
 std::atomic<std::uint64_t> gAllocations{0};
 
-void* allocate(std::size_t size, std::size_t alignment) {
+[[maybe_unused]] void* allocate(std::size_t size, std::size_t alignment) {
   if (tRealtime) gAllocations.fetch_add(1, std::memory_order_relaxed);
   if (size == 0) size = 1;
   void* p = alignment > alignof(std::max_align_t)
