@@ -1,0 +1,115 @@
+#include "app/status_builder.h"
+
+#include <cmath>
+
+namespace quillmark {
+
+const char* stateName(TimecodeClock::State state) noexcept {
+  switch (state) {
+    case TimecodeClock::State::stopped:
+      return "stopped";
+    case TimecodeClock::State::acquiring:
+      return "acquiring";
+    case TimecodeClock::State::locked:
+      return "locked";
+    case TimecodeClock::State::freewheel:
+      return "freewheel";
+  }
+  return "stopped";
+}
+
+std::optional<Timecode> labelAt(double position, FrameRate rate) {
+  const double frame = std::floor(position);
+  // 2^63 as a double; anything at or beyond it (or not finite) has no frame count.
+  constexpr double kLimit = 9223372036854775808.0;
+  if (!std::isfinite(frame) || frame >= kLimit || frame < -kLimit) return std::nullopt;
+  return Timecode::fromFrame(static_cast<std::int64_t>(frame), rate);
+}
+
+Status buildStatus(TimecodeEngineCore& engine, const Settings& settings, double now, InputStats input) {
+  const ClockSnapshot snap = engine.snapshot(now);
+  const TimecodeClock clock = engine.clock.read();
+  const std::optional<ReceivedFrame> lastReceived = engine.lastReceived.read();
+  const TimecodeEngineCore::Counters counters = engine.counters.read();
+
+  Status status;
+  status.state = snap.state(now);
+  if (settings.source == SourceKind::generator) {
+    status.rate = settings.generatorRate;
+  } else if (lastReceived) {
+    status.rate = clock.rate;
+  }
+
+  if (const std::optional<double> position = snap.position(now)) {
+    status.timecode = labelAt(*position + 0.000001, snap.rate);
+  } else if (snap.parkedPosition) {
+    status.timecode = labelAt(*snap.parkedPosition, snap.rate);
+    status.held = status.timecode.has_value();
+  } else if (lastReceived) {
+    status.timecode = lastReceived->timecode;
+    status.held = true;
+  }
+
+  if (settings.source == SourceKind::generator) {
+    const bool running = engine.generator.withLock([](const Generator& g) { return g.isRunning; });
+    status.generatorRunning = running || settings.timeOfDay;
+    return status;
+  }
+
+  if (clock.points.size() >= 3 && clock.fit) status.measuredRate = clock.fit->slope;
+  status.speed = clock.speed();
+  if (clock.jitter) status.jitterMilliseconds = *clock.jitter * 1000.0;
+  status.jumps = clock.jumps;
+  status.dropouts = clock.dropouts;
+  status.ignored = clock.rejected;
+  if (lastReceived) {
+    status.userBits = lastReceived->userBits;
+    status.reverse = lastReceived->reverse;
+  }
+  if (settings.source == SourceKind::ltc) {
+    status.framesIn = counters.ltcFrames;
+    status.level = input.level;
+    status.errors = input.errors;
+  } else {
+    status.framesIn = counters.mtcSequences;
+  }
+  status.mtcSource = counters.mtcSource;
+  return status;
+}
+
+std::vector<std::string> StatusTransitions::next(const Status& status, SourceKind source) {
+  std::vector<std::string> lines;
+  if (source == SourceKind::generator) {
+    lastState = status.state;
+    lastJumps = status.jumps;
+    return lines;
+  }
+  const bool dropFrame = status.rate == FrameRate::fps29_97DF;
+  const std::string label = status.timecode ? status.timecode->text(dropFrame) : std::string();
+
+  if (lastJumps < status.jumps && status.state != TimecodeClock::State::stopped) {
+    lines.push_back("Jump to " + label);
+  }
+  if (status.state != lastState) {
+    switch (status.state) {
+      case TimecodeClock::State::locked: {
+        const std::string rate = status.rate ? std::string(rawValue(*status.rate)) : std::string();
+        lines.push_back("Locked at " + label + ", " + rate + " fps");
+        break;
+      }
+      case TimecodeClock::State::freewheel:
+        lines.push_back("Input lost at " + label + ": freewheeling");
+        break;
+      case TimecodeClock::State::stopped:
+        if (lastState != TimecodeClock::State::acquiring) lines.push_back("Stopped at " + label);
+        break;
+      case TimecodeClock::State::acquiring:
+        break;
+    }
+  }
+  lastState = status.state;
+  lastJumps = status.jumps;
+  return lines;
+}
+
+}  // namespace quillmark

@@ -1,0 +1,42 @@
+#pragma once
+// The two pure halves of the store's status refresh, kept apart from the store so they can be driven with
+// made-up host times: building one Status from the engine's boxes at one instant, and turning the change
+// from the previous refresh into event-log lines (lock, jump, input lost, stopped).
+// Threads: main thread (the store's refresh); buildStatus takes the engine's locks one at a time.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "app/status.h"
+#include "core/engine/timecode_engine_core.h"
+
+namespace quillmark {
+
+// The LTC input's signal statistics, read by the caller under the input's own lock.
+struct InputStats {
+  float level = 0;
+  std::int64_t errors = 0;
+};
+
+// The status at host second `now`: the engine's snapshot, then copies of its clock, last frame and
+// counters (each under its own lock), and the generator's running flag when it is the source.
+Status buildStatus(TimecodeEngineCore& engine, const Settings& settings, double now, InputStats input);
+
+// The label a position shows: the whole frame after adding a millionth of a frame, so that a position a
+// rounding error short of a frame boundary shows the frame it belongs to. None for a position that is not
+// finite or is beyond what a frame count holds.
+std::optional<Timecode> labelAt(double position, FrameRate rate);
+
+// Remembers what the previous refresh saw, to log what changed since.
+struct StatusTransitions {
+  TimecodeClock::State lastState = TimecodeClock::State::stopped;
+  std::int64_t lastJumps = 0;
+
+  // The lines for the change to `status`, in log order (a jump before a state change of the same tick).
+  // The generator never produces lines; its state is only remembered.
+  std::vector<std::string> next(const Status& status, SourceKind source);
+};
+
+}  // namespace quillmark

@@ -1,0 +1,435 @@
+#include "app/timecode_store.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QPointer>
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+#include "app/jack_server_watch.h"
+#include "app/persistence.h"
+#include "app/profile.h"
+#include "audio/audio_error.h"
+#include "audio/main_thread.h"
+#include "audio/microphone_permission.h"
+#include "core/host_time.h"
+#include "core/timecode.h"
+
+namespace quillmark {
+namespace {
+
+// Channel numbers are 64-bit in the settings; the devices count them in int.
+int channelNumber(std::int64_t channel) {
+  return static_cast<int>(std::clamp<std::int64_t>(channel, 0, INT_MAX));
+}
+
+std::optional<AudioDevice> deviceWithUID(const std::vector<AudioDevice>& devices,
+                                         const std::optional<std::string>& uid) {
+  if (!uid) return std::nullopt;
+  const auto it =
+      std::find_if(devices.begin(), devices.end(), [&](const AudioDevice& d) { return d.uid == *uid; });
+  if (it == devices.end()) return std::nullopt;
+  return *it;
+}
+
+// What an empty device choice is filled in with: the device the system offers by default when it is
+// listed, else the first one listed, else none.
+std::optional<std::string> defaultDeviceUID(const std::vector<AudioDevice>& devices,
+                                            AudioDevice::Scope scope) {
+  if (devices.empty()) return std::nullopt;
+  const std::optional<std::uint32_t> id = AudioDevice::defaultDeviceID(scope);
+  if (id && *id != 0) {
+    for (const AudioDevice& device : devices) {
+      if (device.id == *id) return device.uid;
+    }
+  }
+  return devices.front().uid;
+}
+
+// Hands the audio and MIDI layers' notices to the main thread's event loop. The application object is the
+// context, not the store, so a notice whose owner outlives a store (the device list) is never lost.
+void installMainThreadPoster() {
+  setMainThreadPoster([](MainThreadTask task) {
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+      QMetaObject::invokeMethod(app, std::move(task), Qt::QueuedConnection);
+    }
+  });
+}
+
+constexpr const char* kNoServerLine = "No JACK server reachable: trying again every 2 seconds";
+
+}  // namespace
+
+TimecodeStore::TimecodeStore(QObject* parent)
+    : TimecodeStore(std::make_unique<Persistence>(processProfile()), parent) {}
+
+TimecodeStore::TimecodeStore(std::unique_ptr<Persistence> persistence, QObject* parent)
+    : QObject(parent),
+      persistence_(std::move(persistence)),
+      live_(new LiveStatus(this)),
+      details_(new DetailStatus(this)) {
+  installMainThreadPoster();
+  // Before the engine, so that a missing server is known (and its complaints quieted) from the start.
+  serverWatch_ = new JackServerWatch(kServerRetryMilliseconds, this);
+  engine_ = std::make_unique<TimecodeEngine>();
+
+  settings_ = persistence_->loadSettings();
+  displayStyle_ = persistence_->loadDisplayStyle();
+
+  refreshDevices();
+
+  const QPointer<TimecodeStore> self(this);
+  engine_->ports->setOnPortsChanged([self] {
+    if (!self) return;
+    self->later([store = self.data()] {
+      store->refreshDevices();
+      store->apply(std::nullopt);
+    });
+  });
+
+  {
+    const double now = HostTime::now();
+    const Settings& s = settings_;
+    engine_->generator.withLock([&](Generator& g) {
+      g = Generator::fromSettings(s.generatorRate, s.timeOfDay, s.generatorStart, now);
+    });
+  }
+
+  AudioDevice::observeChanges([self] {
+    if (!self) return;
+    self->later([store = self.data()] { store->restartAudio("Audio devices changed"); });
+  });
+  engine_->ltcInput.onConfigurationChange = [self] {
+    if (!self) return;
+    self->later([store = self.data()] { store->restartAudio("Audio input changed"); });
+  };
+  engine_->ltcOutput.onConfigurationChange = [self] {
+    if (!self) return;
+    self->later([store = self.data()] { store->restartAudio("Audio output changed"); });
+  };
+
+  apply(std::nullopt);
+
+  timer_ = new QTimer(this);
+  timer_->setTimerType(Qt::PreciseTimer);
+  timer_->setInterval(1000 / kTicksPerSecond);
+  connect(timer_, &QTimer::timeout, this, [this] { later([this] { refresh(); }); });
+  timer_->start();
+
+  connect(serverWatch_, &JackServerWatch::serverLost, this, &TimecodeStore::onServerLost);
+  connect(serverWatch_, &JackServerWatch::serverFound, this, &TimecodeStore::onServerFound);
+  if (!serverWatch_->isReachable()) log(kNoServerLine);
+}
+
+TimecodeStore::~TimecodeStore() {
+  // The engine goes first: its threads and JACK clients stop before the rest of the store is torn down.
+  engine_.reset();
+}
+
+template <class F>
+void TimecodeStore::later(F&& work) {
+  QMetaObject::invokeMethod(this, std::forward<F>(work), Qt::QueuedConnection);
+}
+
+const std::optional<std::string>& TimecodeStore::profile() {
+  return processProfile();
+}
+
+bool TimecodeStore::jackServerReachable() const noexcept {
+  return serverWatch_ && serverWatch_->isReachable();
+}
+
+// ---- Settings and style ----
+
+void TimecodeStore::setSettings(const Settings& settings) {
+  const Settings old = settings_;
+  settings_ = settings;
+  emit settingsChanged(settings_);
+  if (settings_ == old) return;
+  save();
+  apply(old);
+}
+
+void TimecodeStore::save() {
+  persistence_->saveSettings(settings_);
+}
+
+void TimecodeStore::setDisplayStyle(const DisplayStyle& style) {
+  displayStyle_ = style;
+  emit displayStyleChanged(displayStyle_);
+  persistence_->saveDisplayStyle(displayStyle_);
+}
+
+void TimecodeStore::setInputError(std::optional<std::string> error) {
+  inputError_ = std::move(error);
+  emit inputErrorChanged();
+}
+
+void TimecodeStore::setOutputError(std::optional<std::string> error) {
+  outputError_ = std::move(error);
+  emit outputErrorChanged();
+}
+
+std::optional<AudioDevice> TimecodeStore::selectedInput() const {
+  return deviceWithUID(inputDevices_, settings_.ltcInputUID);
+}
+
+std::optional<AudioDevice> TimecodeStore::selectedOutput() const {
+  return deviceWithUID(outputDevices_, settings_.ltcOutUID);
+}
+
+// ---- Applying the settings ----
+
+void TimecodeStore::apply(const std::optional<Settings>& changedFrom) {
+  const Settings s = settings_;
+  TimecodeEngine& engine = *engine_;
+  engine.source.withLock([&](SourceKind& v) { v = s.source; });
+  engine.rateOverride.withLock([&](std::optional<FrameRate>& v) { v = s.inputRate; });
+  engine.mtcSourceName.withLock([&](std::string& v) { v = s.mtcInputName; });
+  engine.clock.withLock([&](TimecodeClock& c) {
+    c.freewheelDuration = s.freewheel;
+    c.detectsPulldown = !s.inputRate.has_value();
+  });
+  const double offset = static_cast<double>(s.offsetFrames);
+  engine.ltcOutput.offsetFrames.withLock([&](double& v) { v = offset; });
+  const auto amplitude = static_cast<float>(std::pow(10.0, s.ltcOutLevel / 20.0));
+  engine.ltcOutput.amplitude.withLock([&](float& v) { v = amplitude; });
+  engine.mtcOutput().offsetFrames.withLock([&](double& v) { v = offset; });
+  engine.mtcOutput().leadTime.withLock([&](double& v) { v = s.mtcLeadMilliseconds / 1000.0; });
+  engine.generator.withLock([&](Generator& g) {
+    if (g.rate != s.generatorRate) g.changeRate(s.generatorRate, HostTime::now());
+    g.timeOfDay = s.timeOfDay;
+  });
+
+  if (changedFrom && (changedFrom->source != s.source || changedFrom->inputRate != s.inputRate ||
+                      changedFrom->mtcInputName != s.mtcInputName)) {
+    engine.resetInput();
+    if (s.source == SourceKind::mtc && !s.mtcInputName.empty()) {
+      log("Input: MTC from " + s.mtcInputName);
+    } else {
+      log("Input: " + std::string(rawValue(s.source)));
+    }
+  }
+
+  applyLTCInput();
+  applyOutputs();
+}
+
+void TimecodeStore::applyLTCInput() {
+  const Settings& s = settings_;
+  const std::optional<AudioDevice> device = selectedInput();
+  if (s.source == SourceKind::ltc && device) {
+    const RunningInput wanted{device->uid, s.ltcInputChannel};
+    if (runningInput_ == wanted) return;
+    switch (microphonePermission()) {
+      case MicrophonePermission::notDetermined: {
+        const QPointer<TimecodeStore> self(this);
+        requestMicrophoneAccess([self](bool) {
+          if (self) self->later([store = self.data()] { store->applyLTCInput(); });
+        });
+        return;
+      }
+      case MicrophonePermission::denied:
+      case MicrophonePermission::restricted:
+        setInputError(AudioError::permissionDenied().description());
+        return;
+      case MicrophonePermission::authorized:
+        break;
+    }
+    try {
+      engine_->ltcInput.start(*device, channelNumber(s.ltcInputChannel));
+      runningInput_ = wanted;
+      setInputError(std::nullopt);
+      engine_->resetInput();
+    } catch (const AudioError& error) {
+      runningInput_.reset();
+      setInputError(error.description());
+    }
+    return;
+  }
+  if (runningInput_) {
+    engine_->ltcInput.stop();
+    runningInput_.reset();
+  }
+  if (s.source == SourceKind::ltc) {
+    setInputError(std::string("No audio input found."));
+  } else {
+    setInputError(std::nullopt);
+  }
+}
+
+void TimecodeStore::stopMTCOutput() {
+  engine_->mtcOutput().stop();
+  runningMTCOut_.reset();
+}
+
+void TimecodeStore::applyOutputs() {
+  const Settings& s = settings_;
+  const auto destination = std::find_if(midiDestinations_.begin(), midiDestinations_.end(),
+                                        [&](const MIDIPort& p) { return p.name == s.mtcOutName; });
+  if (s.mtcOutEnabled && destination != midiDestinations_.end()) {
+    if (runningMTCOut_ != s.mtcOutName) {
+      engine_->mtcOutput().start(destination->ref);
+      runningMTCOut_ = s.mtcOutName;
+    }
+  } else if (runningMTCOut_) {
+    stopMTCOutput();
+  }
+
+  setOutputError(std::nullopt);
+
+  const std::optional<AudioDevice> device = selectedOutput();
+  if (s.ltcOutEnabled && device) {
+    const LTCOutput::Channels channels{channelNumber(s.ltcOutChannel), s.ltcOutPair ? 2 : 1};
+    const RunningLTCOut wanted{device->uid, channels};
+    if (runningLTCOut_ == wanted) return;
+    try {
+      engine_->ltcOutput.start(*device, channels);
+      runningLTCOut_ = wanted;
+    } catch (const AudioError& error) {
+      runningLTCOut_.reset();
+      setOutputError(error.description());
+    }
+    return;
+  }
+  if (runningLTCOut_) {
+    engine_->ltcOutput.stop();
+    runningLTCOut_.reset();
+  }
+  if (s.ltcOutEnabled) setOutputError(std::string("No audio output found."));
+}
+
+// ---- Devices ----
+
+void TimecodeStore::refreshDevices() {
+  inputDevices_ = AudioDevice::all(AudioDevice::Scope::input);
+  emit inputDevicesChanged();
+  outputDevices_ = AudioDevice::all(AudioDevice::Scope::output);
+  emit outputDevicesChanged();
+  midiSources_ = engine_->ports->sources();
+  emit midiSourcesChanged();
+  midiDestinations_ = engine_->ports->destinations();
+  emit midiDestinationsChanged();
+
+  if (!settings_.ltcInputUID) {
+    Settings filled = settings_;
+    filled.ltcInputUID = defaultDeviceUID(inputDevices_, AudioDevice::Scope::input);
+    setSettings(filled);
+  }
+  if (!settings_.ltcOutUID) {
+    Settings filled = settings_;
+    filled.ltcOutUID = defaultDeviceUID(outputDevices_, AudioDevice::Scope::output);
+    setSettings(filled);
+  }
+}
+
+void TimecodeStore::restartAudio(const std::string& reason) {
+  refreshDevices();
+  if (runningInput_) {
+    engine_->ltcInput.stop();
+    runningInput_.reset();
+  }
+  if (runningLTCOut_) {
+    engine_->ltcOutput.stop();
+    runningLTCOut_.reset();
+  }
+  apply(std::nullopt);
+  if (inputError_) {
+    log(reason + ": " + *inputError_);
+  } else if (outputError_) {
+    log(reason + ": " + *outputError_);
+  } else {
+    log(reason);
+  }
+}
+
+// ---- JACK server loss ----
+
+void TimecodeStore::onServerLost() {
+  // Like unplugging every device at once: what ran stops, the errors say why.
+  restartAudio("JACK server stopped");
+  log(kNoServerLine);
+}
+
+void TimecodeStore::onServerFound() {
+  // The engine's MIDI client and outputs were made for a server that is gone; a new engine makes them
+  // afresh on this one. The generator's transport carries over, so a running generator keeps running.
+  const Generator generator = engine_->generator.read();
+  runningInput_.reset();
+  runningLTCOut_.reset();
+  runningMTCOut_.reset();
+  engine_.reset();
+  engine_ = std::make_unique<TimecodeEngine>();
+  engine_->generator.withLock([&](Generator& g) { g = generator; });
+
+  const QPointer<TimecodeStore> self(this);
+  engine_->ports->setOnPortsChanged([self] {
+    if (!self) return;
+    self->later([store = self.data()] {
+      store->refreshDevices();
+      store->apply(std::nullopt);
+    });
+  });
+  engine_->ltcInput.onConfigurationChange = [self] {
+    if (!self) return;
+    self->later([store = self.data()] { store->restartAudio("Audio input changed"); });
+  };
+  engine_->ltcOutput.onConfigurationChange = [self] {
+    if (!self) return;
+    self->later([store = self.data()] { store->restartAudio("Audio output changed"); });
+  };
+  restartAudio("JACK server started");
+}
+
+// ---- Generator transport ----
+
+void TimecodeStore::play() {
+  const double now = HostTime::now();
+  engine_->generator.withLock([&](Generator& g) { g.start(now); });
+  log("Generator started");
+}
+
+void TimecodeStore::stop() {
+  const double now = HostTime::now();
+  engine_->generator.withLock([&](Generator& g) { g.stop(now); });
+  log("Generator stopped");
+}
+
+bool TimecodeStore::locate(std::string_view text) {
+  const std::optional<Timecode> label = Timecode::parse(text);
+  const FrameRate rate = settings_.generatorRate;
+  if (!label || !label->isValid(rate)) return false;
+  const double now = HostTime::now();
+  const bool located = engine_->generator.withLock([&](Generator& g) { return g.locate(text, rate, now); });
+  if (!located) return false;
+
+  char start[96];
+  std::snprintf(start, sizeof start, "%02lld:%02lld:%02lld%s%02lld", static_cast<long long>(label->hours),
+                static_cast<long long>(label->minutes), static_cast<long long>(label->seconds), ":",
+                static_cast<long long>(label->frames));
+  Settings moved = settings_;
+  moved.generatorStart = start;
+  setSettings(moved);
+  log("Generator located to " + label->text(rate == FrameRate::fps29_97DF));
+  return true;
+}
+
+// ---- Shutdown ----
+
+void TimecodeStore::shutdown() {
+  if (runningMTCOut_) stopMTCOutput();
+  if (runningLTCOut_) {
+    engine_->ltcOutput.stop();
+    runningLTCOut_.reset();
+  }
+  if (runningInput_) {
+    engine_->ltcInput.stop();
+    runningInput_.reset();
+  }
+  save();
+}
+
+}  // namespace quillmark

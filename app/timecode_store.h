@@ -1,0 +1,196 @@
+#pragma once
+// TimecodeStore is the application's one state object. It owns the TimecodeEngine, holds the current
+// Settings and DisplayStyle and persists them, keeps the audio device and MIDI port lists, and starts,
+// restarts and stops the LTC input, the LTC output and the MTC output so that what runs always matches
+// the settings. It drives the generator's transport, reacts to device, configuration and JACK server
+// changes, refreshes the published status thirty times a second and keeps the event log.
+//
+// Every published field has a signal that is emitted on every assignment, changed or not; observers
+// re-read the field then. Callbacks from the audio and MIDI layers arrive through a poster that queues
+// them on the main thread, and the store queues its own work from them once more, so they run after the
+// main-thread work in hand. Every callback it hands out is bound to the store's lifetime.
+//
+// A JACK server that goes away is treated like an unplugged device: the inputs and outputs stop, the store
+// tries to reach a server again every two seconds without blocking, and when one is back it rebuilds the
+// engine's JACK objects and starts again whatever the settings ask for.
+//
+// Threads: main thread only (the thread of the QCoreApplication, which must exist before the store).
+
+#include <QObject>
+#include <QTimer>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/detail_status.h"
+#include "app/display_style.h"
+#include "app/live_status.h"
+#include "app/log_event.h"
+#include "app/settings.h"
+#include "app/status.h"
+#include "app/status_builder.h"
+#include "audio/audio_device.h"
+#include "audio/ltc_output.h"
+#include "core/engine/timecode_engine.h"
+#include "core/timecode_clock.h"
+#include "midi/midi_port.h"
+
+namespace quillmark {
+
+class JackServerWatch;
+class Persistence;
+
+class TimecodeStore : public QObject {
+  Q_OBJECT
+ public:
+  // The device and channel the LTC input was last started with.
+  struct RunningInput {
+    std::string uid;
+    std::int64_t channel = 0;
+    bool operator==(const RunningInput&) const = default;
+  };
+  // The device and channels the LTC output was last started with.
+  struct RunningLTCOut {
+    std::string uid;
+    LTCOutput::Channels channels;
+    bool operator==(const RunningLTCOut&) const = default;
+  };
+
+  // The most lines the event log keeps; older ones fall off the end.
+  static constexpr std::size_t kLogLimit = 200;
+  // Refresh ticks per second.
+  static constexpr int kTicksPerSecond = 30;
+  // How often the store tries to reach a JACK server while none is reachable, in milliseconds.
+  static constexpr int kServerRetryMilliseconds = 2000;
+
+  // Builds the store on this process's profile and starts everything the stored settings ask for.
+  explicit TimecodeStore(QObject* parent = nullptr);
+  // The same with a given persistence (tests, tools).
+  explicit TimecodeStore(std::unique_ptr<Persistence> persistence, QObject* parent = nullptr);
+  ~TimecodeStore() override;
+  TimecodeStore(const TimecodeStore&) = delete;
+  TimecodeStore& operator=(const TimecodeStore&) = delete;
+
+  // The profile from "--profile NAME" on this process's command line; none without one.
+  static const std::optional<std::string>& profile();
+
+  // The current settings. Assigning publishes; an assignment equal to the current value ends there,
+  // otherwise the record is saved and then applied to the engine and the devices.
+  const Settings& settings() const noexcept { return settings_; }
+  void setSettings(const Settings& settings);
+
+  // The display window's style; every assignment publishes and saves it.
+  const DisplayStyle& displayStyle() const noexcept { return displayStyle_; }
+  void setDisplayStyle(const DisplayStyle& style);
+
+  // Replaced only when state, rate, held, generatorRunning or reverse change.
+  const Status& status() const noexcept { return status_; }
+  // Replaced on every change of the status.
+  LiveStatus& live() noexcept { return *live_; }
+  // Replaced twice a second and on every coarse change.
+  DetailStatus& details() noexcept { return *details_; }
+  std::int64_t ticks() const noexcept { return ticks_; }
+
+  const std::vector<AudioDevice>& inputDevices() const noexcept { return inputDevices_; }
+  const std::vector<AudioDevice>& outputDevices() const noexcept { return outputDevices_; }
+  const std::vector<MIDIPort>& midiSources() const noexcept { return midiSources_; }
+  const std::vector<MIDIPort>& midiDestinations() const noexcept { return midiDestinations_; }
+  const std::optional<std::string>& inputError() const noexcept { return inputError_; }
+  const std::optional<std::string>& outputError() const noexcept { return outputError_; }
+
+  // The event log, newest first, at most kLogLimit lines. The log view may replace it (to empty it).
+  const std::vector<LogEvent>& log() const noexcept { return log_; }
+  void setLog(std::vector<LogEvent> log);
+  // Adds a line at the front, dropping the oldest beyond kLogLimit.
+  void log(std::string text);
+
+  // The listed device whose uid the settings name; none when none is stored or it is not connected.
+  std::optional<AudioDevice> selectedInput() const;
+  std::optional<AudioDevice> selectedOutput() const;
+
+  // Generator transport; each logs its line, also when it changes nothing.
+  void play();
+  void stop();
+  // Moves the generator to a typed label valid at the generator rate and stores it as the start label.
+  // False, and nothing changed or logged, when the text does not parse or is not valid at that rate.
+  bool locate(std::string_view text);
+
+  // Re-reads the device and port lists and fills in a missing input or output device.
+  void refreshDevices();
+
+  // Whether a JACK server was reachable at the latest check.
+  bool jackServerReachable() const noexcept;
+
+  // What the store records as started; none when stopped or failed.
+  const std::optional<RunningInput>& runningInput() const noexcept { return runningInput_; }
+  const std::optional<RunningLTCOut>& runningLTCOut() const noexcept { return runningLTCOut_; }
+  const std::optional<std::string>& runningMTCOut() const noexcept { return runningMTCOut_; }
+
+  // The engine; replaced by a new one when a JACK server comes back after being unreachable.
+  TimecodeEngine& engine() noexcept { return *engine_; }
+
+  // Orderly end: stops the outputs and the input and saves the settings. The store stays usable.
+  void shutdown();
+
+ signals:
+  void settingsChanged(const quillmark::Settings& settings);
+  void displayStyleChanged(const quillmark::DisplayStyle& style);
+  void statusChanged(const quillmark::Status& status);
+  void inputDevicesChanged();
+  void outputDevicesChanged();
+  void midiSourcesChanged();
+  void midiDestinationsChanged();
+  void inputErrorChanged();
+  void outputErrorChanged();
+  void logChanged();
+
+ private:
+  friend class TimecodeStoreTestAccess;
+
+  void save();
+  void apply(const std::optional<Settings>& changedFrom);
+  void applyLTCInput();
+  void applyOutputs();
+  void restartAudio(const std::string& reason);
+  void refresh();
+  void logTransitions(const Status& status);
+  void publish(const Status& status);
+
+  void wireEngine();
+  void onServerLost();
+  void onServerFound();
+  void stopMTCOutput();
+  // Runs `work` as a new task on the main thread, unless the store is gone by then.
+  template <class F>
+  void later(F&& work);
+
+  void setInputError(std::optional<std::string> error);
+  void setOutputError(std::optional<std::string> error);
+
+  std::unique_ptr<Persistence> persistence_;
+  Settings settings_;
+  DisplayStyle displayStyle_;
+  Status status_;
+  LiveStatus* live_;       // child of the store
+  DetailStatus* details_;  // child of the store
+  std::int64_t ticks_ = 0;
+  std::vector<AudioDevice> inputDevices_;
+  std::vector<AudioDevice> outputDevices_;
+  std::vector<MIDIPort> midiSources_;
+  std::vector<MIDIPort> midiDestinations_;
+  std::optional<std::string> inputError_;
+  std::optional<std::string> outputError_;
+  std::vector<LogEvent> log_;
+  std::unique_ptr<TimecodeEngine> engine_;
+  QTimer* timer_ = nullptr;        // child of the store; none until the end of construction
+  StatusTransitions transitions_;  // lastState and lastJumps of the previous refresh
+  std::optional<RunningInput> runningInput_;
+  std::optional<RunningLTCOut> runningLTCOut_;
+  std::optional<std::string> runningMTCOut_;
+  JackServerWatch* serverWatch_ = nullptr;  // child of the store
+};
+
+}  // namespace quillmark
