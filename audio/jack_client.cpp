@@ -30,7 +30,7 @@ JackClient::JackClient(jack_client_t* client, std::string name) : client_(client
 JackClient::~JackClient() {
   // jack_client_close deactivates first and waits for the process thread; it also copes with a client
   // whose server has gone away.
-  jack_client_close(client_);
+  if (!serverGone_.load()) jack_client_close(client_);
   std::lock_guard<std::mutex> guard(ownNamesMutex);
   auto it = std::find(ownNames.begin(), ownNames.end(), name_);
   if (it != ownNames.end()) ownNames.erase(it);

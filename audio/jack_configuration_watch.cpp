@@ -4,17 +4,21 @@
 
 namespace quillmark {
 
-JackConfigurationWatch::JackConfigurationWatch(jack_client_t* client, std::function<void()> notify)
-    : sampleRate_(jack_get_sample_rate(client)),
-      bufferSize_(jack_get_buffer_size(client)),
+JackConfigurationWatch::JackConfigurationWatch(JackClient& owner, std::function<void()> notify)
+    : client_(owner),
+      sampleRate_(jack_get_sample_rate(owner.get())),
+      bufferSize_(jack_get_buffer_size(owner.get())),
       notify_(std::move(notify)) {
+  jack_client_t* client = owner.get();
   jack_on_info_shutdown(client, onShutdown, this);
   jack_set_sample_rate_callback(client, onSampleRate, this);
   jack_set_buffer_size_callback(client, onBufferSize, this);
 }
 
 void JackConfigurationWatch::onShutdown(jack_status_t, const char*, void* self) {
-  static_cast<JackConfigurationWatch*>(self)->notify_();
+  auto* watch = static_cast<JackConfigurationWatch*>(self);
+  watch->client_.noteServerGone();
+  watch->notify_();
 }
 
 int JackConfigurationWatch::onSampleRate(jack_nframes_t rate, void* self) {

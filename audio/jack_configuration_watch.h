@@ -11,11 +11,13 @@
 
 #include <functional>
 
+#include "audio/jack_client.h"
+
 namespace quillmark {
 
 class JackConfigurationWatch {
  public:
-  JackConfigurationWatch(jack_client_t* client, std::function<void()> notify);
+  JackConfigurationWatch(JackClient& client, std::function<void()> notify);
   JackConfigurationWatch(const JackConfigurationWatch&) = delete;
   JackConfigurationWatch& operator=(const JackConfigurationWatch&) = delete;
 
@@ -24,6 +26,7 @@ class JackConfigurationWatch {
   static int onSampleRate(jack_nframes_t rate, void* self);
   static int onBufferSize(jack_nframes_t frames, void* self);
 
+  JackClient& client_;
   const jack_nframes_t sampleRate_;
   const jack_nframes_t bufferSize_;
   const std::function<void()> notify_;

@@ -81,7 +81,7 @@ jack_client_t* JackDevices::monitor() {
   jack_set_client_registration_callback(c, onClientRegistration, this);
   jack_set_port_registration_callback(c, onPortRegistration, this);
   jack_set_property_change_callback(c, onPropertyChange, this);
-  jack_on_info_shutdown(c, onShutdown, this);
+  jack_on_info_shutdown(c, onShutdown, client.get());
   if (jack_activate(c) != 0) return nullptr;
   monitor_ = std::move(client);
   return c;
@@ -190,8 +190,9 @@ void JackDevices::onPropertyChange(jack_uuid_t, const char*, jack_property_chang
   static_cast<JackDevices*>(self)->noteGraphChange();
 }
 
-void JackDevices::onShutdown(jack_status_t, const char*, void* self) {
-  auto* devices = static_cast<JackDevices*>(self);
+void JackDevices::onShutdown(jack_status_t, const char*, void* client) {
+  static_cast<JackClient*>(client)->noteServerGone();
+  JackDevices* devices = &shared();
   devices->serverGone_.store(true);
   devices->noteGraphChange();
 }

@@ -54,7 +54,7 @@ class JackDevices {
   static void onClientRegistration(const char*, int, void* self);
   static void onPortRegistration(jack_port_id_t, int, void* self);
   static void onPropertyChange(jack_uuid_t, const char*, jack_property_change_t, void* self);
-  static void onShutdown(jack_status_t, const char*, void* self);
+  static void onShutdown(jack_status_t, const char*, void* client);
 
   // Touched by the notification thread.
   std::atomic<bool> checkPending_{false};

@@ -135,7 +135,7 @@ void LTCInput::start(const AudioDevice& device, int channel) {
   auto run = std::make_unique<Run>(*this, std::move(client), port, used, static_cast<double>(sampleRate));
   jack_client_t* c = run->client->get();
   const std::uint64_t generation = ++*generation_;
-  run->watch.emplace(c, [this, generation, token = std::weak_ptr<std::uint64_t>(generation_)] {
+  run->watch.emplace(*run->client, [this, generation, token = std::weak_ptr<std::uint64_t>(generation_)] {
     postToMainThread([this, generation, token] {
       const auto current = token.lock();
       if (!current || *current != generation) return;  // input gone, or restarted or stopped since

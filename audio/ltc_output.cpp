@@ -138,7 +138,7 @@ void LTCOutput::start(const AudioDevice& device, Channels channels) {
   }
 
   const std::uint64_t generation = ++*generation_;
-  run->watch.emplace(c, [this, generation, token = std::weak_ptr<std::uint64_t>(generation_)] {
+  run->watch.emplace(*run->client, [this, generation, token = std::weak_ptr<std::uint64_t>(generation_)] {
     postToMainThread([this, generation, token] {
       const auto current = token.lock();
       if (!current || *current != generation) return;  // output gone, or restarted or stopped since

@@ -135,7 +135,7 @@ TEST_F(LTCInputTest, NamesTheDeviceWhenItCannotBeOpened) {
   TestInterfaceOptions options;
   options.ltc = {{0, FrameRate::fps25, kHour}};
   interface_ = TestInterface::open(options);
-  server_->kill();
+  server_->stop();  // orderly: a killed jackd keeps its slot in the machine-wide server registry
   try {
     input_.start(*device_, 0);
     FAIL() << "started without a server";
@@ -164,7 +164,7 @@ TEST_F(LTCInputTest, ReportsANewBufferSizeAndAServerShutdownOnTheMainThread) {
 
   // The owner restarts; the new run reports the server going away.
   ASSERT_TRUE(capture(0, 2));
-  server_->kill();
+  server_->stop();  // orderly: a killed jackd keeps its slot in the machine-wide server registry
   ASSERT_TRUE(main_.drainUntil([&] { return calls == 2; }, 5));
   input_.stop();
   main_.drainUntil([] { return false; }, 0.2);

@@ -37,12 +37,13 @@ std::unique_ptr<TestInterface> TestInterface::open(TestInterfaceOptions options)
   jack_set_process_callback(ti->client_, process, ti.get());
   jack_set_latency_callback(ti->client_, latency, ti.get());
   jack_set_xrun_callback(ti->client_, xrun, ti.get());
+  jack_on_info_shutdown(ti->client_, shutdown, ti.get());
   if (jack_activate(ti->client_) != 0) return nullptr;
   return ti;
 }
 
 TestInterface::~TestInterface() {
-  if (client_) jack_client_close(client_);
+  if (client_ && !serverGone_.load()) jack_client_close(client_);
 }
 
 bool TestInterface::record(jack_nframes_t frames, double timeoutSeconds) {
@@ -112,6 +113,14 @@ void TestInterface::latency(jack_latency_callback_mode_t mode, void* self) {
 int TestInterface::xrun(void* self) {
   static_cast<TestInterface*>(self)->xruns_.fetch_add(1);
   return 0;
+}
+
+}  // namespace quillmark::test
+
+namespace quillmark::test {
+
+void TestInterface::shutdown(jack_status_t, const char*, void* self) {
+  static_cast<TestInterface*>(self)->serverGone_.store(true);
 }
 
 }  // namespace quillmark::test

@@ -56,6 +56,7 @@ class TestInterface {
   static int process(jack_nframes_t frames, void* self);
   static void latency(jack_latency_callback_mode_t mode, void* self);
   static int xrun(void* self);
+  static void shutdown(jack_status_t, const char*, void* self);
 
   TestInterfaceOptions options_;
   jack_client_t* client_ = nullptr;
@@ -70,6 +71,7 @@ class TestInterface {
   std::atomic<bool> recording_{false};
   std::size_t recorded_ = 0;
   std::atomic<int> xruns_{0};
+  std::atomic<bool> serverGone_{false};  // then the client is abandoned, not closed (see JackClient)
 };
 
 }  // namespace quillmark::test
