@@ -1,0 +1,315 @@
+// Runs the generator through 23:59:59 into the next day at every rate, in simulated time (no JACK, no
+// sleeping, host times given explicitly), along both roads out of and back into Quillmark:
+//   LTC: generator snapshot per 256-sample buffer -> LTCEncoder -> LTCDecoder -> TimecodeEngineCore;
+//   MTC: generator snapshot per sender pass -> MTC::quarterFrame / fullFrame -> MTCDecoder -> engine core.
+// Each output must carry every label exactly once, in order, across the wrap; each label must arrive when
+// the generator was at it; and the clock fitted on the receiving side must neither reject a frame nor
+// count a jump or a dropout, and must end locked on the generator's running position.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/engine/timecode_engine_core.h"
+#include "core/frame_rate.h"
+#include "core/generator.h"
+#include "core/timecode.h"
+#include "ltc/ltc_decoder.h"
+#include "ltc/ltc_encoder.h"
+#include "midi/mtc.h"
+#include "midi/mtc_decoder.h"
+
+namespace quillmark {
+namespace {
+
+constexpr double kHostStart = 5000.0;  // host seconds at which the generator starts
+constexpr double kRunSeconds = 20.0;   // 23:59:50:00 to 00:00:10:00 (less at the pulldown rates)
+constexpr const char* kStartLabel = "23:59:50:00";
+constexpr double kSampleRate = 48000.0;
+constexpr std::int64_t kBufferFrames = 256;
+
+Generator runningGenerator(FrameRate rate) {
+  Generator generator = Generator::fromSettings(rate, false, kStartLabel, kHostStart);
+  generator.start(kHostStart);
+  return generator;
+}
+
+// How far `position` (frames, not folded) is from the running count of `label`, folded into half a day
+// either way, so a label just after midnight compares with a position just past framesPerDay.
+double labelError(double position, const Timecode& label, FrameRate rate) {
+  const double day = static_cast<double>(framesPerDay(rate));
+  const double error = position - static_cast<double>(label.frameNumber(rate));
+  return error - std::round(error / day) * day;
+}
+
+// Every label in `labels` follows the one before it by exactly `step` frames at `rate`, midnight
+// included, and the run crosses midnight: it starts in hour 23 and ends in hour 0.
+void expectUnbrokenAcrossMidnight(const std::vector<Timecode>& labels, FrameRate rate, std::int64_t step) {
+  ASSERT_GE(labels.size(), 2u);
+  EXPECT_EQ(labels.front().hours, 23);
+  EXPECT_EQ(labels.back().hours, 0);
+  int broken = 0;
+  for (std::size_t i = 1; i < labels.size(); ++i) {
+    const Timecode expected = Timecode::fromFrame(labels[i - 1].frameNumber(rate) + step, rate);
+    if (labels[i] != expected && ++broken <= 3) {
+      ADD_FAILURE() << "after " << labels[i - 1].description() << " came " << labels[i].description()
+                    << ", expected " << expected.description();
+    }
+  }
+  EXPECT_EQ(broken, 0);
+}
+
+void expectCleanClock(TimecodeEngineCore& engine, FrameRate rate, const Generator& generator, double end) {
+  const TimecodeClock clock = engine.clock.read();
+  EXPECT_EQ(clock.jumps, 0);
+  EXPECT_EQ(clock.rejected, 0);
+  EXPECT_EQ(clock.dropouts, 0);
+  EXPECT_EQ(clock.rate, rate) << "the clock settles on " << rawValue(clock.rate);
+  const ClockSnapshot snapshot = clock.snapshot();
+  EXPECT_EQ(snapshot.state(end), TimecodeClock::State::locked);
+  const std::optional<double> position = snapshot.position(end);
+  ASSERT_TRUE(position.has_value());
+  // The clock keeps counting past the end of the day instead of folding back, like the generator.
+  EXPECT_GT(*position, static_cast<double>(framesPerDay(rate)));
+  const double day = static_cast<double>(framesPerDay(rate));
+  const double error = *position - generator.runningPosition(end);
+  EXPECT_NEAR(error - std::round(error / day) * day, 0.0, 0.05);
+}
+
+// The MTC sender's decisions for one pass, at host time `now`, with no offset, no lead and no send-ahead:
+// a full frame when starting or when the clock's position left the sender's own sequence, then the next
+// quarter frame stamped with its due time. It carries one mend over MTCOutput's pass: the day fold below.
+// Returns the host time of the next pass: just after the quarter frame was handed over (0.3 ms before it is
+// due), or 5 ms later when it was too far ahead.
+class SimulatedMTCSender {
+ public:
+  struct Message {
+    std::vector<std::uint8_t> bytes;
+    double stamp = 0.0;
+  };
+
+  double pass(const ClockSnapshot& snapshot, double now, std::vector<Message>& sent) {
+    const std::optional<double> position = snapshot.slope > 0 ? snapshot.position(now) : std::nullopt;
+    if (!position) {
+      lastIndex_ = 0;
+      needFullFrame_ = true;
+      return now + 0.002;
+    }
+    const auto target = static_cast<std::int64_t>(std::floor(4.0 * *position)) + 1;
+    // A time-of-day source folds back to 0 at midnight while the sender's own sequence runs on. Carried
+    // into the day the clock is in (a whole number of days keeps every piece and every label), the
+    // sequence continues; compared unmoved, the fold looks like a jump back of a day, and the full frame
+    // and restarted sequence that follow repeat a piece and cost the receiver the 00:00:00:00 group.
+    if (lastFullFrameRate_ && MTC::rateCode(*lastFullFrameRate_) == MTC::rateCode(snapshot.rate)) {
+      const std::int64_t day = 4 * framesPerDay(snapshot.rate);
+      lastIndex_ += std::llround(static_cast<double>(target - lastIndex_) / static_cast<double>(day)) * day;
+    }
+    std::int64_t index = lastIndex_ + 1;
+    if (needFullFrame_ || target < lastIndex_ || target > lastIndex_ + 2 || !lastFullFrameRate_ ||
+        MTC::rateCode(*lastFullFrameRate_) != MTC::rateCode(snapshot.rate)) {
+      const auto full =
+          MTC::fullFrame(Timecode::fromFrame(static_cast<std::int64_t>(std::floor(*position)), snapshot.rate),
+                         snapshot.rate);
+      sent.push_back({{full.begin(), full.end()}, now});
+      ++fullFrames;
+      index = target;
+      lastFullFrameRate_ = snapshot.rate;
+    }
+    const double due =
+        snapshot.fitTime + (static_cast<double>(index) / 4.0 - snapshot.fitPosition) / snapshot.slope;
+    if (due - now > 0.05) return now + 0.005;
+    const double handOver = now + 0.0003 < due ? due - 0.0003 : now;
+    const auto quarter = MTC::quarterFrame(index, snapshot.rate);
+    sent.push_back({{quarter.begin(), quarter.end()}, std::max(due, now)});
+    quarterIndexes.push_back(index);
+    needFullFrame_ = false;
+    lastIndex_ = index;
+    return handOver + 0.00002;  // the pass itself takes a little time
+  }
+
+  int fullFrames = 0;
+  std::vector<std::int64_t> quarterIndexes;
+
+ private:
+  std::int64_t lastIndex_ = 0;
+  bool needFullFrame_ = true;
+  std::optional<FrameRate> lastFullFrameRate_;
+};
+
+// Generator -> encoder -> decoder -> engine clock for kRunSeconds from kHostStart.
+void checkLTCRoad(const Generator& generator, FrameRate rate) {
+  TimecodeEngineCore engine;  // LTC in, rate detected as in the studio
+  LTCEncoder encoder(kSampleRate);
+  LTCDecoder decoder(kSampleRate);
+  std::vector<float> buffer(kBufferFrames);
+
+  std::vector<Timecode> labels;
+  double worstTiming = 0.0;
+  std::int64_t sample = 0;
+  double end = kHostStart;
+  for (; end < kHostStart + kRunSeconds; end = kHostStart + static_cast<double>(sample) / kSampleRate) {
+    // The output renders the buffer that leaves at `end`; a loopback cable brings it straight back.
+    const ClockSnapshot snapshot = generator.snapshot(end);
+    const std::optional<double> position = snapshot.position(end);
+    ASSERT_TRUE(position.has_value());
+    encoder.setRate(snapshot.rate);
+    encoder.render(buffer.data(), kBufferFrames, *position, snapshot.slope / kSampleRate);
+
+    const double bufferTime = end;
+    const std::int64_t bufferStart = sample;
+    decoder.process(buffer.data(), kBufferFrames, bufferStart, [&](const LTCDecoder::Frame& found) {
+      const double time = bufferTime + (found.start - static_cast<double>(bufferStart)) / kSampleRate;
+      engine.receiveLTC(found.frame, time, found.length / kSampleRate, found.reverse);
+      labels.push_back(found.frame.timecode);
+      worstTiming = std::max(
+          worstTiming, std::fabs(labelError(generator.runningPosition(time), found.frame.timecode, rate)));
+    });
+    sample += kBufferFrames;
+  }
+
+  EXPECT_EQ(decoder.errors(), 0);
+  EXPECT_GE(static_cast<double>(labels.size()), kRunSeconds * realFramesPerSecond(rate) - 3);
+  expectUnbrokenAcrossMidnight(labels, rate, 1);
+  // Each frame began on the line when the generator was at its label (to a hundredth of a frame).
+  EXPECT_LT(worstTiming, 0.01);
+  expectCleanClock(engine, rate, generator, end);
+  const std::optional<ReceivedFrame> last = engine.lastReceived.read();
+  ASSERT_TRUE(last.has_value());
+  EXPECT_EQ(last->timecode, labels.back());
+}
+
+// Generator -> sender passes -> MTC decoder -> engine clock for kRunSeconds from kHostStart. Returns the
+// number of full frames the sender sent.
+int checkMTCRoad(const Generator& generator, FrameRate rate) {
+  TimecodeEngineCore engine;
+  engine.source.withLock([](SourceKind& source) { source = SourceKind::mtc; });
+  SimulatedMTCSender sender;
+  MTCDecoder decoder;
+
+  std::vector<Timecode> sequences;
+  std::vector<MTCDecoder::Event::FullFrame> fullFrames;
+  double worstTiming = 0.0;
+  std::vector<SimulatedMTCSender::Message> sent;
+  double now = kHostStart;
+  while (now < kHostStart + kRunSeconds) {
+    sent.clear();
+    now = sender.pass(generator.snapshot(now), now, sent);
+    for (const auto& message : sent) {
+      decoder.feed(
+          std::span<const std::uint8_t>(message.bytes), message.stamp, [&](const MTCDecoder::Event& event) {
+            engine.receiveMTC(event, "Quillmark");
+            if (const auto* full = event.asFullFrame()) fullFrames.push_back(*full);
+            if (const auto* sequence = event.asSequence()) {
+              EXPECT_FALSE(sequence->reverse);
+              sequences.push_back(sequence->timecode);
+              // The group's label is the frame during which its piece 0 was sent.
+              worstTiming = std::max(
+                  worstTiming, std::fabs(labelError(generator.runningPosition(sequence->quarterTimes[0]),
+                                                    sequence->timecode, rate)));
+            }
+          });
+    }
+  }
+
+  EXPECT_EQ(static_cast<int>(fullFrames.size()), sender.fullFrames);
+
+  // Between full frames the sender's quarter frames follow each other one index apart.
+  const auto& indexes = sender.quarterIndexes;
+  int restarts = 0;
+  const std::int64_t day = 4 * framesPerDay(rate);  // a whole day of quarter frames changes no message
+  for (std::size_t i = 1; i < indexes.size(); ++i) restarts += (indexes[i] - indexes[i - 1] - 1) % day != 0;
+  EXPECT_EQ(restarts, sender.fullFrames - 1);
+  EXPECT_GE(static_cast<double>(sequences.size()), kRunSeconds * realFramesPerSecond(rate) / 2 - 3);
+  expectUnbrokenAcrossMidnight(sequences, rate, 2);
+  // Host times near 1.7e9 wall seconds (time of day) keep about a microsecond of precision.
+  EXPECT_LT(worstTiming, 1e-4);
+  expectCleanClock(engine, rate, generator, now);
+  const TimecodeEngineCore::Counters counters = engine.counters.read();
+  EXPECT_EQ(counters.fullFrames, sender.fullFrames);
+  EXPECT_EQ(counters.mtcSequences, static_cast<std::int64_t>(sequences.size()));
+  return sender.fullFrames;
+}
+
+class AcrossMidnight : public ::testing::TestWithParam<FrameRate> {};
+
+TEST_P(AcrossMidnight, LTCCarriesEveryLabelOnceAndTheClockRunsOn) {
+  checkLTCRoad(runningGenerator(GetParam()), GetParam());
+}
+
+TEST_P(AcrossMidnight, MTCCarriesEveryLabelOnceAndTheClockRunsOn) {
+  // One full frame when the sender starts, none at midnight: the sender's own quarter-frame sequence
+  // runs on past the end of the day, only the labels fold.
+  EXPECT_EQ(checkMTCRoad(runningGenerator(GetParam()), GetParam()), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryRate, AcrossMidnight, ::testing::ValuesIn(kAllFrameRates),
+                         [](const ::testing::TestParamInfo<FrameRate>& info) {
+                           std::string name(rawValue(info.param));
+                           std::replace_if(
+                               name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+                           return "fps" + name;
+                         });
+
+// Time of day: the generator follows the wall clock, and its position restarts at 0 at local midnight
+// instead of running on. At 24, 25 and 30 fps a wall-clock day holds exactly framesPerDay frames, so the
+// labels must still run on without a break on both outputs, and the receiving clock must not notice.
+// (At the pulldown rates time of day cannot do that: 29.97 ND and 23.976 fall 86.4 s behind over a day,
+// and 29.97 DF's 2589408 labels are 2.6 frames short of a day of real frames.)
+class TimeOfDayAcrossMidnight : public ::testing::TestWithParam<FrameRate> {
+ protected:
+  static constexpr double kWallStart = 1767225600.0 - 10.0;  // 2025-12-31 23:59:50 UTC
+
+  static Generator::WallClockReading wallClock() noexcept { return {kWallStart, kHostStart}; }
+
+  void SetUp() override {
+    const char* tz = std::getenv("TZ");
+    savedTZ_ = tz ? std::optional<std::string>(tz) : std::nullopt;
+    setenv("TZ", "UTC", 1);
+    tzset();
+    Generator::setWallClockSource(&wallClock);
+  }
+  void TearDown() override {
+    Generator::setWallClockSource(nullptr);
+    if (savedTZ_) {
+      setenv("TZ", savedTZ_->c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+
+  static Generator timeOfDayGenerator(FrameRate rate) {
+    return Generator::fromSettings(rate, true, "00:00:00:00", kHostStart);
+  }
+
+ private:
+  std::optional<std::string> savedTZ_;
+};
+
+TEST_P(TimeOfDayAcrossMidnight, BothOutputsCarryEveryLabelOnceAndTheClockRunsOn) {
+  const FrameRate rate = GetParam();
+  const Generator generator = timeOfDayGenerator(rate);
+  ASSERT_EQ(Timecode::fromFrame(static_cast<std::int64_t>(generator.runningPosition(kHostStart)), rate),
+            *Timecode::parse(kStartLabel));
+  checkLTCRoad(generator, rate);
+  // The fold back to 0 at midnight must not make the sender resynchronise: one full frame, at the start.
+  EXPECT_EQ(checkMTCRoad(generator, rate), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(WholeFrameRates, TimeOfDayAcrossMidnight,
+                         ::testing::Values(FrameRate::fps24, FrameRate::fps25, FrameRate::fps30),
+                         [](const ::testing::TestParamInfo<FrameRate>& info) {
+                           return "fps" + std::string(rawValue(info.param));
+                         });
+
+}  // namespace
+}  // namespace quillmark
