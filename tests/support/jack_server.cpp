@@ -25,16 +25,17 @@ void silent(const char*) {}
 // each held through a lock file while in use, keeps the leak bounded to the pool and self-healing.
 constexpr int kNameSlots = 6;
 
-// Takes the first free slot; returns its name and keeps the lock file open in `lockFd`.
-std::string claimName(int& lockFd) {
-  for (int slot = 0; slot < kNameSlots; ++slot) {
+// Takes the first free slot from `firstSlot` on; returns its number and keeps the lock file open in
+// `lockFd`.
+int claimSlot(int firstSlot, int& lockFd) {
+  for (int slot = firstSlot; slot < kNameSlots; ++slot) {
     const std::string name = "quillmark-test-" + std::to_string(slot);
     const std::string lockPath = "/tmp/" + name + ".lock";
     const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) continue;
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
       lockFd = fd;
-      return name;
+      return slot;
     }
     ::close(fd);
   }
@@ -44,12 +45,21 @@ std::string claimName(int& lockFd) {
 }  // namespace
 
 std::unique_ptr<JackServer> JackServer::start(JackServerOptions options) {
-  int lockFd = -1;
-  std::string name = claimName(lockFd);
-  std::unique_ptr<JackServer> server(new JackServer(std::move(name), options));
-  server->lockFd_ = lockFd;
-  server->launch();
-  return server;
+  std::string lastError;
+  for (int slot = 0; slot < kNameSlots; ++slot) {
+    int lockFd = -1;
+    slot = claimSlot(slot, lockFd);
+    std::unique_ptr<JackServer> server(new JackServer("quillmark-test-" + std::to_string(slot), options));
+    server->lockFd_ = lockFd;
+    try {
+      server->launch();
+      return server;
+    } catch (const std::runtime_error& e) {
+      // A server of this name left running by something outside the pool: take the next name.
+      lastError = e.what();
+    }
+  }
+  throw std::runtime_error(lastError);
 }
 
 JackServer::JackServer(std::string name, JackServerOptions options)
@@ -57,6 +67,16 @@ JackServer::JackServer(std::string name, JackServerOptions options)
 
 JackServer::~JackServer() {
   stop();
+  if (registryEntryLeaked_) {
+    // A killed server keeps its entry in jackd's shared registry until a server of the same name starts
+    // again; do that once, briefly, so the next test finds the registry as it was.
+    try {
+      launch();
+      stop();
+    } catch (const std::runtime_error&) {
+    }
+  }
+  if (lockFd_ >= 0) ::close(lockFd_);
 }
 
 void JackServer::launch() {
@@ -99,6 +119,13 @@ void JackServer::launch() {
     jack_status_t st{};
     if (jack_client_t* probe = jack_client_open("quillmark-probe", JackNoStartServer, &st, name_.c_str())) {
       jack_client_close(probe);
+      // The probe may have reached another process's server of the same name while ours failed to
+      // start; only our own, still running, counts.
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        throw std::runtime_error("JackServer: the name " + name_ + " is served by another jackd");
+      }
+      registryEntryLeaked_ = false;
       return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -126,7 +153,10 @@ void JackServer::waitForExit() {
 }
 
 void JackServer::kill() {
-  if (pid_ > 0) ::kill(pid_, SIGKILL);
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    registryEntryLeaked_ = true;
+  }
   waitForExit();
 }
 
