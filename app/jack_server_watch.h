@@ -1,18 +1,21 @@
 #pragma once
 // JackServerWatch tells the store whether a JACK server is reachable. While one is, it keeps a port-less
-// client of its own open ("Quillmark watch") to hear at once when the server goes away. While none is, it
-// tries again every interval on a short-lived worker thread, so a server that is slow to answer never
-// blocks the main thread. The attempts are silent: libjack's "cannot connect" complaints from the worker
-// are dropped instead of reaching standard error every two seconds.
+// client of its own open ("Quillmark watch") to hear when the server goes away, and can confirm on demand
+// that the server still answers. While none is, it tries again every interval from the main thread's
+// event loop; an attempt on a machine with no server fails at once (the server's socket is missing), so
+// the retry never holds up the main thread. Failed attempts are silent: libjack's complaints are dropped
+// while no server is reachable instead of reaching standard error every two seconds.
+//
+// libjack frees every client of a process whose server died the moment the process opens a new one, so
+// whoever owns such a client must close it first. The store does that on serverLost, before anything
+// opens a client again; this watch closes its own client before it emits.
 // Threads: main thread; serverLost and serverFound are emitted there.
 
 #include <jack/types.h>
 
 #include <QObject>
 #include <QTimer>
-#include <atomic>
 #include <memory>
-#include <thread>
 
 namespace quillmark {
 
@@ -28,6 +31,11 @@ class JackServerWatch : public QObject {
 
   bool isReachable() const noexcept { return client_ != nullptr; }
 
+  // Asks the server a question through the watch's client. When it does not answer, the server is gone:
+  // the client is closed, serverLost is emitted (synchronously) and the retries begin. Returns whether a
+  // server is reachable afterwards.
+  bool verify();
+
  signals:
   // The server this watch was connected to has gone away.
   void serverLost();
@@ -36,14 +44,12 @@ class JackServerWatch : public QObject {
 
  private:
   bool connectClient();
-  void startProbe();
-  void probeFinished(bool reachable);
+  void retry();
+  void lose();
   static void onShutdown(jack_status_t code, const char* reason, void* self);
 
   std::unique_ptr<JackClient> client_;
   QTimer* retry_;  // child of this watch
-  std::thread probe_;
-  std::atomic<bool> probing_{false};
 };
 
 }  // namespace quillmark

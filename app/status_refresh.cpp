@@ -9,11 +9,11 @@ namespace quillmark {
 void TimecodeStore::refresh() {
   const double now = HostTime::now();
   InputStats input;
-  if (settings_.source == SourceKind::ltc) {
+  if (settings_.source == SourceKind::ltc && engine_) {
     input.level = engine_->ltcInput.level();
     input.errors = engine_->ltcInput.errors();
   }
-  const Status status = buildStatus(engine_->core(), settings_, now, input);
+  const Status status = buildStatus(core(), settings_, now, input);
   publish(status);
   logTransitions(status);
 }

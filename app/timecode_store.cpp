@@ -49,19 +49,30 @@ std::optional<std::string> defaultDeviceUID(const std::vector<AudioDevice>& devi
   return devices.front().uid;
 }
 
-// Hands the audio and MIDI layers' notices to the main thread's event loop. The application object is the
-// context, not the store, so a notice whose owner outlives a store (the device list) is never lost.
-void installMainThreadPoster() {
-  setMainThreadPoster([](MainThreadTask task) {
-    if (QCoreApplication* app = QCoreApplication::instance()) {
-      QMetaObject::invokeMethod(app, std::move(task), Qt::QueuedConnection);
-    }
-  });
-}
+// The store that handles a lost JACK server before the audio and MIDI layers react to it; main thread.
+TimecodeStore* storeOfThisProcess = nullptr;
 
 constexpr const char* kNoServerLine = "No JACK server reachable: trying again every 2 seconds";
 
 }  // namespace
+
+// Hands the audio and MIDI layers' notices to the main thread's event loop. The application object is the
+// context, not the store, so a notice whose owner outlives a store (the device list) is never lost. Each
+// notice first lets the store confirm the server: when it died, the store closes its clients before the
+// notice's own work can open a new one (which would make libjack free them under their owners).
+void TimecodeStore::installMainThreadPoster() {
+  setMainThreadPoster([](MainThreadTask task) {
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+      QMetaObject::invokeMethod(
+          app,
+          [task = std::move(task)] {
+            if (storeOfThisProcess) storeOfThisProcess->checkJackServer();
+            task();
+          },
+          Qt::QueuedConnection);
+    }
+  });
+}
 
 TimecodeStore::TimecodeStore(QObject* parent)
     : TimecodeStore(std::make_unique<Persistence>(processProfile()), parent) {}
@@ -71,6 +82,7 @@ TimecodeStore::TimecodeStore(std::unique_ptr<Persistence> persistence, QObject* 
       persistence_(std::move(persistence)),
       live_(new LiveStatus(this)),
       details_(new DetailStatus(this)) {
+  storeOfThisProcess = this;
   installMainThreadPoster();
   // Before the engine, so that a missing server is known (and its complaints quieted) from the start.
   serverWatch_ = new JackServerWatch(kServerRetryMilliseconds, this);
@@ -125,6 +137,7 @@ TimecodeStore::TimecodeStore(std::unique_ptr<Persistence> persistence, QObject* 
 }
 
 TimecodeStore::~TimecodeStore() {
+  if (storeOfThisProcess == this) storeOfThisProcess = nullptr;
   // The engine goes first: its threads and JACK clients stop before the rest of the store is torn down.
   engine_.reset();
 }
@@ -185,7 +198,7 @@ std::optional<AudioDevice> TimecodeStore::selectedOutput() const {
 
 void TimecodeStore::apply(const std::optional<Settings>& changedFrom) {
   const Settings s = settings_;
-  TimecodeEngine& engine = *engine_;
+  TimecodeEngineCore& engine = core();
   engine.source.withLock([&](SourceKind& v) { v = s.source; });
   engine.rateOverride.withLock([&](std::optional<FrameRate>& v) { v = s.inputRate; });
   engine.mtcSourceName.withLock([&](std::string& v) { v = s.mtcInputName; });
@@ -193,12 +206,14 @@ void TimecodeStore::apply(const std::optional<Settings>& changedFrom) {
     c.freewheelDuration = s.freewheel;
     c.detectsPulldown = !s.inputRate.has_value();
   });
-  const double offset = static_cast<double>(s.offsetFrames);
-  engine.ltcOutput.offsetFrames.withLock([&](double& v) { v = offset; });
-  const auto amplitude = static_cast<float>(std::pow(10.0, s.ltcOutLevel / 20.0));
-  engine.ltcOutput.amplitude.withLock([&](float& v) { v = amplitude; });
-  engine.mtcOutput().offsetFrames.withLock([&](double& v) { v = offset; });
-  engine.mtcOutput().leadTime.withLock([&](double& v) { v = s.mtcLeadMilliseconds / 1000.0; });
+  if (engine_) {
+    const double offset = static_cast<double>(s.offsetFrames);
+    engine_->ltcOutput.offsetFrames.withLock([&](double& v) { v = offset; });
+    const auto amplitude = static_cast<float>(std::pow(10.0, s.ltcOutLevel / 20.0));
+    engine_->ltcOutput.amplitude.withLock([&](float& v) { v = amplitude; });
+    engine_->mtcOutput().offsetFrames.withLock([&](double& v) { v = offset; });
+    engine_->mtcOutput().leadTime.withLock([&](double& v) { v = s.mtcLeadMilliseconds / 1000.0; });
+  }
   engine.generator.withLock([&](Generator& g) {
     if (g.rate != s.generatorRate) g.changeRate(s.generatorRate, HostTime::now());
     g.timeOfDay = s.timeOfDay;
@@ -220,7 +235,7 @@ void TimecodeStore::apply(const std::optional<Settings>& changedFrom) {
 
 void TimecodeStore::applyLTCInput() {
   const Settings& s = settings_;
-  const std::optional<AudioDevice> device = selectedInput();
+  const std::optional<AudioDevice> device = engine_ ? selectedInput() : std::nullopt;
   if (s.source == SourceKind::ltc && device) {
     const RunningInput wanted{device->uid, s.ltcInputChannel};
     if (runningInput_ == wanted) return;
@@ -251,7 +266,7 @@ void TimecodeStore::applyLTCInput() {
     return;
   }
   if (runningInput_) {
-    engine_->ltcInput.stop();
+    if (engine_) engine_->ltcInput.stop();
     runningInput_.reset();
   }
   if (s.source == SourceKind::ltc) {
@@ -262,7 +277,7 @@ void TimecodeStore::applyLTCInput() {
 }
 
 void TimecodeStore::stopMTCOutput() {
-  engine_->mtcOutput().stop();
+  if (engine_) engine_->mtcOutput().stop();
   runningMTCOut_.reset();
 }
 
@@ -270,7 +285,7 @@ void TimecodeStore::applyOutputs() {
   const Settings& s = settings_;
   const auto destination = std::find_if(midiDestinations_.begin(), midiDestinations_.end(),
                                         [&](const MIDIPort& p) { return p.name == s.mtcOutName; });
-  if (s.mtcOutEnabled && destination != midiDestinations_.end()) {
+  if (engine_ && s.mtcOutEnabled && destination != midiDestinations_.end()) {
     if (runningMTCOut_ != s.mtcOutName) {
       engine_->mtcOutput().start(destination->ref);
       runningMTCOut_ = s.mtcOutName;
@@ -281,7 +296,7 @@ void TimecodeStore::applyOutputs() {
 
   setOutputError(std::nullopt);
 
-  const std::optional<AudioDevice> device = selectedOutput();
+  const std::optional<AudioDevice> device = engine_ ? selectedOutput() : std::nullopt;
   if (s.ltcOutEnabled && device) {
     const LTCOutput::Channels channels{channelNumber(s.ltcOutChannel), s.ltcOutPair ? 2 : 1};
     const RunningLTCOut wanted{device->uid, channels};
@@ -296,7 +311,7 @@ void TimecodeStore::applyOutputs() {
     return;
   }
   if (runningLTCOut_) {
-    engine_->ltcOutput.stop();
+    if (engine_) engine_->ltcOutput.stop();
     runningLTCOut_.reset();
   }
   if (s.ltcOutEnabled) setOutputError(std::string("No audio output found."));
@@ -309,9 +324,12 @@ void TimecodeStore::refreshDevices() {
   emit inputDevicesChanged();
   outputDevices_ = AudioDevice::all(AudioDevice::Scope::output);
   emit outputDevicesChanged();
-  midiSources_ = engine_->ports->sources();
+  // Without an engine there is only our own virtual port, which comes back with the server.
+  midiSources_ =
+      engine_ ? engine_->ports->sources() : std::vector<MIDIPort>{MIDIPort{0, MIDIPorts::kVirtualPortName}};
   emit midiSourcesChanged();
-  midiDestinations_ = engine_->ports->destinations();
+  midiDestinations_ = engine_ ? engine_->ports->destinations()
+                              : std::vector<MIDIPort>{MIDIPort{0, MIDIPorts::kVirtualPortName}};
   emit midiDestinationsChanged();
 
   if (!settings_.ltcInputUID) {
@@ -329,11 +347,11 @@ void TimecodeStore::refreshDevices() {
 void TimecodeStore::restartAudio(const std::string& reason) {
   refreshDevices();
   if (runningInput_) {
-    engine_->ltcInput.stop();
+    if (engine_) engine_->ltcInput.stop();
     runningInput_.reset();
   }
   if (runningLTCOut_) {
-    engine_->ltcOutput.stop();
+    if (engine_) engine_->ltcOutput.stop();
     runningLTCOut_.reset();
   }
   apply(std::nullopt);
@@ -348,23 +366,43 @@ void TimecodeStore::restartAudio(const std::string& reason) {
 
 // ---- JACK server loss ----
 
+void TimecodeStore::checkJackServer() {
+  if (engine_ && serverWatch_->isReachable()) serverWatch_->verify();  // emits serverLost when it fails
+}
+
 void TimecodeStore::onServerLost() {
-  // Like unplugging every device at once: what ran stops, the errors say why.
+  if (!engine_) return;
+  // The engine's clients belong to the dead server and must be closed before anything opens a client
+  // again. A stand-in core keeps the generator running and the settings applied meanwhile.
+  auto standIn = std::make_unique<TimecodeEngineCore>();
+  const Generator generator = engine_->generator.read();
+  standIn->generator.withLock([&](Generator& g) { g = generator; });
+  runningInput_.reset();
+  runningLTCOut_.reset();
+  runningMTCOut_.reset();
+  engine_.reset();
+  offlineCore_ = std::move(standIn);
+  // Like unplugging every device at once: what ran is stopped and the errors say why.
   restartAudio("JACK server stopped");
   log(kNoServerLine);
 }
 
 void TimecodeStore::onServerFound() {
-  // The engine's MIDI client and outputs were made for a server that is gone; a new engine makes them
-  // afresh on this one. The generator's transport carries over, so a running generator keeps running.
-  const Generator generator = engine_->generator.read();
+  // The engine's MIDI client and outputs are made afresh on this server. The generator's transport
+  // carries over, so a running generator keeps running.
+  const Generator generator = core().generator.read();
   runningInput_.reset();
   runningLTCOut_.reset();
   runningMTCOut_.reset();
   engine_.reset();
   engine_ = std::make_unique<TimecodeEngine>();
+  offlineCore_.reset();
   engine_->generator.withLock([&](Generator& g) { g = generator; });
+  wireEngine();
+  restartAudio("JACK server started");
+}
 
+void TimecodeStore::wireEngine() {
   const QPointer<TimecodeStore> self(this);
   engine_->ports->setOnPortsChanged([self] {
     if (!self) return;
@@ -381,20 +419,19 @@ void TimecodeStore::onServerFound() {
     if (!self) return;
     self->later([store = self.data()] { store->restartAudio("Audio output changed"); });
   };
-  restartAudio("JACK server started");
 }
 
 // ---- Generator transport ----
 
 void TimecodeStore::play() {
   const double now = HostTime::now();
-  engine_->generator.withLock([&](Generator& g) { g.start(now); });
+  core().generator.withLock([&](Generator& g) { g.start(now); });
   log("Generator started");
 }
 
 void TimecodeStore::stop() {
   const double now = HostTime::now();
-  engine_->generator.withLock([&](Generator& g) { g.stop(now); });
+  core().generator.withLock([&](Generator& g) { g.stop(now); });
   log("Generator stopped");
 }
 
@@ -403,7 +440,7 @@ bool TimecodeStore::locate(std::string_view text) {
   const FrameRate rate = settings_.generatorRate;
   if (!label || !label->isValid(rate)) return false;
   const double now = HostTime::now();
-  const bool located = engine_->generator.withLock([&](Generator& g) { return g.locate(text, rate, now); });
+  const bool located = core().generator.withLock([&](Generator& g) { return g.locate(text, rate, now); });
   if (!located) return false;
 
   char start[96];
@@ -422,11 +459,11 @@ bool TimecodeStore::locate(std::string_view text) {
 void TimecodeStore::shutdown() {
   if (runningMTCOut_) stopMTCOutput();
   if (runningLTCOut_) {
-    engine_->ltcOutput.stop();
+    if (engine_) engine_->ltcOutput.stop();
     runningLTCOut_.reset();
   }
   if (runningInput_) {
-    engine_->ltcInput.stop();
+    if (engine_) engine_->ltcInput.stop();
     runningInput_.reset();
   }
   save();

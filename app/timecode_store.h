@@ -129,8 +129,12 @@ class TimecodeStore : public QObject {
   const std::optional<RunningLTCOut>& runningLTCOut() const noexcept { return runningLTCOut_; }
   const std::optional<std::string>& runningMTCOut() const noexcept { return runningMTCOut_; }
 
-  // The engine; replaced by a new one when a JACK server comes back after being unreachable.
-  TimecodeEngine& engine() noexcept { return *engine_; }
+  // The engine with its JACK clients; none while a JACK server that went away has not come back (its
+  // clients are closed at once, see JackServerWatch). A new one is built when a server is reachable again.
+  TimecodeEngine* engine() noexcept { return engine_.get(); }
+  // The engine's time-keeping half (source, clock, generator, counters): the engine's own, or while there
+  // is no engine the one that stands in for it, so the generator and the settings keep working.
+  TimecodeEngineCore& core() noexcept { return engine_ ? engine_->core() : *offlineCore_; }
 
   // Orderly end: stops the outputs and the input and saves the settings. The store stays usable.
   void shutdown();
@@ -162,6 +166,10 @@ class TimecodeStore : public QObject {
   void wireEngine();
   void onServerLost();
   void onServerFound();
+  // Confirms that the JACK server the engine's clients live on still answers, and handles its loss first
+  // when it does not. Runs before every notice from the audio and MIDI layers.
+  void checkJackServer();
+  static void installMainThreadPoster();
   void stopMTCOutput();
   // Runs `work` as a new task on the main thread, unless the store is gone by then.
   template <class F>
@@ -185,8 +193,9 @@ class TimecodeStore : public QObject {
   std::optional<std::string> outputError_;
   std::vector<LogEvent> log_;
   std::unique_ptr<TimecodeEngine> engine_;
-  QTimer* timer_ = nullptr;        // child of the store; none until the end of construction
-  StatusTransitions transitions_;  // lastState and lastJumps of the previous refresh
+  std::unique_ptr<TimecodeEngineCore> offlineCore_;  // only while engine_ is none
+  QTimer* timer_ = nullptr;                          // child of the store; none until the end of construction
+  StatusTransitions transitions_;                    // lastState and lastJumps of the previous refresh
   std::optional<RunningInput> runningInput_;
   std::optional<RunningLTCOut> runningLTCOut_;
   std::optional<std::string> runningMTCOut_;
