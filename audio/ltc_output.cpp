@@ -18,6 +18,7 @@
 #include "audio/realtime.h"
 #include "core/host_time.h"
 #include "ltc/ltc_encoder.h"
+#include "ltc/ltc_phase_tracker.h"
 
 namespace quillmark {
 
@@ -61,6 +62,7 @@ struct LTCOutput::Run {
 
   // Process thread only.
   LTCEncoder encoder;
+  LTCPhaseTracker phase;
   JackHostClock hostClock;
 };
 
@@ -86,14 +88,28 @@ int LTCOutput::Run::onProcess(jack_nframes_t frames) noexcept {
   const double t = bufferHostSeconds + playbackLatency.load(std::memory_order_relaxed) / sampleRate;
 
   const ClockSnapshot snapshot = owner.clock ? owner.clock() : ClockSnapshot{};
-  if (!(snapshot.slope > 0)) return 0;  // stopped or running backwards (a NaN slope is silent too)
-  const std::optional<double> position = snapshot.position(t);
-  if (!position) return 0;
+  const std::optional<double> position =
+      snapshot.slope > 0 ? snapshot.position(t) : std::nullopt;  // a NaN slope is silent too
+  if (!position) {
+    phase.reset();  // stopped, running backwards or without a position: silence, and start afresh
+    return 0;
+  }
 
-  if (encoder.rate() != snapshot.rate) encoder.setRate(snapshot.rate);  // drops the cached frame
+  if (encoder.rate() != snapshot.rate) {
+    // A rate that counts labels differently starts where the clock says, even mid-frame. 23.976 and 24,
+    // or 29.97 ND and 30, count the same labels: the clock's pulldown detection may switch between them
+    // while the position runs on, so the phase runs on too.
+    if (framesPerSecond(encoder.rate()) != framesPerSecond(snapshot.rate) ||
+        isDropFrame(encoder.rate()) != isDropFrame(snapshot.rate)) {
+      phase.reset();
+    }
+    encoder.setRate(snapshot.rate);  // drops the cached frame
+  }
   encoder.setAmplitude(owner.amplitude.read());
   const double offset = owner.offsetFrames.read();
-  encoder.render(first, frames, *position + offset, snapshot.slope / sampleRate);
+  // Continue the last buffer's phase, steered toward the clock: see LTCPhaseTracker.
+  const LTCPhaseTracker::Run run = phase.next(*position + offset, snapshot.slope / sampleRate, frames);
+  encoder.render(first, frames, run.start, run.step);
   for (int i = 1; i < portCount; ++i) {
     if (buffers[i]) std::memcpy(buffers[i], first, sizeof(float) * frames);
   }

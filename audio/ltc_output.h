@@ -5,7 +5,9 @@
 // has no time line of its own: for every cycle it asks `clock` for a snapshot, reads the position at the
 // host time the cycle's first sample leaves the device (the JACK cycle time plus the playback latency JACK
 // works out along the connection), adds offsetFrames and lets an LTCEncoder render at the clock's speed.
-// It is silent while the clock stands, runs backwards or has no position.
+// Consecutive cycles continue each other's phase, steered toward that position (LTCPhaseTracker), so the
+// timing noise of cycle times never cuts a bit cell short; a parting of half a frame or more is followed
+// at once. It is silent while the clock stands, runs backwards or has no position.
 // Threads: start, stop and the writes of offsetFrames and amplitude on the main thread; `clock` is called on
 // the process thread and must be safe there (no allocation, only short locks); onConfigurationChange is
 // called on the main thread. Assign clock and onConfigurationChange before starting and leave them while

@@ -168,21 +168,17 @@ TEST_F(TimecodeEngineRoads, CarriesMTCInToLTCOut) {
 
   const auto frames = recorder.decode();
   ASSERT_GE(frames.size(), 40u);
-  int judged = 0, outliers = 0;
+  // Every frame: a lone word tens of frames off is what a phase cut between two buffers does to a reader.
+  int judged = 0;
   for (const auto& frame : frames) {
     const double sent = desk.positionAt(frame.host);
     if (sent < 108000.0 + 30.0) continue;  // the first second belongs to acquisition
     ++judged;
     const double label = static_cast<double>(frame.frame.timecode.frameNumber(FrameRate::fps30));
-    if (std::abs(label - sent) > 1.0) {
-      // Seen: a lone frame tens of frames off in about one run in two; under investigation, see the report.
-      ++outliers;
-      std::printf("[ outlier ] %s decoded at %.4f, sent position %.2f\n",
-                  frame.frame.timecode.description().c_str(), frame.host, sent);
-    }
+    EXPECT_LE(std::abs(label - sent), 1.0)
+        << frame.frame.timecode.description() << " decoded at " << frame.host << ", sent position " << sent;
   }
   EXPECT_GE(judged, 40);
-  EXPECT_LE(outliers * 20, judged) << "more than one frame in twenty is off by more than a frame";
 }
 
 TEST_F(TimecodeEngineRoads, DrivesBothOutputsFromTheGenerator) {
@@ -223,8 +219,7 @@ TEST_F(TimecodeEngineRoads, DrivesBothOutputsFromTheGenerator) {
               matched);
   EXPECT_GE(matched, 20);
   EXPECT_LT(worst, quarterFrame);
-  // Seen once in several runs: the first frame decoded without the drop-frame flag. Reported, not hidden.
-  EXPECT_LE(withoutFlag, 1);
+  EXPECT_EQ(withoutFlag, 0);
 }
 
 TEST_F(TimecodeEngineRoads, DetectsTheRateOfIncomingLTC) {
