@@ -1,14 +1,17 @@
-// quillmark: the application. For now it runs headless; the windows will open from here when the
-// interface exists.
+// quillmark: the application. It opens the main window, or runs headless with --headless (or when it was
+// built without the windows).
 #include <cstdio>
 #include <cstring>
 
 #include "app/headless.h"
+#ifdef QM_WITH_GUI
+#include "ui/application.h"
+#endif
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: quillmark --headless [--profile NAME]\n"
+    "usage: quillmark [--headless] [--profile NAME]\n"
     "  --headless      run the timecode store and engine with no window; log lines go to standard output\n"
     "  --profile NAME  use the separate settings stored under NAME\n"
     "  --help          show this text\n"
@@ -32,6 +35,9 @@ int main(int argc, char** argv) {
     }
   }
   if (headless) return quillmark::runHeadless(argc, argv);
+#ifdef QM_WITH_GUI
+  return quillmark::runApplication(argc, argv);
+#endif
   std::fputs("quillmark: the windows are not available yet; run with --headless\n", stderr);
   std::fputs(kUsage, stderr);
   return 2;
