@@ -1,0 +1,410 @@
+// The store on an isolated JACK server, with test clients standing in for audio devices and the user store
+// in a temporary directory. Every wait processes the Qt events and has a deadline.
+
+#include "app/timecode_store.h"
+
+#include <gtest/gtest.h>
+#include <jack/jack.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/persistence.h"
+#include "core/host_time.h"
+#include "tests/support/jack_server.h"
+#include "tests/support/wait_for.h"
+
+namespace quillmark {
+namespace {
+
+using test::JackServer;
+
+bool processUntil(const std::function<bool()>& condition, double seconds = 10.0) {
+  return test::waitFor(
+      [&] {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return condition();
+      },
+      seconds);
+}
+
+// Lets the event loop run for a while (queued notices settle), bounded.
+void settle(double seconds = 0.5) {
+  const double until = HostTime::now() + seconds;
+  processUntil([&] { return HostTime::now() >= until; }, seconds + 1.0);
+}
+
+// A JACK client with `ports` audio ports: outputs make it an input device, inputs an output device.
+class FakeDevice {
+ public:
+  FakeDevice(const std::string& name, int ports, unsigned long flags) : client_(test::openTestClient(name)) {
+    if (!client_) return;
+    for (int i = 0; i < ports; ++i) {
+      jack_port_register(client_, ("ch" + std::to_string(i + 1)).c_str(), JACK_DEFAULT_AUDIO_TYPE, flags, 0);
+    }
+    jack_activate(client_);
+  }
+  ~FakeDevice() { close(); }
+  void close() {
+    if (client_) jack_client_close(client_);
+    client_ = nullptr;
+  }
+  bool isOpen() const { return client_ != nullptr; }
+
+ private:
+  jack_client_t* client_;
+};
+
+// Counts registrations of clients whose name starts with a prefix: a restart of an input or output shows
+// as a new registration of its client.
+class RegistrationCounter {
+ public:
+  explicit RegistrationCounter(std::string prefix)
+      : prefix_(std::move(prefix)), client_(test::openTestClient("counter")) {
+    if (!client_) return;
+    jack_set_client_registration_callback(client_, &onClient, this);
+    jack_activate(client_);
+  }
+  ~RegistrationCounter() {
+    if (client_) jack_client_close(client_);
+  }
+  int count() const { return count_.load(); }
+
+ private:
+  static void onClient(const char* name, int registered, void* self) {
+    auto* counter = static_cast<RegistrationCounter*>(self);
+    if (registered && std::strncmp(name, counter->prefix_.c_str(), counter->prefix_.size()) == 0)
+      ++counter->count_;
+  }
+  std::string prefix_;
+  jack_client_t* client_;
+  std::atomic<int> count_{0};
+};
+
+class TimecodeStoreTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "timecode_store_tests";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+    server_ = JackServer::start();
+  }
+  static void TearDownTestSuite() { server_.reset(); }
+
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir_.path());
+  }
+  void TearDown() override {
+    store_.reset();
+    settle(0.1);  // drops queued work of the store that is gone
+  }
+
+  TimecodeStore& makeStore() {
+    store_ = std::make_unique<TimecodeStore>();
+    return *store_;
+  }
+  QString storeFile() const { return dir_.filePath("quillmark/quillmark.conf"); }
+  Settings saved() const { return Persistence(std::nullopt).loadSettings(); }
+  QByteArray rawSettings() const {
+    return QSettings(storeFile(), QSettings::NativeFormat).value("settings").toByteArray();
+  }
+
+  static std::vector<std::string> texts(const TimecodeStore& store) {
+    std::vector<std::string> lines;
+    for (const LogEvent& event : store.log()) lines.push_back(event.text);
+    return lines;
+  }
+  static bool logged(const TimecodeStore& store, const std::string& line) {
+    const auto lines = texts(store);
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
+  template <class Change>
+  static void change(TimecodeStore& store, Change&& edit) {
+    Settings s = store.settings();
+    edit(s);
+    store.setSettings(s);
+  }
+
+  static inline std::unique_ptr<JackServer> server_;
+  QTemporaryDir dir_;
+  std::unique_ptr<TimecodeStore> store_;
+};
+
+TEST_F(TimecodeStoreTest, FirstStartFillsInTheDefaultDevicesSavesThemAndStartsTheInput) {
+  TimecodeStore& store = makeStore();
+  EXPECT_TRUE(store.jackServerReachable());
+  EXPECT_EQ(store.settings().ltcInputUID, std::optional<std::string>("system"));
+  EXPECT_EQ(store.settings().ltcOutUID, std::optional<std::string>("system"));
+  EXPECT_EQ(saved(), store.settings());
+  EXPECT_EQ(store.runningInput(), (TimecodeStore::RunningInput{"system", 0}));
+  EXPECT_TRUE(store.engine()->ltcInput.isRunning());
+  EXPECT_EQ(store.engine()->ltcInput.channelInUse(), 0);
+  EXPECT_FALSE(store.inputError());
+  EXPECT_FALSE(store.runningLTCOut());
+  EXPECT_FALSE(store.outputError());
+  ASSERT_FALSE(store.midiDestinations().empty());
+  EXPECT_EQ(store.midiDestinations().front().name, "Virtual port");
+  EXPECT_TRUE(store.log().empty());
+
+  // The refresh runs: a live input with no code in it shows stopped with nothing else.
+  ASSERT_TRUE(processUntil([&] { return store.ticks() >= 20; }));
+  EXPECT_EQ(store.status().state, TimecodeClock::State::stopped);
+  EXPECT_FALSE(store.status().timecode);
+  EXPECT_TRUE(store.log().empty());
+}
+
+TEST_F(TimecodeStoreTest, UnpluggedInputStopsWithAnErrorAndComesBackByItself) {
+  auto deck = std::make_unique<FakeDevice>("Deck", 2, JackPortIsOutput);
+  ASSERT_TRUE(deck->isOpen());
+  TimecodeStore& store = makeStore();
+  change(store, [](Settings& s) {
+    s.ltcInputUID.emplace("Deck");
+    s.ltcInputChannel = 1;
+  });
+  ASSERT_EQ(store.runningInput(), (TimecodeStore::RunningInput{"Deck", 1}));
+
+  deck->close();
+  ASSERT_TRUE(processUntil([&] { return logged(store, "Audio devices changed: No audio input found."); }))
+      << ::testing::PrintToString(texts(store));
+  EXPECT_EQ(store.inputError(), std::optional<std::string>("No audio input found."));
+  EXPECT_FALSE(store.selectedInput());
+  EXPECT_FALSE(store.runningInput());
+  EXPECT_FALSE(store.engine()->ltcInput.isRunning());
+  EXPECT_EQ(store.settings().ltcInputUID, std::optional<std::string>("Deck"));
+  EXPECT_EQ(saved().ltcInputUID, std::optional<std::string>("Deck"));
+
+  deck = std::make_unique<FakeDevice>("Deck", 2, JackPortIsOutput);
+  ASSERT_TRUE(processUntil([&] { return store.runningInput().has_value(); }));
+  EXPECT_EQ(store.runningInput(), (TimecodeStore::RunningInput{"Deck", 1}));
+  EXPECT_EQ(store.engine()->ltcInput.channelInUse(), 1);
+  EXPECT_FALSE(store.inputError());
+}
+
+TEST_F(TimecodeStoreTest, SourceChangesLogTheirInputLineAndStartOrStopTheInput) {
+  TimecodeStore& store = makeStore();
+  ASSERT_TRUE(store.engine()->ltcInput.isRunning());
+
+  change(store, [](Settings& s) { s.source = SourceKind::generator; });
+  EXPECT_EQ(texts(store), std::vector<std::string>{"Input: Generator"});
+  EXPECT_FALSE(store.engine()->ltcInput.isRunning());
+  EXPECT_FALSE(store.inputError());
+  EXPECT_EQ(store.engine()->source.read(), SourceKind::generator);
+
+  change(store, [](Settings& s) {
+    s.source = SourceKind::mtc;
+    s.mtcInputName = "Virtual port";
+  });
+  EXPECT_EQ(texts(store).front(), "Input: MTC from Virtual port");
+  EXPECT_EQ(store.engine()->mtcSourceName.read(), "Virtual port");
+  change(store, [](Settings& s) { s.mtcInputName.clear(); });
+  EXPECT_EQ(texts(store).front(), "Input: MTC in");
+  change(store, [](Settings& s) { s.inputRate = FrameRate::fps24; });
+  EXPECT_EQ(texts(store).front(), "Input: MTC in");
+  EXPECT_FALSE(store.engine()->clock.read().detectsPulldown);
+
+  change(store, [](Settings& s) { s.source = SourceKind::ltc; });
+  EXPECT_EQ(texts(store).front(), "Input: LTC in");
+  EXPECT_TRUE(store.engine()->ltcInput.isRunning());
+  EXPECT_EQ(texts(store).size(), 5u);
+}
+
+TEST_F(TimecodeStoreTest, LTCOutputStartsOnAPairAndALevelChangeRestartsNothing) {
+  FakeDevice recorder("Recorder", 4, JackPortIsInput);
+  ASSERT_TRUE(recorder.isOpen());
+  TimecodeStore& store = makeStore();
+  change(store, [](Settings& s) {
+    s.ltcOutUID.emplace("Nowhere");
+    s.ltcOutEnabled = true;
+  });
+  EXPECT_EQ(store.outputError(), std::optional<std::string>("No audio output found."));
+
+  change(store, [](Settings& s) {
+    s.ltcOutUID.emplace("Recorder");
+    s.ltcOutChannel = 2;
+    s.ltcOutPair = true;
+  });
+  EXPECT_EQ(store.runningLTCOut(), (TimecodeStore::RunningLTCOut{"Recorder", {2, 2}}));
+  EXPECT_EQ(store.engine()->ltcOutput.channelsInUse(), (LTCOutput::Channels{2, 2}));
+  EXPECT_FALSE(store.outputError());
+
+  settle(1.0);  // the Recorder's arrival may still be on its way to the store
+  RegistrationCounter starts("Quillmark LTC");
+  settle(0.2);
+  const auto linesBefore = texts(store);
+  change(store, [](Settings& s) { s.ltcOutLevel = -20.0; });
+  change(store, [](Settings& s) { s.offsetFrames = 3; });
+  settle();
+  EXPECT_EQ(starts.count(), 0) << "the LTC input or output was restarted";
+  EXPECT_EQ(texts(store), linesBefore);
+  EXPECT_NEAR(store.engine()->ltcOutput.amplitude.read(), 0.1f, 1e-6);
+  EXPECT_EQ(store.engine()->ltcOutput.offsetFrames.read(), 3.0);
+  EXPECT_EQ(store.engine()->mtcOutput().offsetFrames.read(), 3.0);
+
+  change(store, [](Settings& s) { s.ltcOutEnabled = false; });
+  EXPECT_FALSE(store.runningLTCOut());
+  EXPECT_FALSE(store.engine()->ltcOutput.isRunning());
+}
+
+TEST_F(TimecodeStoreTest, MTCOutputFollowsItsSwitchAndDestination) {
+  TimecodeStore& store = makeStore();
+  change(store, [](Settings& s) { s.mtcOutEnabled = true; });
+  EXPECT_EQ(store.runningMTCOut(), std::optional<std::string>("Virtual port"));
+  EXPECT_TRUE(store.engine()->mtcOutput().isStarted());
+  change(store, [](Settings& s) { s.mtcOutName = "Not connected"; });
+  EXPECT_FALSE(store.runningMTCOut());
+  EXPECT_FALSE(store.engine()->mtcOutput().isStarted());
+  EXPECT_FALSE(store.outputError()) << "a missing destination shows nothing";
+  change(store, [](Settings& s) { s.mtcLeadMilliseconds = -40; });
+  EXPECT_EQ(store.engine()->mtcOutput().leadTime.read(), -0.04);
+}
+
+TEST_F(TimecodeStoreTest, GeneratorTransportAndLocateLogAndStoreTheirLines) {
+  TimecodeStore& store = makeStore();
+  EXPECT_TRUE(store.locate("10:00:00:00"));
+  EXPECT_EQ(store.settings().generatorStart, "10:00:00:00");
+  EXPECT_EQ(saved().generatorStart, "10:00:00:00");
+  EXPECT_EQ(texts(store), std::vector<std::string>{"Generator located to 10:00:00:00"});
+  const Settings before = store.settings();
+  EXPECT_FALSE(store.locate("10:00:00:25"));
+  EXPECT_FALSE(store.locate("not a time"));
+  EXPECT_EQ(store.log().size(), 1u);
+  EXPECT_EQ(store.settings(), before);
+  EXPECT_EQ(store.engine()->generator.read().position, (Timecode{10, 0, 0, 0}).frameNumber(FrameRate::fps25));
+
+  EXPECT_TRUE(store.locate("1:2:3:4"));
+  EXPECT_EQ(store.settings().generatorStart, "01:02:03:04");
+
+  store.play();
+  store.play();
+  store.stop();
+  const std::vector<std::string> lines = texts(store);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 3),
+            (std::vector<std::string>{"Generator stopped", "Generator started", "Generator started"}));
+}
+
+TEST_F(TimecodeStoreTest, RateChangeKeepsAParkedGeneratorOnItsLabel) {
+  TimecodeStore& store = makeStore();
+  change(store, [](Settings& s) {
+    s.source = SourceKind::generator;
+    s.generatorRate = FrameRate::fps30;
+  });
+  ASSERT_TRUE(store.locate("01:00:00:10"));
+  change(store, [](Settings& s) { s.generatorRate = FrameRate::fps25; });
+  const Generator generator = store.engine()->generator.read();
+  EXPECT_EQ(generator.rate, FrameRate::fps25);
+  EXPECT_FALSE(generator.isRunning);
+  EXPECT_EQ(generator.position, (Timecode{1, 0, 0, 10}).frameNumber(FrameRate::fps25));
+  ASSERT_TRUE(processUntil([&] { return store.status().timecode.has_value(); }));
+  EXPECT_EQ(store.status().timecode, (Timecode{1, 0, 0, 10}));
+  EXPECT_TRUE(store.status().held);
+}
+
+TEST_F(TimecodeStoreTest, EqualSettingsPublishButWriteNothingWhileTheStyleIsAlwaysWritten) {
+  TimecodeStore& store = makeStore();
+  int settingsSignals = 0;
+  QObject::connect(&store, &TimecodeStore::settingsChanged, [&] { ++settingsSignals; });
+  QSettings(storeFile(), QSettings::NativeFormat).setValue("settings", QByteArray("sentinel"));
+  store.setSettings(store.settings());
+  EXPECT_EQ(settingsSignals, 1);
+  EXPECT_EQ(rawSettings(), QByteArray("sentinel"));
+
+  int styleSignals = 0;
+  QObject::connect(&store, &TimecodeStore::displayStyleChanged, [&] { ++styleSignals; });
+  store.setDisplayStyle(store.displayStyle());
+  EXPECT_EQ(styleSignals, 1);
+  EXPECT_TRUE(QSettings(storeFile(), QSettings::NativeFormat).contains("display"));
+  EXPECT_EQ(Persistence(std::nullopt).loadDisplayStyle(), store.displayStyle());
+}
+
+TEST_F(TimecodeStoreTest, AnUnreadableStoredRecordIsKeptAsideBeforeTheFirstSave) {
+  const QByteArray fromANewerVersion = R"({"source":"NDI in","futureField":1})";
+  QSettings(storeFile(), QSettings::NativeFormat).setValue("settings", fromANewerVersion);
+  TimecodeStore& store = makeStore();
+  EXPECT_EQ(store.settings().source, SourceKind::ltc);                   // the defaults apply
+  EXPECT_EQ(saved().ltcInputUID, std::optional<std::string>("system"));  // and were saved at once
+  EXPECT_EQ(QSettings(storeFile(), QSettings::NativeFormat).value("settings/unreadable").toByteArray(),
+            fromANewerVersion);
+}
+
+TEST_F(TimecodeStoreTest, RefreshPublishesAtItsThreePaces) {
+  TimecodeStore& store = makeStore();
+  change(store, [](Settings& s) { s.source = SourceKind::generator; });
+  int live = 0, details = 0, coarse = 0;
+  QObject::connect(&store.live(), &LiveStatus::statusChanged, [&] { ++live; });
+  QObject::connect(&store.details(), &DetailStatus::statusChanged, [&] { ++details; });
+  QObject::connect(&store, &TimecodeStore::statusChanged, [&] { ++coarse; });
+  const std::int64_t ticks0 = store.ticks();
+  store.play();
+  ASSERT_TRUE(processUntil([&] { return store.ticks() >= ticks0 + 60; }));
+  const std::int64_t ticks = store.ticks() - ticks0;
+
+  EXPECT_EQ(coarse, 1) << "only the generator starting is a coarse change";
+  EXPECT_TRUE(store.status().generatorRunning);
+  EXPECT_GT(live, ticks / 2) << "the running label changes on most ticks";
+  EXPECT_LE(live, ticks);
+  EXPECT_LE(details, ticks / 15 + 1 + coarse);
+  EXPECT_GE(details, ticks / 15 - 1);
+  EXPECT_EQ(store.live().status().generatorRunning, true);
+}
+
+TEST_F(TimecodeStoreTest, LogKeepsTheNewest200LinesNewestFirst) {
+  TimecodeStore& store = makeStore();
+  for (int i = 0; i < 201; ++i) store.log("line " + std::to_string(i));
+  ASSERT_EQ(store.log().size(), 200u);
+  EXPECT_EQ(store.log().front().text, "line 200");
+  EXPECT_EQ(store.log().back().text, "line 1");
+  EXPECT_NE(store.log()[0].id, store.log()[1].id);
+  EXPECT_LE(store.log()[1].date, store.log()[0].date);
+  store.setLog({});
+  EXPECT_TRUE(store.log().empty());
+}
+
+TEST_F(TimecodeStoreTest, ALostServerIsRetriedWithoutBlockingAndEverythingRestartsWhenItReturns) {
+  TimecodeStore& store = makeStore();
+  change(store, [](Settings& s) { s.mtcOutEnabled = true; });
+  ASSERT_TRUE(store.runningInput());
+  ASSERT_TRUE(store.runningMTCOut());
+
+  server_->kill();
+  ASSERT_TRUE(processUntil([&] { return !store.jackServerReachable(); }));
+  EXPECT_EQ(store.engine(), nullptr) << "the dead server's clients are closed at once";
+  // The generator keeps working without a server.
+  EXPECT_TRUE(store.locate("02:00:00:00"));
+  store.play();
+  ASSERT_TRUE(
+      processUntil([&] { return logged(store, "No JACK server reachable: trying again every 2 seconds"); }));
+  EXPECT_FALSE(store.runningInput());
+  EXPECT_EQ(store.inputError(), std::optional<std::string>("No audio input found."));
+  EXPECT_EQ(store.settings().ltcInputUID, std::optional<std::string>("system"));  // the choice is kept
+  // The main thread keeps running its timer while the store retries.
+  const std::int64_t ticks = store.ticks();
+  ASSERT_TRUE(processUntil([&] { return store.ticks() >= ticks + 90; }));
+  EXPECT_FALSE(store.jackServerReachable());
+
+  server_->restart();
+  ASSERT_TRUE(processUntil([&] { return store.jackServerReachable(); }, 15.0));
+  ASSERT_TRUE(processUntil([&] { return store.runningInput().has_value(); }));
+  EXPECT_TRUE(logged(store, "JACK server started")) << ::testing::PrintToString(texts(store));
+  EXPECT_EQ(store.runningInput(), (TimecodeStore::RunningInput{"system", 0}));
+  EXPECT_TRUE(store.engine()->ltcInput.isRunning());
+  EXPECT_FALSE(store.inputError());
+  EXPECT_EQ(store.runningMTCOut(), std::optional<std::string>("Virtual port"));
+  EXPECT_TRUE(store.engine()->mtcOutput().isStarted());
+  EXPECT_NE(store.engine()->ports->client(), 0u) << "the MIDI client is open on the new server";
+  EXPECT_TRUE(store.engine()->generator.read().isRunning) << "the generator's transport carried over";
+}
+
+}  // namespace
+}  // namespace quillmark
