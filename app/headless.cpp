@@ -88,6 +88,7 @@ int runHeadless(int argc, char** argv) {
   LogPrinter logPrinter(store);
   ErrorPrinter inputPrinter("LTC input");
   ErrorPrinter outputPrinter("Outputs");
+  printLine(QDateTime::currentDateTime(), "Source: " + std::string(rawValue(store.settings().source)));
   logPrinter.printNew();
   if (store.settings().source == SourceKind::ltc) inputPrinter.print(store.inputError());
   outputPrinter.print(store.outputError());
