@@ -1,0 +1,40 @@
+// faults_ltc_player: a stand-in for an LTC source on a JACK server, for scripts that measure Quillmark.
+// Plays 25 fps LTC from 10:00:00:00 at real time on the port "ltc-player:out" of the server JACK selects
+// (JACK_DEFAULT_SERVER) until SIGINT or SIGTERM. Prints "playing <port>" once the port is live.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <exception>
+
+#include "core/frame_rate.h"
+#include "tests/engine/jack_world.h"
+
+namespace {
+
+volatile sig_atomic_t stopRequested = 0;
+
+void onSignal(int) {
+  stopRequested = 1;
+}
+
+}  // namespace
+
+int main() {
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  try {
+    quillmark::test::LTCPlayer player(quillmark::FrameRate::fps25, 10.0 * 3600.0 * 25.0, 25.0);
+    std::printf("playing %s\n", player.port().c_str());
+    std::fflush(stdout);
+    while (!stopRequested) ::pause();
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "faults_ltc_player: %s\n", error.what());
+    return 1;
+  }
+  return 0;
+}
