@@ -173,6 +173,7 @@ TEST_F(TimecodeStoreTest, UnpluggedInputStopsWithAnErrorAndComesBackByItself) {
     s.ltcInputChannel = 1;
   });
   ASSERT_EQ(store.runningInput(), (TimecodeStore::RunningInput{"Deck", 1}));
+  settle(1.0);  // the device list takes in the Deck's arrival before it leaves
 
   deck->close();
   ASSERT_TRUE(processUntil([&] { return logged(store, "Audio devices changed: No audio input found."); }))
