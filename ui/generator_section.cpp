@@ -33,6 +33,7 @@ GeneratorSection::GeneratorSection(TimecodeStore& store, QWidget* parent)
   rate_ = new QComboBox(this);
   setPickerEntries(rate_, rateEntries());
   timeOfDay_ = new QCheckBox(this);
+  timeOfDay_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);  // only the box itself toggles
   // The design's wording names a Mac; on Linux it is the computer's clock.
   timeOfDay_->setToolTip(QStringLiteral("Run on the computer's clock instead of from a start time"));
 

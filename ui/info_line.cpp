@@ -11,8 +11,9 @@ namespace quillmark {
 
 namespace {
 
-// A speed this close to 1 is the nominal rate: the clock's fit wanders that much on clean code.
-constexpr double kSpeedTolerance = 0.002;
+// A speed this close to 1 is the nominal rate: the clock's fit wanders that much on clean code. The
+// allowance of a billionth keeps a speed of exactly 1.002, which 1.002 - 1.0 overshoots in binary, inside.
+constexpr double kSpeedTolerance = 0.002 + 1e-9;
 
 QString rateText(FrameRate rate) {
   const auto raw = rawValue(rate);

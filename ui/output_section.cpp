@@ -30,6 +30,9 @@ OutputSection::OutputSection(TimecodeStore& store, QWidget* parent)
   error_ = makeErrorCaption(this);
   offset_ = new ValueStepper(QStringLiteral("Offset"), -100, 100, framesText, this);
   offset_->setToolTip(QStringLiteral("Added to the time on both outputs"));
+  // A switch is as wide as its box, so a click elsewhere in the row does not toggle an output.
+  mtcOut_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  ltcOut_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 
   form_->addRow(QStringLiteral("MTC out"), mtcOut_);
   form_->addRow(QStringLiteral("MIDI output"), midiOutput_);

@@ -1,0 +1,308 @@
+// The main window and the display window driven as a user would (clicks, key presses, picker choices) on
+// the real store, with an isolated JACK server and a settings file of the test's own. Every wait
+// processes the Qt events and has a deadline.
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <jack/jack.h>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include "app/persistence.h"
+#include "tests/engine/jack_world.h"
+#include "tests/support/jack_server.h"
+#include "ui/application.h"
+#include "ui/display_window.h"
+#include "ui/generator_section.h"
+#include "ui/info_line.h"
+#include "ui/input_sections.h"
+#include "ui/live_views.h"
+#include "ui/log_section.h"
+#include "ui/output_section.h"
+#include "ui/rate_picker.h"
+#include "ui/state_badge.h"
+#include "ui/style_editor.h"
+#include "ui/value_stepper.h"
+
+namespace quillmark {
+namespace {
+
+using test::JackServer;
+
+bool processUntil(const std::function<bool()>& condition, double seconds = 10.0) {
+  return test::waitFor(
+      [&] {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        return condition();
+      },
+      seconds);
+}
+
+// A JACK client with audio input ports, which Quillmark lists as an output device with that many channels.
+class FakeOutputDevice {
+ public:
+  FakeOutputDevice(const std::string& name, int channels) : client_(test::openTestClient(name)) {
+    if (client_ == nullptr) return;
+    for (int i = 0; i < channels; ++i) {
+      jack_port_register(client_, ("in" + std::to_string(i + 1)).c_str(), JACK_DEFAULT_AUDIO_TYPE,
+                         JackPortIsInput, 0);
+    }
+    jack_activate(client_);
+  }
+  ~FakeOutputDevice() {
+    if (client_ != nullptr) jack_client_close(client_);
+  }
+  std::string name() const { return jack_get_client_name(client_); }
+
+ private:
+  jack_client_t* client_;
+};
+
+// Chooses the entry titled `title` in a picker as the user does, and says whether it was there.
+bool choose(QComboBox* picker, const QString& title) {
+  const int index = picker->findText(title);
+  if (index < 0) return false;
+  picker->setCurrentIndex(index);
+  emit picker->activated(index);
+  return true;
+}
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { server_ = JackServer::start(); }
+  static void TearDownTestSuite() { server_.reset(); }
+
+  void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+  void TearDown() override {
+    app_.reset();
+    processUntil([] { return false; }, 0.1);  // drops queued work of the store that is gone
+  }
+
+  QuillmarkApp& makeApp() {
+    auto persistence =
+        std::make_unique<Persistence>(std::nullopt, dir_.filePath("quillmark.conf").toStdString());
+    app_ = std::make_unique<QuillmarkApp>(std::make_unique<TimecodeStore>(std::move(persistence)));
+    MainWindow& window = app_->mainWindow();
+    window.show();
+    QApplication::setActiveWindow(&window);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+    return *app_;
+  }
+  TimecodeStore& store() { return app_->store(); }
+  MainWindow& window() { return app_->mainWindow(); }
+  QString badge() { return window().infoLine()->badge()->look().text; }
+  void chooseSource(SourceKind source) { QTest::mouseClick(window().sourceButton(source), Qt::LeftButton); }
+
+  static inline std::unique_ptr<JackServer> server_;
+  QTemporaryDir dir_;
+  std::unique_ptr<QuillmarkApp> app_;
+};
+
+TEST_F(MainWindowTest, ChoosingEachSourceShowsItsSection) {
+  makeApp();
+  EXPECT_EQ(window().windowTitle(), "Quillmark");
+  EXPECT_EQ(window().width(), MainWindow::kWidth);
+  EXPECT_GE(window().height(), MainWindow::kMinimumHeight);
+
+  chooseSource(SourceKind::mtc);
+  EXPECT_EQ(store().settings().source, SourceKind::mtc);
+  EXPECT_TRUE(window().mtcSection()->isVisible());
+  EXPECT_FALSE(window().ltcSection()->isVisible());
+  EXPECT_TRUE(window().detailsSection()->isVisible());
+  EXPECT_EQ(window().mtcSection()->sourcePicker()->currentText(), "All inputs");
+
+  chooseSource(SourceKind::generator);
+  EXPECT_TRUE(window().generatorSection()->isVisible());
+  EXPECT_FALSE(window().mtcSection()->isVisible());
+  EXPECT_FALSE(window().detailsSection()->isVisible());
+  EXPECT_TRUE(processUntil([&] { return badge() == "STOPPED"; }));
+  EXPECT_EQ(window().generatorSection()->locateText(), "01:00:00:00");  // filled in on first showing
+
+  chooseSource(SourceKind::ltc);
+  EXPECT_TRUE(window().ltcSection()->isVisible());
+  EXPECT_FALSE(window().generatorSection()->isVisible());
+  EXPECT_TRUE(processUntil([&] { return badge() == "NO TIMECODE"; }));
+}
+
+TEST_F(MainWindowTest, SpaceBarWorksTheTransportUnlessATextFieldHasFocus) {
+  makeApp();
+  chooseSource(SourceKind::generator);
+  QPushButton* transport = window().generatorSection()->transportButton();
+  EXPECT_EQ(transport->text(), "Play");
+
+  QTest::keyClick(&window(), Qt::Key_Space);
+  EXPECT_TRUE(processUntil([&] { return badge() == "RUNNING"; }));
+  EXPECT_EQ(transport->text(), "Stop");
+
+  QLineEdit* field = window().generatorSection()->startField();
+  field->setFocus();
+  QTest::keyClick(field, Qt::Key_Space);
+  EXPECT_TRUE(field->text().endsWith(' '));  // typed into the field, transport untouched
+  EXPECT_TRUE(store().status().generatorRunning);
+
+  QTest::mouseClick(window().centralWidget(), Qt::LeftButton, {}, QPoint(5, 5));  // empty space
+  EXPECT_TRUE(processUntil([&] { return !field->hasFocus(); }));
+  QTest::keyClick(&window(), Qt::Key_Space);
+  EXPECT_TRUE(processUntil([&] { return badge() == "STOPPED"; }));
+  EXPECT_EQ(transport->text(), "Play");
+}
+
+TEST_F(MainWindowTest, LocateTurnsRedOnBadTextAndNormalisesGoodText) {
+  makeApp();
+  chooseSource(SourceKind::generator);
+  GeneratorSection* generator = window().generatorSection();
+  QLineEdit* field = generator->startField();
+  const QColor normal = field->palette().color(QPalette::Text);
+
+  field->setText("10:00:00:25");  // no frame 25 at 25 fps
+  QTest::keyClick(field, Qt::Key_Return);
+  EXPECT_TRUE(generator->isInvalid());
+  EXPECT_EQ(field->palette().color(QPalette::Text), systemColor(ColorRole::red, field->palette()));
+  EXPECT_EQ(store().settings().generatorStart, "01:00:00:00");
+
+  field->setText("1:2:3:4");
+  QTest::mouseClick(generator->locateButton(), Qt::LeftButton);
+  EXPECT_FALSE(generator->isInvalid());
+  EXPECT_EQ(field->text(), "01:02:03:04");
+  EXPECT_EQ(field->palette().color(QPalette::Text), normal);
+  EXPECT_EQ(store().settings().generatorStart, "01:02:03:04");
+}
+
+TEST_F(MainWindowTest, ChoosingOutputs3And4StoresChannel2AsAPairAndShowsItAgain) {
+  FakeOutputDevice desk("desk", 4);
+  makeApp();
+  OutputSection* outputs = window().outputSection();
+  EXPECT_FALSE(outputs->isRowShown(outputs->audioOutputPicker()));
+  EXPECT_TRUE(outputs->isRowShown(outputs->offsetStepper()));
+
+  QTest::mouseClick(outputs->ltcOutSwitch(), Qt::LeftButton);
+  EXPECT_TRUE(store().settings().ltcOutEnabled);
+  EXPECT_TRUE(outputs->isRowShown(outputs->channelPicker()));
+  ASSERT_TRUE(processUntil([&] { return outputs->audioOutputPicker()->findText("desk") >= 0; }));
+  ASSERT_TRUE(choose(outputs->audioOutputPicker(), "desk"));
+  ASSERT_TRUE(choose(outputs->channelPicker(), "Outputs 3+4"));
+  EXPECT_EQ(store().settings().ltcOutChannel, 2);
+  EXPECT_TRUE(store().settings().ltcOutPair);
+  EXPECT_EQ(outputs->channelPicker()->currentText(), "Outputs 3+4");
+
+  // A window made afresh over the same store shows the same entry.
+  MainWindow again(store());
+  EXPECT_EQ(again.outputSection()->channelPicker()->currentText(), "Outputs 3+4");
+
+  QTest::mouseClick(outputs->ltcOutSwitch(), Qt::LeftButton);
+  EXPECT_FALSE(outputs->isRowShown(outputs->channelPicker()));
+  EXPECT_FALSE(outputs->isRowShown(outputs->errorCaption()));
+}
+
+TEST_F(MainWindowTest, BadgeFollowsTheLTCInputFromAcquiringToLockedToFreewheelToStopped) {
+  auto player = std::make_unique<test::LTCPlayer>(FrameRate::fps25, 90000.0, 25.0);
+  makeApp();
+  QStringList seen;
+  QObject::connect(&store().details(), &DetailStatus::statusChanged, &window(), [&] {
+    if (seen.isEmpty() || seen.back() != badge()) seen << badge();
+  });
+  Settings settings = store().settings();
+  settings.source = SourceKind::ltc;
+  settings.ltcInputUID.emplace(player->clientName());
+  settings.freewheel = 0.5;
+  store().setSettings(settings);
+  ASSERT_TRUE(processUntil([&] { return badge() == "LOCKED"; }));
+  EXPECT_EQ(window().ltcSection()->ratePicker()->itemText(0), "Auto (25)");
+  EXPECT_GT(window().ltcSection()->levelMeter()->reading().fraction, 0.0);
+
+  player.reset();  // the cable is pulled
+  EXPECT_TRUE(processUntil([&] { return badge() == "FREEWHEEL"; }));
+  EXPECT_TRUE(processUntil([&] { return badge() == "STOPPED"; }));
+  EXPECT_EQ(seen.indexOf("ACQUIRING") < seen.indexOf("LOCKED"), true) << seen.join(", ").toStdString();
+  EXPECT_EQ(seen.mid(seen.indexOf("LOCKED")), (QStringList{"LOCKED", "FREEWHEEL", "STOPPED"}));
+}
+
+TEST_F(MainWindowTest, LogShowsTheFiftyNewestLinesAndClears) {
+  makeApp();
+  LogSection* log = window().logSection();
+  store().setLog({});
+  EXPECT_EQ(log->title(), "Log (0)");
+  log->disclosureButton()->click();
+  EXPECT_TRUE(log->isExpanded());
+  EXPECT_TRUE(log->isEmptyNoteShown());
+
+  for (int i = 1; i <= 60; ++i) store().log("line " + std::to_string(i));
+  EXPECT_EQ(log->title(), "Log (60)");
+  const QStringList shown = log->shownLines();
+  ASSERT_EQ(shown.size(), LogSection::kShownLines);
+  EXPECT_EQ(shown.front(), "line 60");
+  EXPECT_EQ(shown.back(), "line 11");
+  EXPECT_TRUE(log->clearButton()->isVisibleTo(log));
+  QApplication::processEvents();  // lays out the rows that just appeared
+
+  QTest::mouseClick(log->clearButton(), Qt::LeftButton);
+  EXPECT_TRUE(store().log().empty());
+  EXPECT_EQ(log->title(), "Log (0)");
+  EXPECT_TRUE(log->isEmptyNoteShown());
+  EXPECT_FALSE(log->clearButton()->isVisibleTo(log));
+}
+
+TEST_F(MainWindowTest, DisplayWindowOpensFromTheMenuAndPopOutAndKeepsItsStyleInTheStore) {
+  makeApp();
+  for (int round = 0; round < 3; ++round) {
+    if (round % 2 == 0) {
+      window().displayAction()->trigger();
+    } else {
+      QTest::mouseClick(window().popOutButton(), Qt::LeftButton);
+    }
+    DisplayWindow* display = app_->displayWindow();
+    ASSERT_NE(display, nullptr);
+    EXPECT_EQ(display->windowTitle(), "Timecode Display");
+    window().displayAction()->trigger();  // a second request brings the same window forward
+    EXPECT_EQ(app_->displayWindow(), display);
+    display->close();
+    EXPECT_TRUE(processUntil([&] { return app_->displayWindow() == nullptr; }));
+  }
+  EXPECT_EQ(window().displayAction()->shortcut(), QKeySequence("Ctrl+Shift+D"));
+
+  // The generator's content reaches the display, and a preset chosen there is stored with the window
+  // level kept.
+  chooseSource(SourceKind::generator);
+  DisplayStyle onTop = store().displayStyle();
+  onTop.alwaysOnTop = true;
+  store().setDisplayStyle(onTop);
+  DisplayWindow* display = app_->openDisplay();
+  EXPECT_TRUE(processUntil([&] { return display->view()->content().info == "STOPPED  \u00B7  25 fps"; }));
+  display->editor()->choosePreset("Broadcast");
+  EXPECT_TRUE(store().displayStyle().alwaysOnTop);
+  EXPECT_TRUE(display->isAlwaysOnTop());
+  EXPECT_EQ(display->editor()->presetPicker()->currentText(), "Choose\u2026");
+  EXPECT_EQ(store().displayStyle().typeface, display->style().typeface);
+}
+
+// With no JACK server the window still opens: the LTC input says why it has nothing, and the generator
+// runs.
+TEST_F(MainWindowTest, WorksWithoutAJackServer) {
+  const std::string server = std::getenv("JACK_DEFAULT_SERVER");
+  ::setenv("JACK_DEFAULT_SERVER", "quillmark-no-such-server", 1);
+  makeApp();
+  ::setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+  chooseSource(SourceKind::ltc);
+  QLabel* error = window().ltcSection()->errorCaption();
+  EXPECT_TRUE(processUntil([&] { return error->isVisibleTo(&window()); }));
+  EXPECT_EQ(error->text(), "No audio input found.");
+
+  chooseSource(SourceKind::generator);
+  QTest::mouseClick(window().generatorSection()->transportButton(), Qt::LeftButton);
+  EXPECT_TRUE(processUntil([&] { return badge() == "RUNNING"; }));
+  EXPECT_TRUE(processUntil([&] { return window().timecodeLabel()->shown().emphasis == Emphasis::live; }));
+  EXPECT_NE(app_->openDisplay(), nullptr);
+}
+
+}  // namespace
+}  // namespace quillmark
