@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include <jack/jack.h>
+
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -15,6 +17,7 @@
 
 #include "app/persistence.h"
 #include "app/timecode_store.h"
+#include "ltc/ltc_encoder.h"
 #include "ui/application.h"
 #include "ui/log_section.h"
 #include "ui/main_window.h"
@@ -28,6 +31,40 @@ void settle(int milliseconds) {
   QDeadlineTimer deadline(milliseconds);
   while (!deadline.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 10);
 }
+
+// A studio machine's LTC source: a JACK client "LTC source" playing 25 fps LTC from 10:24:37:00 with
+// some user bits, which Quillmark lists as an input device.
+class LTCSource {
+ public:
+  LTCSource() : client_(jack_client_open("LTC source", JackNoStartServer, nullptr)) {
+    if (client_ == nullptr) return;
+    encoder_ = std::make_unique<LTCEncoder>(jack_get_sample_rate(client_));
+    encoder_->setRate(FrameRate::fps25);
+    encoder_->setUserBits(0x20240611);
+    out_ = jack_port_register(client_, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+    jack_set_process_callback(client_, &LTCSource::process, this);
+    jack_activate(client_);
+  }
+  ~LTCSource() {
+    if (client_ != nullptr) jack_client_close(client_);
+  }
+  std::string name() const { return client_ != nullptr ? jack_get_client_name(client_) : std::string(); }
+
+ private:
+  static int process(jack_nframes_t frames, void* self) {
+    auto* source = static_cast<LTCSource*>(self);
+    const double step = 25.0 / jack_get_sample_rate(source->client_);
+    auto* out = static_cast<float*>(jack_port_get_buffer(source->out_, frames));
+    source->encoder_->render(out, frames, source->position_, step);
+    source->position_ += step * frames;
+    return 0;
+  }
+
+  jack_client_t* client_;
+  jack_port_t* out_ = nullptr;
+  std::unique_ptr<LTCEncoder> encoder_;
+  double position_ = Timecode{10, 24, 37, 0}.frameNumber(FrameRate::fps25);  // process thread
+};
 
 bool save(QWidget& window, const QDir& directory, const QString& name) {
   const QString path = directory.filePath(name);
@@ -60,13 +97,16 @@ int main(int argc, char** argv) {
   settle(300);
 
   bool ok = true;
-  // LTC in, with the LTC output on beside it.
+  // LTC in from the LTC source, locked, with the LTC output on beside it.
+  LTCSource source;
+  store.refreshDevices();
   Settings settings = store.settings();
   settings.source = SourceKind::ltc;
+  if (!source.name().empty()) settings.ltcInputUID.emplace(source.name());
   settings.ltcOutEnabled = true;
   settings.mtcOutEnabled = false;
   store.setSettings(settings);
-  settle(800);
+  settle(2500);
   ok = save(window, directory, QStringLiteral("main-window-ltc.png")) && ok;
 
   // MTC in, with MTC out on our own virtual port.
@@ -82,6 +122,7 @@ int main(int argc, char** argv) {
   settings = store.settings();
   settings.source = SourceKind::generator;
   settings.ltcOutEnabled = true;
+  settings.generatorStart = "10:00:00:00";
   store.setSettings(settings);
   store.locate("10:00:00:00");
   store.play();
