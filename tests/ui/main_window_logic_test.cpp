@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include <gtest/gtest.h>
+#include <QComboBox>
 #include <QSignalSpy>
 #include <QToolButton>
 
@@ -132,6 +133,23 @@ TEST(PickerEntries, AutoNamesTheDetectedRateOnlyWhileAuto) {
   // A hand-edited freewheel time is shown rather than leaving the picker blank.
   EXPECT_EQ(titles(freewheelEntries(2.0)), (QStringList{"Off", "0.5 s", "1 s", "2 s", "5 s", "10 s"}));
   EXPECT_EQ(titles(freewheelEntries(3.0)).back(), "3 s");
+}
+
+TEST(PickerEntries, RefillingAPickerKeepsItsChoiceAndAnUnknownValueSelectsNothing) {
+  QComboBox picker;
+  setPickerEntries(&picker, outputChannelEntries(4));
+  selectPickerData(&picker, qint64{-3});
+  EXPECT_EQ(picker.currentText(), "Outputs 3+4");
+  QSignalSpy changed(&picker, &QComboBox::currentIndexChanged);
+  setPickerEntries(&picker, outputChannelEntries(4));  // the same list: left alone
+  setPickerEntries(&picker, outputChannelEntries(6));  // a longer list: the choice survives
+  EXPECT_EQ(picker.currentText(), "Outputs 3+4");
+  EXPECT_EQ(picker.count(), 10);
+  EXPECT_EQ(changed.count(), 0);                       // refills never look like a user's choice
+  setPickerEntries(&picker, outputChannelEntries(2));  // the pair is gone with the channels
+  EXPECT_EQ(picker.currentIndex(), -1);
+  selectPickerData(&picker, qint64{7});
+  EXPECT_EQ(picker.currentIndex(), -1);
 }
 
 TEST(DetailRows, ShowsADashForAbsentValues) {

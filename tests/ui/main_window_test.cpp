@@ -48,21 +48,20 @@ bool processUntil(const std::function<bool()>& condition, double seconds = 10.0)
       seconds);
 }
 
-// A JACK client with audio input ports, which Quillmark lists as an output device with that many channels.
-class FakeOutputDevice {
+// A JACK client with audio ports: outputs make it an input device, inputs an output device.
+class FakeDevice {
  public:
-  FakeOutputDevice(const std::string& name, int channels) : client_(test::openTestClient(name)) {
+  FakeDevice(const std::string& name, int channels, unsigned long flags)
+      : client_(test::openTestClient(name)) {
     if (client_ == nullptr) return;
     for (int i = 0; i < channels; ++i) {
-      jack_port_register(client_, ("in" + std::to_string(i + 1)).c_str(), JACK_DEFAULT_AUDIO_TYPE,
-                         JackPortIsInput, 0);
+      jack_port_register(client_, ("ch" + std::to_string(i + 1)).c_str(), JACK_DEFAULT_AUDIO_TYPE, flags, 0);
     }
     jack_activate(client_);
   }
-  ~FakeOutputDevice() {
+  ~FakeDevice() {
     if (client_ != nullptr) jack_client_close(client_);
   }
-  std::string name() const { return jack_get_client_name(client_); }
 
  private:
   jack_client_t* client_;
@@ -179,7 +178,7 @@ TEST_F(MainWindowTest, LocateTurnsRedOnBadTextAndNormalisesGoodText) {
 }
 
 TEST_F(MainWindowTest, ChoosingOutputs3And4StoresChannel2AsAPairAndShowsItAgain) {
-  FakeOutputDevice desk("desk", 4);
+  FakeDevice desk("desk", 4, JackPortIsInput);  // an output device with four channels
   makeApp();
   OutputSection* outputs = window().outputSection();
   EXPECT_FALSE(outputs->isRowShown(outputs->audioOutputPicker()));
@@ -202,6 +201,45 @@ TEST_F(MainWindowTest, ChoosingOutputs3And4StoresChannel2AsAPairAndShowsItAgain)
   QTest::mouseClick(outputs->ltcOutSwitch(), Qt::LeftButton);
   EXPECT_FALSE(outputs->isRowShown(outputs->channelPicker()));
   EXPECT_FALSE(outputs->isRowShown(outputs->errorCaption()));
+}
+
+TEST_F(MainWindowTest, InputAndOutputControlsWriteTheSettings) {
+  FakeDevice interface("interface", 2, JackPortIsOutput);  // an input device with two channels
+  makeApp();
+  LTCInputSection* ltc = window().ltcSection();
+  ASSERT_TRUE(processUntil([&] { return ltc->devicePicker()->findText("interface") >= 0; }));
+  ASSERT_TRUE(choose(ltc->devicePicker(), "interface"));
+  EXPECT_EQ(store().settings().ltcInputUID, std::optional<std::string>("interface"));
+  EXPECT_EQ(ltc->channelPicker()->count(), 2);
+  ASSERT_TRUE(choose(ltc->channelPicker(), "Input 2"));
+  EXPECT_EQ(store().settings().ltcInputChannel, 1);
+  ASSERT_TRUE(choose(ltc->ratePicker(), "29.97 DF"));
+  EXPECT_EQ(store().settings().inputRate, FrameRate::fps29_97DF);
+  ASSERT_TRUE(choose(ltc->ratePicker(), "Auto"));
+  EXPECT_EQ(store().settings().inputRate, std::nullopt);
+  ASSERT_TRUE(choose(ltc->freewheelPicker(), "0.5 s"));
+  EXPECT_EQ(store().settings().freewheel, 0.5);
+  // The MTC section's pickers show the same shared settings.
+  EXPECT_EQ(window().mtcSection()->freewheelPicker()->currentText(), "0.5 s");
+
+  chooseSource(SourceKind::mtc);
+  ASSERT_TRUE(choose(window().mtcSection()->sourcePicker(), "Virtual port"));
+  EXPECT_EQ(store().settings().mtcInputName, "Virtual port");
+  ASSERT_TRUE(choose(window().mtcSection()->sourcePicker(), "All inputs"));
+  EXPECT_EQ(store().settings().mtcInputName, "");
+
+  OutputSection* outputs = window().outputSection();
+  EXPECT_FALSE(outputs->isRowShown(outputs->sendEarlyStepper()));
+  QTest::mouseClick(outputs->mtcOutSwitch(), Qt::LeftButton);
+  EXPECT_TRUE(outputs->isRowShown(outputs->sendEarlyStepper()));
+  EXPECT_EQ(outputs->midiOutputPicker()->currentText(), "Virtual port");
+  outputs->sendEarlyStepper()->downButton()->click();
+  EXPECT_EQ(store().settings().mtcLeadMilliseconds, -1.0);
+  EXPECT_EQ(outputs->sendEarlyStepper()->text(), "-1 ms");
+  outputs->offsetStepper()->upButton()->click();
+  outputs->offsetStepper()->upButton()->click();
+  EXPECT_EQ(store().settings().offsetFrames, 2);
+  EXPECT_EQ(outputs->offsetStepper()->text(), "+2 frames");
 }
 
 TEST_F(MainWindowTest, BadgeFollowsTheLTCInputFromAcquiringToLockedToFreewheelToStopped) {
