@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/jack_buffer_access.h"
 #include "audio/jack_client.h"
 #include "audio/jack_configuration_watch.h"
 #include "audio/jack_devices.h"
@@ -88,8 +89,8 @@ int LTCInput::Run::onProcess(jack_nframes_t frames) noexcept {
 
   const std::int64_t s0 = sampleCounter;
   sampleCounter = s0 + frames;
-  const auto* data = static_cast<const float*>(jack_port_get_buffer(port, frames));
-  if (data) {
+  const JackBufferAccess input(port, frames);
+  if (const float* data = input.samples()) {
     decoder.process(data, frames, s0, [&](const LTCDecoder::Frame& found) {
       if (!owner.onFrame) return;
       owner.onFrame(TimedFrame{found.frame, t0 + (found.start - static_cast<double>(s0)) / sampleRate,

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/jack_buffer_access.h"
 #include "audio/jack_client.h"
 #include "audio/jack_configuration_watch.h"
 #include "audio/jack_devices.h"
@@ -68,9 +69,12 @@ struct LTCOutput::Run {
 
 int LTCOutput::Run::onProcess(jack_nframes_t frames) noexcept {
   hostClock.measure();
+  // Held to the end of the cycle, whichever way it ends.
+  std::array<JackBufferAccess, kMaxPorts> outputs;
   std::array<float*, kMaxPorts> buffers{};
   for (int i = 0; i < portCount; ++i) {
-    buffers[i] = static_cast<float*>(jack_port_get_buffer(ports[i], frames));
+    outputs[i].reset(ports[i], frames);
+    buffers[i] = outputs[i].samples();
     if (buffers[i]) std::memset(buffers[i], 0, sizeof(float) * frames);
   }
   float* first = buffers[0];

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "audio/jack_buffer_access.h"
 #include "tests/support/wait_for.h"
 
 namespace quillmark::test {
@@ -56,9 +57,12 @@ bool TestInterface::record(jack_nframes_t frames, double timeoutSeconds) {
 int TestInterface::process(jack_nframes_t frames, void* self) {
   auto& ti = *static_cast<TestInterface*>(self);
   const auto& o = ti.options_;
+  // Held to the end of the cycle: the outputs below copy from them.
+  JackBufferAccess inputs[8];
   const float* in[8] = {};
   for (int p = 0; p < o.playbackPorts && p < 8; ++p) {
-    in[p] = static_cast<const float*>(jack_port_get_buffer(ti.playback_[p], frames));
+    inputs[p].reset(ti.playback_[p], frames);
+    in[p] = inputs[p].samples();
   }
   if (ti.recording_.load(std::memory_order_acquire)) {
     const std::size_t n = std::min<std::size_t>(frames, ti.recordings_[0].size() - ti.recorded_);
@@ -69,7 +73,8 @@ int TestInterface::process(jack_nframes_t frames, void* self) {
   }
   const double sampleRate = jack_get_sample_rate(ti.client_);
   for (int c = 0; c < o.capturePorts; ++c) {
-    auto* out = static_cast<float*>(jack_port_get_buffer(ti.capture_[c], frames));
+    const JackBufferAccess output(ti.capture_[c], frames);
+    float* out = output.samples();
     if (auto* encoder = ti.encoders_[c].get()) {
       for (const auto& source : o.ltc) {
         if (source.port != c) continue;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "audio/jack_buffer_access.h"
 #include "midi/mtc.h"
 #include "tests/support/jack_server.h"
 
@@ -79,7 +80,8 @@ LTCPlayer::LTCPlayer(FrameRate rate, double start, double framesPerSecond)
       framesPerSecond_(framesPerSecond),
       next_(start),
       client_("ltc-player", [this](jack_nframes_t frames, jack_nframes_t, double firstHost) {
-        auto* out = static_cast<float*>(jack_port_get_buffer(out_, frames));
+        const JackBufferAccess output(out_, frames);
+        float* out = output.samples();
         const double step = framesPerSecond_ / client_.sampleRate();
         {
           std::lock_guard<std::mutex> guard(mutex_);
@@ -104,7 +106,8 @@ MTCSender::MTCSender(FrameRate rate, std::int64_t startFrame)
     : rate_(rate),
       startIndex_(startFrame * 4),
       client_("mtc-sender", [this](jack_nframes_t frames, jack_nframes_t firstFrame, double firstHost) {
-        void* buffer = jack_port_get_buffer(out_, frames);
+        const JackBufferAccess output(out_, frames);
+        void* buffer = output.data();
         jack_midi_clear_buffer(buffer);
         std::uint64_t startFrame = 0;
         {
@@ -141,7 +144,8 @@ double MTCSender::positionAt(double host) const {
 
 MIDIRecorder::MIDIRecorder()
     : client_("mtc-receiver", [this](jack_nframes_t frames, jack_nframes_t, double firstHost) {
-        void* buffer = jack_port_get_buffer(in_, frames);
+        const JackBufferAccess input(in_, frames);
+        void* buffer = input.data();
         const std::uint32_t count = jack_midi_get_event_count(buffer);
         const double rate = client_.sampleRate();
         std::lock_guard<std::mutex> guard(mutex_);
@@ -176,7 +180,8 @@ std::vector<std::pair<MTCDecoder::Event, std::size_t>> MIDIRecorder::events() co
 
 AudioRecorder::AudioRecorder(double seconds)
     : client_("ltc-recorder", [this](jack_nframes_t frames, jack_nframes_t, double firstHost) {
-        const auto* in = static_cast<const float*>(jack_port_get_buffer(in_, frames));
+        const JackBufferAccess input(in_, frames);
+        const float* in = input.samples();
         std::lock_guard<std::mutex> guard(mutex_);
         if (samples_.size() + frames > samples_.capacity()) return;
         cycles_.push_back(Cycle{samples_.size(), firstHost});

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/jack_buffer_access.h"
 #include "audio/jack_host_clock.h"
 #include "tests/support/jack_server.h"
 
@@ -95,7 +96,8 @@ class MidiTestClient {
     const double secondsPerFrame = (nextMicros - startMicros) * 1e-6 / frames;
     std::lock_guard<std::mutex> guard(self->mutex_);
     for (std::size_t i = 0; i < self->inputs_.size(); ++i) {
-      void* buffer = jack_port_get_buffer(self->inputs_[i], frames);
+      const JackBufferAccess input(self->inputs_[i], frames);
+      void* buffer = input.data();
       for (std::uint32_t e = 0; e < jack_midi_get_event_count(buffer); ++e) {
         jack_midi_event_t event;
         jack_midi_event_get(&event, buffer, e);
@@ -105,7 +107,8 @@ class MidiTestClient {
       }
     }
     for (std::size_t i = 0; i < self->outputs_.size(); ++i) {
-      void* buffer = jack_port_get_buffer(self->outputs_[i], frames);
+      const JackBufferAccess output(self->outputs_[i], frames);
+      void* buffer = output.data();
       jack_midi_clear_buffer(buffer);
       if (self->pending_[i].empty()) continue;
       const auto& bytes = self->pending_[i].front();
