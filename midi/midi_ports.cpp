@@ -10,6 +10,7 @@
 #include <cstring>
 #include <utility>
 
+#include "audio/jack_buffer_access.h"
 #include "audio/main_thread.h"
 #include "core/host_time.h"
 
@@ -352,7 +353,8 @@ int MIDIPorts::onProcess(jack_nframes_t frames) noexcept {
 void MIDIPorts::receive(jack_port_t* port, std::uint32_t source, jack_nframes_t frames, double startHost,
                         double secondsPerFrame, bool& posted) noexcept {
   if (!port) return;
-  void* buffer = jack_port_get_buffer(port, frames);
+  const JackBufferAccess input(port, frames);
+  void* buffer = input.data();
   if (!buffer) return;
   const std::uint32_t count = jack_midi_get_event_count(buffer);
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -374,8 +376,8 @@ void MIDIPorts::receive(jack_port_t* port, std::uint32_t source, jack_nframes_t 
 }
 
 void MIDIPorts::transmit(jack_nframes_t frames, double startHost, double secondsPerFrame) noexcept {
-  void* buffers[2] = {outputJackPort_ ? jack_port_get_buffer(outputJackPort_, frames) : nullptr,
-                      virtualSourcePort_ ? jack_port_get_buffer(virtualSourcePort_, frames) : nullptr};
+  const JackBufferAccess outputs[2] = {{outputJackPort_, frames}, {virtualSourcePort_, frames}};
+  void* buffers[2] = {outputs[0].data(), outputs[1].data()};
   jack_port_t* ports[2] = {outputJackPort_, virtualSourcePort_};
   std::atomic<std::uint32_t>* latencies[2] = {&outputLatency_, &virtualLatency_};
   double latencySeconds[2] = {0.0, 0.0};
