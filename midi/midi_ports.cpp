@@ -320,21 +320,13 @@ int MIDIPorts::processTrampoline(jack_nframes_t frames, void* arg) {
 }
 
 int MIDIPorts::onProcess(jack_nframes_t frames) noexcept {
-  hostClock_.measure();
-  jack_nframes_t startFrame = 0;
-  jack_time_t startMicros = 0;
-  jack_time_t nextMicros = 0;
-  float periodMicros = 0.0f;
-  double secondsPerFrame = 1.0 / sampleRate_;
-  if (jack_get_cycle_times(jack_, &startFrame, &startMicros, &nextMicros, &periodMicros) == 0 &&
-      nextMicros > startMicros && frames > 0) {
-    // The server's own estimate of this cycle's length, so frame offsets map to the same times that
-    // every other client of the cycle sees.
-    secondsPerFrame = static_cast<double>(nextMicros - startMicros) * 1e-6 / frames;
-  } else {
-    startMicros = jack_get_time();
-  }
-  const double startHost = hostClock_.hostSeconds(startMicros);
+  // Frame offsets become host time through a line fitted to this thread's own wake-ups: the frames are
+  // exact, the server's cycle times wander (JackFrameClock says why).
+  const double wake = HostTime::now();
+  const jack_nframes_t startFrame = jack_last_frame_time(jack_);
+  frameClock_.observe(startFrame, wake, sampleRate_);
+  const double startHost = frameClock_.hostSeconds(startFrame, 0.0);
+  const double secondsPerFrame = frameClock_.secondsPerFrame();
   periodSeconds_.store(frames / sampleRate_, std::memory_order_relaxed);
 
   bool posted = false;

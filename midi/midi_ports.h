@@ -37,7 +37,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "audio/jack_host_clock.h"
+#include "audio/jack_frame_clock.h"
 #include "audio/realtime.h"
 #include "midi/midi_port.h"
 #include "midi/mtc_decoder.h"
@@ -200,7 +200,7 @@ class MIDIPorts : public std::enable_shared_from_this<MIDIPorts> {
   SpscQueue<ReceivedChunk, 1024> inbound_;    // process -> receive thread
   OutgoingMessage held_{};                    // process thread: popped but due in a later cycle
   bool hasHeld_ = false;                      // process thread
-  JackHostClock hostClock_;
+  JackFrameClock frameClock_;
   std::atomic<double> periodSeconds_{0.0};
   std::atomic<std::uint32_t> outputLatency_{0};   // frames, playback latency of "Output"
   std::atomic<std::uint32_t> virtualLatency_{0};  // frames, playback latency of the virtual source
