@@ -1,7 +1,9 @@
 #include "audio/jack_client.h"
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -28,12 +30,37 @@ std::unique_ptr<JackClient> JackClient::open(const std::string& name) {
 JackClient::JackClient(jack_client_t* client, std::string name) : client_(client), name_(std::move(name)) {}
 
 JackClient::~JackClient() {
-  // jack_client_close deactivates first and waits for the process thread; it also copes with a client
-  // whose server has gone away.
-  if (!serverGone_.load()) jack_client_close(client_);
+  // jack_client_close deactivates first and waits for the process thread.
+  if (serverGone_.load()) {
+    waitForCycleToEnd();
+  } else {
+    jack_client_close(client_);
+  }
   std::lock_guard<std::mutex> guard(ownNamesMutex);
   auto it = std::find(ownNames.begin(), ownNames.end(), name_);
   if (it != ownNames.end()) ownNames.erase(it);
+}
+
+int JackClient::setProcessCallback(JackProcessCallback callback, void* arg) noexcept {
+  callback_ = callback;
+  callbackArgument_ = arg;
+  return jack_set_process_callback(client_, &JackClient::process, this);
+}
+
+int JackClient::process(jack_nframes_t frames, void* self) noexcept {
+  auto* client = static_cast<JackClient*>(self);
+  client->inCycle_.store(true);
+  const int result = client->callback_(frames, client->callbackArgument_);
+  client->inCycle_.store(false);  // publishes everything the cycle did to waitForCycleToEnd
+  return result;
+}
+
+void JackClient::waitForCycleToEnd() const noexcept {
+  // With the server gone no new cycle begins; one that was running when it went finishes promptly. The
+  // deadline is for a process thread that hangs inside the callback: better a late free than a hang.
+  for (int waited = 0; inCycle_.load() && waited < 500; ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 bool isOwnJackClient(std::string_view clientName) {

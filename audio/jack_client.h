@@ -8,7 +8,10 @@
 // A client whose server went away is not closed but abandoned: with jackd2 1.9.21, closing such a client
 // after another open of this process has failed (which is what looking for a server that is not there
 // does) crashes inside jack_client_close on an already freed client. Abandoning costs a few kilobytes per
-// server shutdown; the process threads of such a client have ended with the server.
+// server shutdown. Its process thread stays blocked for good once the server is gone, but may still be
+// inside a last cycle when the shutdown notice arrives; a process callback set through setProcessCallback
+// is therefore waited for (half a second at most) before the destructor returns, so that the callbacks'
+// data may be freed right after here too, and ThreadSanitizer sees that order.
 // Threads: open and destroy on the main thread.
 
 #include <jack/jack.h>
@@ -29,16 +32,23 @@ class JackClient {
   JackClient& operator=(const JackClient&) = delete;
 
   jack_client_t* get() const noexcept { return client_; }
+  // jack_set_process_callback through the client, which notes when a cycle is inside `callback`.
+  int setProcessCallback(JackProcessCallback callback, void* arg) noexcept;
   // Called from the client's shutdown handler (any thread): the server is gone, so do not close.
   void noteServerGone() noexcept { serverGone_.store(true); }
   const std::string& name() const noexcept { return name_; }
 
  private:
   JackClient(jack_client_t* client, std::string name);
+  static int process(jack_nframes_t frames, void* self) noexcept;
+  void waitForCycleToEnd() const noexcept;
 
   jack_client_t* client_;
   std::string name_;
   std::atomic<bool> serverGone_{false};
+  JackProcessCallback callback_ = nullptr;  // set before activation, read by the process thread
+  void* callbackArgument_ = nullptr;
+  std::atomic<bool> inCycle_{false};  // true while the process thread is inside callback_
 };
 
 // True when `clientName` is one of this process's open clients.

@@ -143,7 +143,7 @@ void LTCInput::start(const AudioDevice& device, int channel) {
       if (onConfigurationChange) onConfigurationChange();
     });
   });
-  if (jack_set_process_callback(c, Run::process, run.get()) != 0 ||
+  if (run->client->setProcessCallback(Run::process, run.get()) != 0 ||
       jack_set_latency_callback(c, Run::latency, run.get()) != 0) {
     throw unavailable();
   }

@@ -165,7 +165,7 @@ void LTCOutput::start(const AudioDevice& device, Channels channels) {
       if (onConfigurationChange) onConfigurationChange();
     });
   });
-  if (jack_set_process_callback(c, Run::process, run.get()) != 0 ||
+  if (run->client->setProcessCallback(Run::process, run.get()) != 0 ||
       jack_set_latency_callback(c, Run::latency, run.get()) != 0) {
     throw unavailable();
   }

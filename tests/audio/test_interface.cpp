@@ -44,7 +44,14 @@ std::unique_ptr<TestInterface> TestInterface::open(TestInterfaceOptions options)
 }
 
 TestInterface::~TestInterface() {
-  if (client_ && !serverGone_.load()) jack_client_close(client_);
+  if (!client_) return;
+  if (!serverGone_.load()) {
+    jack_client_close(client_);
+    return;
+  }
+  // Abandoned like Quillmark's own clients: wait for a cycle still running as the server went, so the
+  // encoders and recordings are not freed under it (see JackClient).
+  waitFor([&] { return !inCycle_.load(); }, 0.5);
 }
 
 bool TestInterface::record(jack_nframes_t frames, double timeoutSeconds) {
@@ -56,6 +63,14 @@ bool TestInterface::record(jack_nframes_t frames, double timeoutSeconds) {
 
 int TestInterface::process(jack_nframes_t frames, void* self) {
   auto& ti = *static_cast<TestInterface*>(self);
+  ti.inCycle_.store(true);
+  const int result = ti.cycle(frames);
+  ti.inCycle_.store(false);  // publishes the cycle to the destructor
+  return result;
+}
+
+int TestInterface::cycle(jack_nframes_t frames) {
+  TestInterface& ti = *this;
   const auto& o = ti.options_;
   // Held to the end of the cycle: the outputs below copy from them.
   JackBufferAccess inputs[8];

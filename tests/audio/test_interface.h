@@ -54,6 +54,7 @@ class TestInterface {
  private:
   TestInterface() = default;
   static int process(jack_nframes_t frames, void* self);
+  int cycle(jack_nframes_t frames);
   static void latency(jack_latency_callback_mode_t mode, void* self);
   static int xrun(void* self);
   static void shutdown(jack_status_t, const char*, void* self);
@@ -72,6 +73,7 @@ class TestInterface {
   std::size_t recorded_ = 0;
   std::atomic<int> xruns_{0};
   std::atomic<bool> serverGone_{false};  // then the client is abandoned, not closed (see JackClient)
+  std::atomic<bool> inCycle_{false};     // true while the process thread is in cycle()
 };
 
 }  // namespace quillmark::test
