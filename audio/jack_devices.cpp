@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "audio/jack_metadata_lock.h"
 #include "audio/main_thread.h"
 
 namespace quillmark {
@@ -35,6 +36,7 @@ std::string prettyName(jack_client_t* client, const std::string& clientName) {
   if (jack_uuid_parse(uuidText, &uuid) == 0) {
     char* value = nullptr;
     char* type = nullptr;
+    std::lock_guard<std::mutex> metadata(jackMetadataMutex());
     if (jack_get_property(uuid, JACK_METADATA_PRETTY_NAME, &value, &type) == 0) {
       if (value) result = value;
       jack_free(value);
@@ -80,7 +82,10 @@ jack_client_t* JackDevices::monitor() {
   jack_client_t* c = client->get();
   jack_set_client_registration_callback(c, onClientRegistration, this);
   jack_set_port_registration_callback(c, onPortRegistration, this);
-  jack_set_property_change_callback(c, onPropertyChange, this);
+  {
+    std::lock_guard<std::mutex> metadata(jackMetadataMutex());
+    jack_set_property_change_callback(c, onPropertyChange, this);
+  }
   jack_on_info_shutdown(c, onShutdown, client.get());
   if (jack_activate(c) != 0) return nullptr;
   monitor_ = std::move(client);

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "audio/jack_buffer_access.h"
+#include "audio/jack_metadata_lock.h"
 #include "audio/main_thread.h"
 #include "core/host_time.h"
 
@@ -62,6 +63,7 @@ void MIDIPorts::open(void (*processThreadInit)()) {
       jack_port_register(jack_, kVirtualDestinationPortName, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
   // Patchbays that show pretty names present both virtual endpoints under the program's name.
   for (jack_port_t* port : {virtualSourcePort_, virtualDestinationPort_}) {
+    std::lock_guard<std::mutex> metadata(jackMetadataMutex());
     if (port) jack_set_property(jack_, jack_port_uuid(port), JACK_METADATA_PRETTY_NAME, kClientName, nullptr);
   }
 
@@ -74,7 +76,10 @@ void MIDIPorts::open(void (*processThreadInit)()) {
   jack_set_port_registration_callback(jack_, portRegistrationTrampoline, this);
   jack_set_client_registration_callback(jack_, clientRegistrationTrampoline, this);
   jack_set_port_rename_callback(jack_, portRenameTrampoline, this);
-  jack_set_property_change_callback(jack_, propertyChangeTrampoline, this);
+  {
+    std::lock_guard<std::mutex> metadata(jackMetadataMutex());
+    jack_set_property_change_callback(jack_, propertyChangeTrampoline, this);
+  }
   jack_on_shutdown(jack_, shutdownTrampoline, this);
   if (processThreadInit) {
     jack_set_thread_init_callback(jack_, threadInitTrampoline, reinterpret_cast<void*>(processThreadInit));
@@ -124,6 +129,7 @@ std::string MIDIPorts::sourceName(std::uint32_t ref) const {
   char* pretty = nullptr;
   char* type = nullptr;
   if (jack_port_t* port = jack_port_by_name(jack_, portName.c_str())) {
+    std::lock_guard<std::mutex> metadata(jackMetadataMutex());
     jack_get_property(jack_port_uuid(port), JACK_METADATA_PRETTY_NAME, &pretty, &type);
   }
   std::string name = displayName(pretty, portName.c_str());
