@@ -54,7 +54,7 @@ std::optional<MTCDecoder::Event> MTCDecoder::step(std::uint8_t byte, double time
   }
 
   if (byte == MTC::kSysExStart) {
-    sysex.emplace();
+    sysex = SysExBody{};
   } else if (byte == MTC::kQuarterFrameStatus) {
     expectingQuarterFrameData = true;
   }
