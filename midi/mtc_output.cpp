@@ -91,6 +91,15 @@ void MTCOutput::pass(SenderState& state) noexcept {
   const auto target = static_cast<std::int64_t>(std::floor(4.0 * pos)) + 1;
   const bool rateChanged =
       !state.lastFullFrameRate || MTC::rateCode(*state.lastFullFrameRate) != MTC::rateCode(snapshot.rate);
+  if (!state.needFullFrame && !rateChanged) {
+    // A position folded into one day (the time-of-day generator at local midnight) continues the same
+    // run of quarter frames: shift our count by whole days instead of taking the fold for a jump back,
+    // which would send a full frame and cost receivers the midnight label. A day is a whole number of
+    // eight-piece groups at every rate, so no piece number or label changes.
+    const std::int64_t day = 4 * framesPerDay(snapshot.rate);
+    state.lastIndex +=
+        std::llround(static_cast<double>(target - state.lastIndex) / static_cast<double>(day)) * day;
+  }
   std::int64_t index = state.lastIndex + 1;
   if (state.needFullFrame || target < state.lastIndex || target > state.lastIndex + 2 || rateChanged) {
     const Timecode timecode = Timecode::fromFrame(static_cast<std::int64_t>(std::floor(pos)), snapshot.rate);

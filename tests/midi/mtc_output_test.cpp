@@ -195,6 +195,8 @@ TEST_F(MTCOutputTest, SendsAFullFrameOnlyWhenTheTimeJumpsOrTheRateCodeChanges) {
     EXPECT_NEAR(double(label.frameNumber(FrameRate::fps25)), clock.fitPosition, 3.0)
         << "from the new position";
   }
+  EXPECT_EQ(change(FrameRate::fps25, 1.0, -double(framesPerDay(FrameRate::fps25))), 0)
+      << "a position folded by a whole day, as the time-of-day generator folds at midnight";
 }
 
 TEST_F(MTCOutputTest, StopsWhenFreewheelEndsAndResumesWithAFullFrame) {
