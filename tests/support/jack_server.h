@@ -47,9 +47,8 @@ class JackServer {
   std::string name_;
   JackServerOptions options_;
   pid_t pid_ = -1;
-  int lockFd_ = -1;
-  bool registryEntryLeaked_ = false;  // killed, and not started again under this name since  // holds this
-                                      // server's name against other test processes
+  int lockFd_ = -1;                   // holds this server's name against other test processes
+  bool registryEntryLeaked_ = false;  // killed, and not started again under this name since
 };
 
 // Opens a client on the test server (JackNoStartServer); nullptr on failure. Close with jack_client_close.
