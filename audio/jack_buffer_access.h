@@ -8,8 +8,10 @@
 // so the sanitizer sees exactly the edges jackd guarantees: between the cycles that touch one buffer, in
 // graph order, and nowhere else. Real races in our own process callbacks (on anything but the port
 // buffers) stay visible. Outside ThreadSanitizer builds this is jack_port_get_buffer and nothing more.
-// A mixed input (one with several connections) is filled inside libjack from the writers' buffers; only
-// single connections are covered, which is what Quillmark makes.
+// An input with several connections is mixed inside libjack from the writers' buffers, whose addresses
+// we never see: such a graph (a user patching two sources into the virtual destination) can still draw a
+// report from a sanitizer build, on libjack's copy rather than on our code. The tests connect one writer
+// to each input.
 // Threads: an instance lives inside one process callback; nothing here allocates, locks or logs.
 
 #include <jack/jack.h>
