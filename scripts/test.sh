@@ -3,9 +3,10 @@
 #   plain   build-test       every test, RelWithDebInfo
 #   asan    build-test-asan  every test under AddressSanitizer with UndefinedBehaviorSanitizer
 #   tsan    build-test-tsan  the threaded suites (JACK, MIDI, audio, engine, store) under ThreadSanitizer
+#   fuzz    build-fuzz       each libFuzzer target for a short while on its committed seed corpus
 # Every stage runs even when an earlier one failed; the script fails when any stage failed, and ends with
 # each stage's ctest summary and duration.
-# Usage: scripts/test.sh [stage...]   (default: plain asan tsan)
+# Usage: scripts/test.sh [stage...]   (default: plain asan tsan fuzz)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -92,7 +93,7 @@ run_stage() {
 }
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(plain asan tsan)
+[ ${#stages[@]} -gt 0 ] || stages=(plain asan tsan fuzz)
 for stage in "${stages[@]}"; do
   case $stage in
     plain) run_stage plain build-test all -- ;;
@@ -101,8 +102,15 @@ for stage in "${stages[@]}"; do
       run_stage tsan build-test-tsan "${tsan_targets[*]}" "${tsan_env[@]}" -- -DQM_SANITIZE=thread \
         -DQM_BUILD_BENCH=OFF
       ;;
+    fuzz)
+      start=$SECONDS
+      echo
+      echo "==== stage fuzz: ${QM_FUZZ_SECONDS:-10}s per target"
+      if scripts/fuzz.sh "${QM_FUZZ_SECONDS:-10}"; then result=ok; else result=FAIL failed=1; fi
+      summaries+=("$(printf '%-5s %-4s %4ds  %s' fuzz "$result" $((SECONDS - start)) "5 fuzz targets on their seed corpus")")
+      ;;
     *)
-      echo "unknown stage $stage (plain, asan, tsan)" >&2
+      echo "unknown stage $stage (plain, asan, tsan, fuzz)" >&2
       exit 2
       ;;
   esac
@@ -111,4 +119,13 @@ done
 echo
 echo "==== summary (stage, result, seconds, ctest)"
 printf '%s\n' "${summaries[@]}"
+# One closing line over every ctest stage: "N passed, M failed".
+passed=0 failures=0
+for summary in "${summaries[@]}"; do
+  if [[ $summary =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+    failures=$((failures + BASH_REMATCH[1]))
+    passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+  fi
+done
+echo "tests: $passed passed, $failures failed"
 exit $failed
