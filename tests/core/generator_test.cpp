@@ -4,8 +4,6 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <optional>
-#include <string>
 
 #include "core/timecode.h"
 
@@ -28,7 +26,6 @@ TEST(Generator, ParkedGeneratorShowsItsPositionButGivesReadersNothing) {
   };
   EXPECT_EQ(start(FrameRate::fps30, "1:2"), 108000.0);
   EXPECT_EQ(start(FrameRate::fps25, "00:00:00:27"), 27.0);
-  EXPECT_EQ(start(FrameRate::fps25, "25:00:00:00"), 90000.0);
   EXPECT_LT(start(FrameRate::fps25, "9999999999999:00:00:00"), 2160000.0);
   EXPECT_EQ(start(FrameRate::fps25, "99999999999999999:0:0:0"), 90000.0);
 }
@@ -39,12 +36,9 @@ TEST(Generator, StartsStopsAndContinuesFromWhereItParked) {
   generator.start(101.0);  // already running: changes nothing
   const ClockSnapshot snap = generator.snapshot(102.0);
   EXPECT_EQ(snap.fitPosition, 90050.0);
-  EXPECT_EQ(snap.slope, 25.0);
   EXPECT_EQ(snap.state(102.0), State::locked);
   EXPECT_FALSE(snap.position(102.2).has_value());  // good for one reading window; readers take fresh ones
-
   generator.stop(102.0);
-  EXPECT_EQ(generator.position, 90050.0);
   generator.start(110.0);
   EXPECT_EQ(generator.snapshot(111.0).fitPosition, 90075.0);
 }
@@ -58,56 +52,45 @@ TEST(Generator, LocateAndRateChangeKeepTheLabelTheUserMeans) {
     EXPECT_FALSE(generator.locate(refused, FrameRate::fps29_97DF, 21.0)) << refused;
   }
   EXPECT_EQ(generator.startedAt, 20.0);
-
   // Half a frame into 00:10:00;00, re-rated to 30: the whole frame shown is kept.
   generator.changeRate(FrameRate::fps30, 20.0 + 0.5 * 1001.0 / 30000.0);
   EXPECT_EQ(generator.position, 18000.0);
   EXPECT_TRUE(generator.isRunning);
-  generator.stop(generator.startedAt);
-  generator.changeRate(FrameRate::fps25, 30.0);
-  EXPECT_EQ(generator.snapshot(31.0).parkedPosition, 15000.0);
 }
 
 // Central European rules (CET, CEST from the last Sunday of March 02:00 to the last Sunday of October
-// 03:00) as a POSIX rule, so the test does not depend on the installed zone database.
+// 03:00) as a POSIX rule, so the test does not depend on the installed zone database. Each test runs in a
+// process of its own under CTest, so TZ is not restored.
 class GeneratorTimeOfDay : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (const char* tz = std::getenv("TZ")) saved_ = tz;
     setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
     tzset();
   }
-  void TearDown() override {
-    Generator::setWallClockSource(nullptr);
-    saved_ ? setenv("TZ", saved_->c_str(), 1) : unsetenv("TZ");
-    tzset();
-  }
-  static double utc(int year, int month, int day, int hour, int minute, double second) {
+  void TearDown() override { Generator::setWallClockSource(nullptr); }
+  // Position at host time 500 + `after`, the wall clock reading `year-month-day hour:minute:second` UTC
+  // when the host clock read 500.
+  static double at(FrameRate rate, int year, int month, int day, int hour, int minute, double second,
+                   double after = 0.0) {
     std::tm fields{0, minute, hour, day, month - 1, year - 1900, 0, 0, 0, 0, nullptr};
-    return static_cast<double>(timegm(&fields)) + second;
-  }
-  // Position at host time 500 + `after`, the wall clock reading `wall` when the host clock read 500.
-  static double at(double wall, FrameRate rate, double after = 0.0) {
+    const double wall = static_cast<double>(timegm(&fields)) + second;
     return Generator::timeOfDayPosition(500.0 + after, rate, {wall, 500.0});
   }
-  static inline Generator::WallClockReading fixed{};
-  std::optional<std::string> saved_;
+  static Generator::WallClockReading noon() noexcept {
+    return {1705316400.0, 500.0};
+  }  // 2024-01-15 11:00 UTC
 };
 
 TEST_F(GeneratorTimeOfDay, CountsTheLocalClockReadingAndRunsWithoutBeingStarted) {
-  const double noon = utc(2024, 1, 15, 11, 0, 0);  // 12:00:00.000 CET
-  EXPECT_EQ(at(noon, FrameRate::fps25), 1080000.0);
-  EXPECT_EQ(at(noon, FrameRate::fps30), 1296000.0);
-  EXPECT_DOUBLE_EQ(at(noon - 2.0, FrameRate::fps25, 2.5), 1080012.5);
-  EXPECT_NEAR(at(utc(2024, 1, 15, 22, 59, 59.96), FrameRate::fps25), 2159999.0, 1e-6);
-  EXPECT_EQ(at(utc(2024, 1, 15, 23, 0, 0), FrameRate::fps25), 0.0);  // local midnight
+  EXPECT_EQ(at(FrameRate::fps25, 2024, 1, 15, 11, 0, 0), 1080000.0);  // 12:00:00.000 CET
+  EXPECT_DOUBLE_EQ(at(FrameRate::fps25, 2024, 1, 15, 10, 59, 58, 2.5), 1080012.5);
+  EXPECT_NEAR(at(FrameRate::fps25, 2024, 1, 15, 22, 59, 59.96), 2159999.0, 1e-6);
+  EXPECT_EQ(at(FrameRate::fps25, 2024, 1, 15, 23, 0, 0), 0.0);  // local midnight
 
-  fixed = {noon, 500.0};
-  Generator::setWallClockSource([]() noexcept { return fixed; });
+  Generator::setWallClockSource(&noon);
   Generator generator = Generator::fromSettings(FrameRate::fps30, true, "01:00:00:00", 0.0);
-  const ClockSnapshot snap = generator.snapshot(501.0);
-  EXPECT_EQ(snap.state(501.0), State::locked);
-  EXPECT_EQ(snap.fitPosition, 43201.0 * 30.0);
+  EXPECT_EQ(generator.snapshot(501.0).state(501.0), State::locked);
+  EXPECT_EQ(generator.snapshot(501.0).fitPosition, 43201.0 * 30.0);
   generator.start(501.0);
   generator.stop(502.0);  // parks at the time of day, shown once the mode is left
   generator.timeOfDay = false;
@@ -115,16 +98,14 @@ TEST_F(GeneratorTimeOfDay, CountsTheLocalClockReadingAndRunsWithoutBeingStarted)
 }
 
 TEST_F(GeneratorTimeOfDay, FollowsTheWallClockOnTheDaysDaylightSavingTimeBeginsAndEnds) {
-  // 31 March 2024: 02:00 CET becomes 03:00 CEST at 01:00 UTC.
-  EXPECT_DOUBLE_EQ(at(utc(2024, 3, 31, 0, 59, 59.5), FrameRate::fps25), 7199.5 * 25.0);
-  EXPECT_EQ(at(utc(2024, 3, 31, 1, 0, 0), FrameRate::fps25), 10800.0 * 25.0);
-  // Noon shows 12:00:00:00 like the clock on the wall, not the 11 hours elapsed since midnight.
-  const double noon = at(utc(2024, 3, 31, 10, 0, 0), FrameRate::fps25);
-  EXPECT_EQ(Timecode::fromFrame(static_cast<std::int64_t>(noon), FrameRate::fps25), (Timecode{12, 0, 0, 0}));
+  // 31 March 2024: 02:00 CET becomes 03:00 CEST at 01:00 UTC; the count follows the clock on the wall,
+  // not the hours elapsed since midnight.
+  EXPECT_DOUBLE_EQ(at(FrameRate::fps25, 2024, 3, 31, 0, 59, 59.5), 7199.5 * 25.0);
+  EXPECT_EQ(at(FrameRate::fps25, 2024, 3, 31, 1, 0, 0), 10800.0 * 25.0);
   // 27 October 2024: 03:00 CEST becomes 02:00 CET at 01:00 UTC, so 02:30 comes round twice.
-  EXPECT_EQ(at(utc(2024, 10, 27, 0, 30, 0), FrameRate::fps25), 9000.0 * 25.0);
-  EXPECT_EQ(at(utc(2024, 10, 27, 1, 30, 0), FrameRate::fps25), 9000.0 * 25.0);
-  EXPECT_EQ(at(utc(2024, 10, 27, 22, 0, 0), FrameRate::fps25), 82800.0 * 25.0);  // 23:00 CET
+  EXPECT_EQ(at(FrameRate::fps25, 2024, 10, 27, 0, 30, 0), 9000.0 * 25.0);
+  EXPECT_EQ(at(FrameRate::fps25, 2024, 10, 27, 1, 30, 0), 9000.0 * 25.0);
+  EXPECT_EQ(at(FrameRate::fps25, 2024, 10, 27, 22, 0, 0), 82800.0 * 25.0);  // 23:00 CET
 }
 
 }  // namespace
