@@ -1,3 +1,5 @@
+// The display window, its gear and popover, the style editor inside it, and the content it is fed.
+
 #include "ui/display_window.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +8,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QEnterEvent>
-#include <QFrame>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWindow>
@@ -19,18 +20,17 @@
 namespace quillmark {
 namespace {
 
+// A closed display window deletes itself later; this is later.
 void deleteClosedWindows() {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-void pointerEnters(QWidget* window) {
-  QEnterEvent enter(QPointF(100, 100), QPointF(100, 100), window->mapToGlobal(QPointF(100, 100)));
-  QCoreApplication::sendEvent(window, &enter);
-}
-
-void pointerLeaves(QWidget* window) {
-  QEvent leave(QEvent::Leave);
-  QCoreApplication::sendEvent(window, &leave);
+// Chooses an entry the way the picker's pop-up list does: it becomes current, then is announced.
+void choose(QComboBox* picker, const QString& entry) {
+  const int index = picker->findText(entry);
+  ASSERT_GE(index, 0) << entry.toStdString();
+  picker->setCurrentIndex(index);
+  emit picker->activated(index);
 }
 
 TEST(DisplayWindow, OpensAndClosesAnyNumberOfTimes) {
@@ -40,18 +40,29 @@ TEST(DisplayWindow, OpensAndClosesAnyNumberOfTimes) {
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->windowTitle(), "Timecode Display");
-    EXPECT_EQ(window->size(), QSize(900, 280));
-    EXPECT_EQ(window->minimumSize(), QSize(240, 90));
-    // A second request brings the same window forward instead of opening another.
-    EXPECT_EQ(DisplayWindow::openOrRaise(slot, DisplayStyle{}), window);
-
-    window->showContent(
-        BigTimecodeView::Content{"10:00:00:00", TimecodeClock::State::locked, false, false, false, "LOCKED"});
+    EXPECT_EQ(DisplayWindow::openOrRaise(slot, DisplayStyle{}), window);  // raised, not opened again
+    window->showContent({"10:00:00:00", TimecodeClock::State::locked, false, false, false, "LOCKED"});
     window->setEditing(opening % 2 == 0);  // closing with the popover open must be as clean
     EXPECT_TRUE(window->close());
     deleteClosedWindows();
     EXPECT_TRUE(slot.isNull()) << "opening " << opening;
   }
+}
+
+TEST(DisplayWindow, GoesFullScreenAndBackAndClosesOnControlW) {
+  QPointer<DisplayWindow> slot;
+  DisplayWindow* window = DisplayWindow::openOrRaise(slot, DisplayStyle{});
+  QTest::keyClick(window, Qt::Key_F11);
+  EXPECT_TRUE(window->isFullScreen());
+  QTest::keyClick(window, Qt::Key_Escape);
+  EXPECT_FALSE(window->isFullScreen());
+  QTest::mouseDClick(window, Qt::LeftButton, {}, QPoint(300, 100));
+  EXPECT_TRUE(window->isFullScreen());
+  QTest::mouseDClick(window, Qt::LeftButton, {}, QPoint(300, 100));
+  EXPECT_FALSE(window->isFullScreen());
+  QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier);
+  deleteClosedWindows();
+  EXPECT_TRUE(slot.isNull());
 }
 
 TEST(DisplayWindow, AlwaysOnTopChangesTheLevelInPlace) {
@@ -60,13 +71,11 @@ TEST(DisplayWindow, AlwaysOnTopChangesTheLevelInPlace) {
   EXPECT_FALSE(window->isAlwaysOnTop());
   const QWindow* native = window->windowHandle();
   ASSERT_NE(native, nullptr);
-
   QSignalSpy edits(window, &DisplayWindow::styleEdited);
   QTest::mouseClick(window->editor()->alwaysOnTopSwitch(), Qt::LeftButton);
   EXPECT_TRUE(window->isAlwaysOnTop());
   EXPECT_TRUE(window->style().alwaysOnTop);
   EXPECT_EQ(edits.count(), 1);
-  EXPECT_TRUE(window->isVisible());
   EXPECT_EQ(window->windowHandle(), native);  // the same native window, never reopened
 
   // The stored style coming back is no new edit; switching it off from outside lowers the window.
@@ -82,54 +91,39 @@ TEST(DisplayWindow, AlwaysOnTopChangesTheLevelInPlace) {
   deleteClosedWindows();
 }
 
-TEST(DisplayWindow, GoesFullScreenAndBack) {
-  QPointer<DisplayWindow> slot;
-  DisplayWindow* window = DisplayWindow::openOrRaise(slot, DisplayStyle{});
-  QTest::keyClick(window, Qt::Key_F11);
-  EXPECT_TRUE(window->isFullScreen());
-  QTest::keyClick(window, Qt::Key_Escape);
-  EXPECT_FALSE(window->isFullScreen());
-  QTest::mouseDClick(window, Qt::LeftButton, {}, QPoint(300, 100));
-  EXPECT_TRUE(window->isFullScreen());
-  QTest::mouseDClick(window, Qt::LeftButton, {}, QPoint(300, 100));
-  EXPECT_FALSE(window->isFullScreen());
-  EXPECT_TRUE(window->isVisible());
-  QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier);  // closes
-  deleteClosedWindows();
-  EXPECT_TRUE(slot.isNull());
-}
-
 TEST(DisplayWindow, GearShowsOnHoverAndStaysWhileItsPopoverIsOpen) {
   QPointer<DisplayWindow> slot;
   DisplayWindow* window = DisplayWindow::openOrRaise(slot, DisplayStyle{});
   GearButton* gear = window->gearButton();
   EXPECT_FALSE(gear->isShown());
   EXPECT_EQ(gear->toolTip(), "Style the display");
-  // Top trailing corner: 8 from the right edge.
-  EXPECT_EQ(gear->geometry().right() + 1, window->width() - 8);
+  EXPECT_EQ(gear->geometry().right() + 1, window->width() - 8);  // top trailing corner, 8 from the edge
 
-  pointerEnters(window);
+  QEnterEvent enter(QPointF(100, 100), QPointF(100, 100), window->mapToGlobal(QPointF(100, 100)));
+  QCoreApplication::sendEvent(window, &enter);
   EXPECT_TRUE(gear->isShown());
   QTest::mouseClick(gear, Qt::LeftButton);
   EXPECT_TRUE(window->isEditing());
   EXPECT_TRUE(window->popover()->isVisible());
-  pointerLeaves(window);
+  QEvent leave(QEvent::Leave);
+  QCoreApplication::sendEvent(window, &leave);
   EXPECT_TRUE(gear->isShown());  // still editing
 
-  // Choosing a preset in the popover restyles the window at once and is announced for storing.
+  // A preset chosen in the popover restyles the window at once and is announced for storing.
   QSignalSpy edits(window, &DisplayWindow::styleEdited);
   window->editor()->choosePreset("Black on white");
   EXPECT_EQ(window->view()->style(), *DisplayStyle::preset("Black on white"));
   EXPECT_EQ(window->palette().color(QPalette::Window), QColor(Qt::white));
-  EXPECT_EQ(edits.count(), 1);
-
-  // The colour dialog opened from the popover reaches the window too.
+  // So does a colour from the popover's dialog, which offers opacity: 50 % is stored as alpha 0.5.
   QTest::mouseClick(window->editor()->backgroundWell(), Qt::LeftButton);
   QColorDialog* dialog = window->editor()->backgroundWell()->dialog();
   ASSERT_NE(dialog, nullptr);
-  dialog->setCurrentColor(QColor(0, 0, 255));
+  EXPECT_TRUE(dialog->testOption(QColorDialog::ShowAlphaChannel));
+  dialog->setCurrentColor(QColor(0, 0, 255, 128));
   dialog->accept();
-  EXPECT_EQ(window->style().background, (RGBA{0, 0, 1, 1}));
+  EXPECT_NEAR(window->style().background.alpha, 0.5, 0.005);
+  EXPECT_EQ(window->style().background.blue, 1.0);
+  EXPECT_EQ(window->editor()->backgroundWell()->color().alpha(), 128);
   EXPECT_EQ(edits.count(), 2);
 
   window->popover()->hide();  // closed from outside, as a click elsewhere does
@@ -139,13 +133,59 @@ TEST(DisplayWindow, GearShowsOnHoverAndStaysWhileItsPopoverIsOpen) {
   deleteClosedWindows();
 }
 
+TEST(StyleEditor, BroadcastPresetKeepsAlwaysOnTopAndThePickerReadsChooseAgain) {
+  StyleEditor editor;
+  DisplayStyle floating;
+  floating.alwaysOnTop = true;
+  editor.setStyle(floating);
+  QSignalSpy changes(&editor, &StyleEditor::styleChanged);  // a style shown from outside is no edit
+
+  choose(editor.presetPicker(), "Broadcast");
+  DisplayStyle broadcast = *DisplayStyle::preset("Broadcast");
+  broadcast.alwaysOnTop = true;
+  EXPECT_EQ(editor.style(), broadcast);
+  ASSERT_EQ(changes.count(), 1);
+  EXPECT_EQ(changes.at(0).at(0).value<DisplayStyle>(), broadcast);
+  EXPECT_EQ(editor.presetPicker()->currentText(), QString::fromUtf8("Choose\u2026"));
+  EXPECT_TRUE(editor.alwaysOnTopSwitch()->isChecked());
+  EXPECT_EQ(editor.typefacePicker()->currentText(), "DIN");
+  editor.choosePreset("Neon");  // an unknown name changes nothing
+  EXPECT_EQ(editor.style(), broadcast);
+  EXPECT_EQ(changes.count(), 1);
+}
+
+TEST(StyleEditor, WeightPickerAndSegmentSwitchesTakeTurns) {
+  StyleEditor editor;
+  ASSERT_EQ(editor.style().typeface, Typeface::segments);
+  EXPECT_TRUE(editor.isRowShown(editor.ghostSegmentsSwitch()));
+  EXPECT_FALSE(editor.isRowShown(editor.weightPicker()));
+
+  choose(editor.typefacePicker(), "SF Mono");
+  EXPECT_EQ(editor.style().typeface, Typeface::mono);
+  EXPECT_TRUE(editor.isRowShown(editor.weightPicker()));
+  EXPECT_FALSE(editor.isRowShown(editor.ghostSegmentsSwitch()));
+  EXPECT_FALSE(editor.isRowShown(editor.slantedSwitch()));
+  choose(editor.weightPicker(), "Heavy");
+  EXPECT_EQ(editor.style().weight, Weight::heavy);
+
+  choose(editor.typefacePicker(), "LED segments");
+  EXPECT_FALSE(editor.isRowShown(editor.weightPicker()));
+  EXPECT_TRUE(editor.isRowShown(editor.slantedSwitch()));
+  choose(editor.typefacePicker(), "Menlo");
+  EXPECT_EQ(editor.weightPicker()->currentText(), "Heavy");  // the weight survived the trip
+  EXPECT_EQ(editor.style().weight, Weight::heavy);
+
+  editor.show();
+  QTest::mouseClick(editor.showFramesSwitch(), Qt::LeftButton);  // switches write through at once
+  EXPECT_FALSE(editor.style().showFrames);
+}
+
 TEST(BigTimecodeContent, BuildsTextAndStatusLineFromTheStatus) {
   DisplayStyle style;
   DisplayedStatus status;
   status.timecode = Timecode{1, 2, 3, 4};
   status.rate = FrameRate::fps29_97DF;
   status.state = TimecodeClock::State::locked;
-
   BigTimecodeView::Content content = bigTimecodeContent(status, style, false);
   EXPECT_EQ(content.text, "01:02:03;04");
   EXPECT_EQ(content.info, "LOCKED  \u00B7  29.97 DF fps");
@@ -159,21 +199,16 @@ TEST(BigTimecodeContent, BuildsTextAndStatusLineFromTheStatus) {
   EXPECT_EQ(content.text, "--:--:--");
   EXPECT_EQ(content.info, "NO TIMECODE");
 
-  // The generator, stopped at 25 fps.
+  // The generator, stopped at 25 fps, then running; an input stopped on a label shows it as stopped.
   status.timecode = Timecode{10, 0, 0, 0};
   status.rate = FrameRate::fps25;
   status.held = true;
   style.showFrames = true;
   content = bigTimecodeContent(status, style, true);
-  EXPECT_EQ(content.text, "10:00:00:00");
-  EXPECT_EQ(content.info, "STOPPED  \u00B7  25 fps");
-  EXPECT_TRUE(content.generator);
-  EXPECT_TRUE(content.held);
-  EXPECT_FALSE(content.running);
+  EXPECT_EQ(content, (BigTimecodeView::Content{"10:00:00:00", TimecodeClock::State::stopped, true, false,
+                                               true, "STOPPED  \u00B7  25 fps"}));
   status.generatorRunning = true;
   EXPECT_EQ(bigTimecodeContent(status, style, true).info, "RUNNING  \u00B7  25 fps");
-  // An input that stopped on a label still shows it, as stopped rather than lost.
-  status.state = TimecodeClock::State::stopped;
   EXPECT_EQ(bigTimecodeContent(status, style, false).info, "STOPPED  \u00B7  25 fps");
 }
 

@@ -7,7 +7,6 @@
 #include <string>
 
 #include <gtest/gtest.h>
-#include <jack/jack.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,6 +20,7 @@
 #include "app/persistence.h"
 #include "tests/engine/jack_world.h"
 #include "tests/support/jack_server.h"
+#include "tests/support/wait_for.h"
 #include "ui/application.h"
 #include "ui/display_window.h"
 #include "ui/generator_section.h"
@@ -37,72 +37,51 @@
 namespace quillmark {
 namespace {
 
-using test::JackServer;
-
 bool processUntil(const std::function<bool()>& condition, double seconds = 10.0) {
-  return test::waitFor(
-      [&] {
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-        return condition();
-      },
-      seconds);
+  return test::waitFor([&] { return QApplication::processEvents(QEventLoop::AllEvents, 5), condition(); },
+                       seconds);
 }
 
 // A JACK client with audio ports: outputs make it an input device, inputs an output device.
-class FakeDevice {
- public:
-  FakeDevice(const std::string& name, int channels, unsigned long flags)
-      : client_(test::openTestClient(name)) {
-    if (client_ == nullptr) return;
-    for (int i = 0; i < channels; ++i) {
-      jack_port_register(client_, ("ch" + std::to_string(i + 1)).c_str(), JACK_DEFAULT_AUDIO_TYPE, flags, 0);
-    }
-    jack_activate(client_);
-  }
-  ~FakeDevice() {
-    if (client_ != nullptr) jack_client_close(client_);
-  }
-
- private:
-  jack_client_t* client_;
-};
+std::unique_ptr<test::TestClient> fakeDevice(const std::string& name, int channels, unsigned long flags) {
+  auto device = std::make_unique<test::TestClient>(name, [](jack_nframes_t, jack_nframes_t, double) {});
+  for (int i = 1; i <= channels; ++i)
+    device->addPort(("ch" + std::to_string(i)).c_str(), JACK_DEFAULT_AUDIO_TYPE, flags);
+  device->activate();
+  return device;
+}
 
 // Chooses the entry titled `title` in a picker as the user does, and says whether it was there.
 bool choose(QComboBox* picker, const QString& title) {
   const int index = picker->findText(title);
-  if (index < 0) return false;
-  picker->setCurrentIndex(index);
-  emit picker->activated(index);
-  return true;
+  if (index >= 0) picker->setCurrentIndex(index), emit picker->activated(index);
+  return index >= 0;
 }
 
 class MainWindowTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { server_ = JackServer::start(); }
+  static void SetUpTestSuite() { server_ = test::JackServer::start(); }
   static void TearDownTestSuite() { server_.reset(); }
-
-  void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
   void TearDown() override {
     app_.reset();
     processUntil([] { return false; }, 0.1);  // drops queued work of the store that is gone
   }
 
-  QuillmarkApp& makeApp() {
+  void makeApp() {
+    ASSERT_TRUE(dir_.isValid());
     auto persistence =
         std::make_unique<Persistence>(std::nullopt, dir_.filePath("quillmark.conf").toStdString());
     app_ = std::make_unique<QuillmarkApp>(std::make_unique<TimecodeStore>(std::move(persistence)));
-    MainWindow& window = app_->mainWindow();
-    window.show();
-    QApplication::setActiveWindow(&window);
-    EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
-    return *app_;
+    window().show();
+    QApplication::setActiveWindow(&window());
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&window()));
   }
   TimecodeStore& store() { return app_->store(); }
   MainWindow& window() { return app_->mainWindow(); }
   QString badge() { return window().infoLine()->badge()->look().text; }
   void chooseSource(SourceKind source) { QTest::mouseClick(window().sourceButton(source), Qt::LeftButton); }
 
-  static inline std::unique_ptr<JackServer> server_;
+  static inline std::unique_ptr<test::JackServer> server_;
   QTemporaryDir dir_;
   std::unique_ptr<QuillmarkApp> app_;
 };
@@ -110,6 +89,7 @@ class MainWindowTest : public ::testing::Test {
 TEST_F(MainWindowTest, ChoosingEachSourceShowsItsSection) {
   makeApp();
   EXPECT_EQ(window().windowTitle(), "Quillmark");
+  EXPECT_EQ(MainWindow::titleFor(std::string("stage left")), "Quillmark (stage left)");
   EXPECT_EQ(window().width(), MainWindow::kWidth);
   EXPECT_GE(window().height(), MainWindow::kMinimumHeight);
 
@@ -118,7 +98,6 @@ TEST_F(MainWindowTest, ChoosingEachSourceShowsItsSection) {
   EXPECT_TRUE(window().mtcSection()->isVisible());
   EXPECT_FALSE(window().ltcSection()->isVisible());
   EXPECT_TRUE(window().detailsSection()->isVisible());
-  EXPECT_EQ(window().mtcSection()->sourcePicker()->currentText(), "All inputs");
 
   chooseSource(SourceKind::generator);
   EXPECT_TRUE(window().generatorSection()->isVisible());
@@ -137,8 +116,6 @@ TEST_F(MainWindowTest, SpaceBarWorksTheTransportUnlessATextFieldHasFocus) {
   makeApp();
   chooseSource(SourceKind::generator);
   QPushButton* transport = window().generatorSection()->transportButton();
-  EXPECT_EQ(transport->text(), "Play");
-
   QTest::keyClick(&window(), Qt::Key_Space);
   EXPECT_TRUE(processUntil([&] { return badge() == "RUNNING"; }));
   EXPECT_EQ(transport->text(), "Stop");
@@ -178,24 +155,19 @@ TEST_F(MainWindowTest, LocateTurnsRedOnBadTextAndNormalisesGoodText) {
 }
 
 TEST_F(MainWindowTest, ChoosingOutputs3And4StoresChannel2AsAPairAndShowsItAgain) {
-  FakeDevice desk("desk", 4, JackPortIsInput);  // an output device with four channels
+  const auto desk = fakeDevice("desk", 4, JackPortIsInput);  // an output device with four channels
   makeApp();
   OutputSection* outputs = window().outputSection();
   EXPECT_FALSE(outputs->isRowShown(outputs->audioOutputPicker()));
-  EXPECT_TRUE(outputs->isRowShown(outputs->offsetStepper()));
-
   QTest::mouseClick(outputs->ltcOutSwitch(), Qt::LeftButton);
   EXPECT_TRUE(store().settings().ltcOutEnabled);
-  EXPECT_TRUE(outputs->isRowShown(outputs->channelPicker()));
   ASSERT_TRUE(processUntil([&] { return outputs->audioOutputPicker()->findText("desk") >= 0; }));
   ASSERT_TRUE(choose(outputs->audioOutputPicker(), "desk"));
   ASSERT_TRUE(choose(outputs->channelPicker(), "Outputs 3+4"));
   EXPECT_EQ(store().settings().ltcOutChannel, 2);
   EXPECT_TRUE(store().settings().ltcOutPair);
   EXPECT_EQ(outputs->channelPicker()->currentText(), "Outputs 3+4");
-
-  // A window made afresh over the same store shows the same entry.
-  MainWindow again(store());
+  MainWindow again(store());  // a window made afresh over the same store shows the same entry
   EXPECT_EQ(again.outputSection()->channelPicker()->currentText(), "Outputs 3+4");
 
   QTest::mouseClick(outputs->ltcOutSwitch(), Qt::LeftButton);
@@ -204,42 +176,31 @@ TEST_F(MainWindowTest, ChoosingOutputs3And4StoresChannel2AsAPairAndShowsItAgain)
 }
 
 TEST_F(MainWindowTest, InputAndOutputControlsWriteTheSettings) {
-  FakeDevice interface("interface", 2, JackPortIsOutput);  // an input device with two channels
+  const auto interface = fakeDevice("interface", 2, JackPortIsOutput);  // an input device, two channels
   makeApp();
   LTCInputSection* ltc = window().ltcSection();
   ASSERT_TRUE(processUntil([&] { return ltc->devicePicker()->findText("interface") >= 0; }));
-  ASSERT_TRUE(choose(ltc->devicePicker(), "interface"));
+  ASSERT_TRUE(choose(ltc->devicePicker(), "interface") && choose(ltc->channelPicker(), "Input 2"));
   EXPECT_EQ(store().settings().ltcInputUID, std::optional<std::string>("interface"));
-  EXPECT_EQ(ltc->channelPicker()->count(), 2);
-  ASSERT_TRUE(choose(ltc->channelPicker(), "Input 2"));
   EXPECT_EQ(store().settings().ltcInputChannel, 1);
-  ASSERT_TRUE(choose(ltc->ratePicker(), "29.97 DF"));
+  ASSERT_TRUE(choose(ltc->ratePicker(), "29.97 DF") && choose(ltc->freewheelPicker(), "0.5 s"));
   EXPECT_EQ(store().settings().inputRate, FrameRate::fps29_97DF);
-  ASSERT_TRUE(choose(ltc->ratePicker(), "Auto"));
-  EXPECT_EQ(store().settings().inputRate, std::nullopt);
-  ASSERT_TRUE(choose(ltc->freewheelPicker(), "0.5 s"));
-  EXPECT_EQ(store().settings().freewheel, 0.5);
-  // The MTC section's pickers show the same shared settings.
-  EXPECT_EQ(window().mtcSection()->freewheelPicker()->currentText(), "0.5 s");
-
-  chooseSource(SourceKind::mtc);
+  EXPECT_EQ(window().mtcSection()->freewheelPicker()->currentText(), "0.5 s");  // one shared setting
   ASSERT_TRUE(choose(window().mtcSection()->sourcePicker(), "Virtual port"));
   EXPECT_EQ(store().settings().mtcInputName, "Virtual port");
-  ASSERT_TRUE(choose(window().mtcSection()->sourcePicker(), "All inputs"));
-  EXPECT_EQ(store().settings().mtcInputName, "");
+  window().outputSection()->offsetStepper()->upButton()->click();
+  EXPECT_EQ(store().settings().offsetFrames, 1);
 
-  OutputSection* outputs = window().outputSection();
-  EXPECT_FALSE(outputs->isRowShown(outputs->sendEarlyStepper()));
-  QTest::mouseClick(outputs->mtcOutSwitch(), Qt::LeftButton);
-  EXPECT_TRUE(outputs->isRowShown(outputs->sendEarlyStepper()));
-  EXPECT_EQ(outputs->midiOutputPicker()->currentText(), "Virtual port");
-  outputs->sendEarlyStepper()->downButton()->click();
+  ValueStepper* sendEarly = window().outputSection()->sendEarlyStepper();
+  QTest::mouseClick(window().outputSection()->mtcOutSwitch(), Qt::LeftButton);
+  sendEarly->downButton()->click();
   EXPECT_EQ(store().settings().mtcLeadMilliseconds, -1.0);
-  EXPECT_EQ(outputs->sendEarlyStepper()->text(), "-1 ms");
-  outputs->offsetStepper()->upButton()->click();
-  outputs->offsetStepper()->upButton()->click();
-  EXPECT_EQ(store().settings().offsetFrames, 2);
-  EXPECT_EQ(outputs->offsetStepper()->text(), "+2 frames");
+  EXPECT_EQ(sendEarly->text(), "-1 ms");
+  // Texts that would name another platform's computer name this one's.
+  EXPECT_EQ(sendEarly->toolTip(),
+            "Send MTC this much earlier (or later, negative) to make up for delay after the computer");
+  EXPECT_EQ(window().generatorSection()->timeOfDaySwitch()->toolTip(),
+            "Run on the computer's clock instead of from a start time");
 }
 
 TEST_F(MainWindowTest, BadgeFollowsTheLTCInputFromAcquiringToLockedToFreewheelToStopped) {
@@ -259,9 +220,9 @@ TEST_F(MainWindowTest, BadgeFollowsTheLTCInputFromAcquiringToLockedToFreewheelTo
   EXPECT_GT(window().ltcSection()->levelMeter()->reading().fraction, 0.0);
 
   player.reset();  // the cable is pulled
-  EXPECT_TRUE(processUntil([&] { return badge() == "FREEWHEEL"; }));
   EXPECT_TRUE(processUntil([&] { return badge() == "STOPPED"; }));
-  EXPECT_EQ(seen.indexOf("ACQUIRING") < seen.indexOf("LOCKED"), true) << seen.join(", ").toStdString();
+  EXPECT_LT(seen.indexOf("ACQUIRING"), seen.indexOf("LOCKED")) << seen.join(", ").toStdString();
+  EXPECT_GE(seen.indexOf("ACQUIRING"), 0) << seen.join(", ").toStdString();
   EXPECT_EQ(seen.mid(seen.indexOf("LOCKED")), (QStringList{"LOCKED", "FREEWHEEL", "STOPPED"}));
 }
 
@@ -269,18 +230,15 @@ TEST_F(MainWindowTest, LogShowsTheFiftyNewestLinesAndClears) {
   makeApp();
   LogSection* log = window().logSection();
   store().setLog({});
-  EXPECT_EQ(log->title(), "Log (0)");
   log->disclosureButton()->click();
   EXPECT_TRUE(log->isExpanded());
   EXPECT_TRUE(log->isEmptyNoteShown());
-
   for (int i = 1; i <= 60; ++i) store().log("line " + std::to_string(i));
   EXPECT_EQ(log->title(), "Log (60)");
   const QStringList shown = log->shownLines();
-  ASSERT_EQ(shown.size(), LogSection::kShownLines);
+  ASSERT_EQ(shown.size(), 50);
   EXPECT_EQ(shown.front(), "line 60");
   EXPECT_EQ(shown.back(), "line 11");
-  EXPECT_TRUE(log->clearButton()->isVisibleTo(log));
   QApplication::processEvents();  // lays out the rows that just appeared
 
   QTest::mouseClick(log->clearButton(), Qt::LeftButton);
@@ -292,21 +250,17 @@ TEST_F(MainWindowTest, LogShowsTheFiftyNewestLinesAndClears) {
 
 TEST_F(MainWindowTest, DisplayWindowOpensFromTheMenuAndPopOutAndKeepsItsStyleInTheStore) {
   makeApp();
-  for (int round = 0; round < 3; ++round) {
-    if (round % 2 == 0) {
-      window().displayAction()->trigger();
-    } else {
-      QTest::mouseClick(window().popOutButton(), Qt::LeftButton);
-    }
+  EXPECT_EQ(window().displayAction()->shortcut(), QKeySequence("Ctrl+Shift+D"));
+  for (bool fromMenu : {true, false, true}) {
+    if (fromMenu) window().displayAction()->trigger();
+    if (!fromMenu) QTest::mouseClick(window().popOutButton(), Qt::LeftButton);
     DisplayWindow* display = app_->displayWindow();
     ASSERT_NE(display, nullptr);
-    EXPECT_EQ(display->windowTitle(), "Timecode Display");
     window().displayAction()->trigger();  // a second request brings the same window forward
     EXPECT_EQ(app_->displayWindow(), display);
     display->close();
     EXPECT_TRUE(processUntil([&] { return app_->displayWindow() == nullptr; }));
   }
-  EXPECT_EQ(window().displayAction()->shortcut(), QKeySequence("Ctrl+Shift+D"));
 
   // The generator's content reaches the display, and a preset chosen there is stored with the window
   // level kept.
@@ -319,8 +273,7 @@ TEST_F(MainWindowTest, DisplayWindowOpensFromTheMenuAndPopOutAndKeepsItsStyleInT
   display->editor()->choosePreset("Broadcast");
   EXPECT_TRUE(store().displayStyle().alwaysOnTop);
   EXPECT_TRUE(display->isAlwaysOnTop());
-  EXPECT_EQ(display->editor()->presetPicker()->currentText(), "Choose\u2026");
-  EXPECT_EQ(store().displayStyle().typeface, display->style().typeface);
+  EXPECT_EQ(store().displayStyle().typeface, DisplayStyle::preset("Broadcast")->typeface);
 }
 
 // With no JACK server the window still opens: the LTC input says why it has nothing, and the generator
