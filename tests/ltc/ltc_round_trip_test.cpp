@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <random>
-#include <string>
 #include <tuple>
 
 #include "ltc/ltc_rate_detector.h"
@@ -35,15 +34,11 @@ const Condition kConditions[] = {
 
 class LTCRoundTrip : public ::testing::TestWithParam<std::tuple<FrameRate, double>> {};
 
-// Starts just before a minute boundary so that 29.97 DF skips its two labels inside the run.
-std::int64_t startFrame(FrameRate rate) {
-  return Timecode{0, 0, 59, 10}.frameNumber(rate);
-}
-
 TEST_P(LTCRoundTrip, EveryFrameComesBackWithLabelUserBitsAndDropFlag) {
   const auto [rate, sampleRate] = GetParam();
   const std::uint32_t userBits = 0x5EED0000u | static_cast<std::uint32_t>(sampleRate / 100);
-  const std::int64_t first = startFrame(rate);
+  // Starts just before a minute boundary so that 29.97 DF skips its two labels inside the run.
+  const std::int64_t first = Timecode{0, 0, 59, 10}.frameNumber(rate);
   constexpr int kFrames = 50;
   std::mt19937 random(1234);
 
@@ -78,30 +73,19 @@ TEST_P(LTCRoundTrip, EveryFrameComesBackWithLabelUserBitsAndDropFlag) {
 
 INSTANTIATE_TEST_SUITE_P(AllRatesAndSampleRates, LTCRoundTrip,
                          ::testing::Combine(::testing::ValuesIn(kAllFrameRates),
-                                            ::testing::Values(44100.0, 48000.0, 96000.0)),
-                         [](const auto& info) {
-                           std::string name(rawValue(std::get<0>(info.param)));
-                           std::replace_if(
-                               name.begin(), name.end(), [](char ch) { return !std::isalnum(ch); }, '_');
-                           return name + "_at_" + std::to_string(static_cast<int>(std::get<1>(info.param)));
-                         });
+                                            ::testing::Values(44100.0, 48000.0, 96000.0)));
 
 TEST(LTCRateDetector, NamesTheRateOfDecodedCode) {
-  const std::pair<FrameRate, FrameRate> cases[] = {{FrameRate::fps24, FrameRate::fps24},
-                                                   {FrameRate::fps25, FrameRate::fps25},
-                                                   {FrameRate::fps29_97DF, FrameRate::fps29_97DF},
-                                                   {FrameRate::fps30, FrameRate::fps30}};
-  for (const auto& [encoded, expected] : cases) {
-    SCOPED_TRACE(std::string(rawValue(encoded)));
-    const auto frames = decodeAll(48000, renderCode(encoded, 48000, 0, 3.0));
-    ASSERT_FALSE(frames.empty());
+  for (FrameRate rate : {FrameRate::fps24, FrameRate::fps25, FrameRate::fps29_97DF, FrameRate::fps30}) {
+    SCOPED_TRACE(std::string(rawValue(rate)));
+    const auto frames = decodeAll(48000, renderCode(rate, 48000, 0, 3.0));
     LTCRateDetector detector;
     std::optional<FrameRate> answer;
     for (const auto& f : frames) {
       answer = detector.observe(f.frame, f.length / 48000);
       ASSERT_TRUE(answer.has_value());
     }
-    EXPECT_EQ(*answer, expected);
+    EXPECT_EQ(answer, rate);
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Test helpers: LTC signals made by the encoder or bit by bit, and a decoder run that collects every frame.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -30,28 +31,21 @@ inline std::vector<double> biphaseEdges(const std::vector<std::uint64_t>& words,
   std::vector<double> edges;
   double t = samplesPerBit;
   for (std::uint64_t word : words) {
-    for (int k = 0; k < 80; ++k) {
-      const bool one = k < 64 ? ((word >> k) & 1u) != 0 : kSyncWord[k - 64] != 0;
+    for (int k = 0; k < 80; ++k, t += samplesPerBit) {
       edges.push_back(t);
-      if (one) edges.push_back(t + samplesPerBit / 2);
-      t += samplesPerBit;
+      if (k < 64 ? (word >> k) & 1u : kSyncWord[k - 64]) edges.push_back(t + samplesPerBit / 2);
     }
   }
   edges.push_back(t);
   return edges;
 }
 
-// A +-amplitude square wave that starts low and flips at every edge, with some settling after the last.
-inline std::vector<float> squareWave(const std::vector<double>& edges, float amplitude = 0.5f) {
+// A +-0.5 square wave that starts low and flips at every edge, with some settling after the last.
+inline std::vector<float> squareWave(const std::vector<double>& edges) {
   std::vector<float> out(static_cast<std::size_t>(edges.back() + 64));
-  std::size_t next = 0;
-  float value = -amplitude;
   for (std::size_t i = 0; i < out.size(); ++i) {
-    while (next < edges.size() && edges[next] <= static_cast<double>(i)) {
-      value = -value;
-      ++next;
-    }
-    out[i] = value;
+    const auto flips = std::upper_bound(edges.begin(), edges.end(), static_cast<double>(i)) - edges.begin();
+    out[i] = flips % 2 ? 0.5f : -0.5f;
   }
   return out;
 }
