@@ -105,6 +105,11 @@ TEST_F(MainWindowTest, ChoosingEachSourceShowsItsSection) {
   EXPECT_FALSE(window().detailsSection()->isVisible());
   EXPECT_TRUE(processUntil([&] { return badge() == "STOPPED"; }));
   EXPECT_EQ(window().generatorSection()->locateText(), "01:00:00:00");  // filled in on first showing
+  // Texts that would name another platform's computer name this one's.
+  EXPECT_EQ(window().generatorSection()->timeOfDaySwitch()->toolTip(),
+            "Run on the computer's clock instead of from a start time");
+  EXPECT_EQ(window().outputSection()->sendEarlyStepper()->toolTip(),
+            "Send MTC this much earlier (or later, negative) to make up for delay after the computer");
 
   chooseSource(SourceKind::ltc);
   EXPECT_TRUE(window().ltcSection()->isVisible());
@@ -112,40 +117,29 @@ TEST_F(MainWindowTest, ChoosingEachSourceShowsItsSection) {
   EXPECT_TRUE(processUntil([&] { return badge() == "NO TIMECODE"; }));
 }
 
-TEST_F(MainWindowTest, SpaceBarWorksTheTransportUnlessATextFieldHasFocus) {
-  makeApp();
-  chooseSource(SourceKind::generator);
-  QPushButton* transport = window().generatorSection()->transportButton();
-  QTest::keyClick(&window(), Qt::Key_Space);
-  EXPECT_TRUE(processUntil([&] { return badge() == "RUNNING"; }));
-  EXPECT_EQ(transport->text(), "Stop");
-
-  QLineEdit* field = window().generatorSection()->startField();
-  field->setFocus();
-  QTest::keyClick(field, Qt::Key_Space);
-  EXPECT_TRUE(field->text().endsWith(' '));  // typed into the field, transport untouched
-  EXPECT_TRUE(store().status().generatorRunning);
-
-  QTest::mouseClick(window().centralWidget(), Qt::LeftButton, {}, QPoint(5, 5));  // empty space
-  EXPECT_TRUE(processUntil([&] { return !field->hasFocus(); }));
-  QTest::keyClick(&window(), Qt::Key_Space);
-  EXPECT_TRUE(processUntil([&] { return badge() == "STOPPED"; }));
-  EXPECT_EQ(transport->text(), "Play");
-}
-
-TEST_F(MainWindowTest, LocateTurnsRedOnBadTextAndNormalisesGoodText) {
+TEST_F(MainWindowTest, SpaceBarWorksTheTransportAndLocateTurnsRedOnBadTextAndNormalisesGoodText) {
   makeApp();
   chooseSource(SourceKind::generator);
   GeneratorSection* generator = window().generatorSection();
   QLineEdit* field = generator->startField();
   const QColor normal = field->palette().color(QPalette::Text);
+  QTest::keyClick(&window(), Qt::Key_Space);
+  EXPECT_TRUE(processUntil([&] { return badge() == "RUNNING"; }));
+  EXPECT_EQ(generator->transportButton()->text(), "Stop");
+  field->setFocus();
+  QTest::keyClick(field, Qt::Key_Space);
+  EXPECT_TRUE(field->text().endsWith(' '));  // typed into the field, transport untouched
+  EXPECT_TRUE(store().status().generatorRunning);
+  QTest::mouseClick(window().centralWidget(), Qt::LeftButton, {}, QPoint(5, 5));  // empty space
+  EXPECT_TRUE(processUntil([&] { return !field->hasFocus(); }));
+  QTest::keyClick(&window(), Qt::Key_Space);
+  EXPECT_TRUE(processUntil([&] { return badge() == "STOPPED"; }));
 
   field->setText("10:00:00:25");  // no frame 25 at 25 fps
   QTest::keyClick(field, Qt::Key_Return);
   EXPECT_TRUE(generator->isInvalid());
   EXPECT_EQ(field->palette().color(QPalette::Text), systemColor(ColorRole::red, field->palette()));
   EXPECT_EQ(store().settings().generatorStart, "01:00:00:00");
-
   field->setText("1:2:3:4");
   QTest::mouseClick(generator->locateButton(), Qt::LeftButton);
   EXPECT_FALSE(generator->isInvalid());
@@ -175,34 +169,6 @@ TEST_F(MainWindowTest, ChoosingOutputs3And4StoresChannel2AsAPairAndShowsItAgain)
   EXPECT_FALSE(outputs->isRowShown(outputs->errorCaption()));
 }
 
-TEST_F(MainWindowTest, InputAndOutputControlsWriteTheSettings) {
-  const auto interface = fakeDevice("interface", 2, JackPortIsOutput);  // an input device, two channels
-  makeApp();
-  LTCInputSection* ltc = window().ltcSection();
-  ASSERT_TRUE(processUntil([&] { return ltc->devicePicker()->findText("interface") >= 0; }));
-  ASSERT_TRUE(choose(ltc->devicePicker(), "interface") && choose(ltc->channelPicker(), "Input 2"));
-  EXPECT_EQ(store().settings().ltcInputUID, std::optional<std::string>("interface"));
-  EXPECT_EQ(store().settings().ltcInputChannel, 1);
-  ASSERT_TRUE(choose(ltc->ratePicker(), "29.97 DF") && choose(ltc->freewheelPicker(), "0.5 s"));
-  EXPECT_EQ(store().settings().inputRate, FrameRate::fps29_97DF);
-  EXPECT_EQ(window().mtcSection()->freewheelPicker()->currentText(), "0.5 s");  // one shared setting
-  ASSERT_TRUE(choose(window().mtcSection()->sourcePicker(), "Virtual port"));
-  EXPECT_EQ(store().settings().mtcInputName, "Virtual port");
-  window().outputSection()->offsetStepper()->upButton()->click();
-  EXPECT_EQ(store().settings().offsetFrames, 1);
-
-  ValueStepper* sendEarly = window().outputSection()->sendEarlyStepper();
-  QTest::mouseClick(window().outputSection()->mtcOutSwitch(), Qt::LeftButton);
-  sendEarly->downButton()->click();
-  EXPECT_EQ(store().settings().mtcLeadMilliseconds, -1.0);
-  EXPECT_EQ(sendEarly->text(), "-1 ms");
-  // Texts that would name another platform's computer name this one's.
-  EXPECT_EQ(sendEarly->toolTip(),
-            "Send MTC this much earlier (or later, negative) to make up for delay after the computer");
-  EXPECT_EQ(window().generatorSection()->timeOfDaySwitch()->toolTip(),
-            "Run on the computer's clock instead of from a start time");
-}
-
 TEST_F(MainWindowTest, BadgeFollowsTheLTCInputFromAcquiringToLockedToFreewheelToStopped) {
   auto player = std::make_unique<test::LTCPlayer>(FrameRate::fps25, 90000.0, 25.0);
   makeApp();
@@ -221,9 +187,9 @@ TEST_F(MainWindowTest, BadgeFollowsTheLTCInputFromAcquiringToLockedToFreewheelTo
 
   player.reset();  // the cable is pulled
   EXPECT_TRUE(processUntil([&] { return badge() == "STOPPED"; }));
-  EXPECT_LT(seen.indexOf("ACQUIRING"), seen.indexOf("LOCKED")) << seen.join(", ").toStdString();
-  EXPECT_GE(seen.indexOf("ACQUIRING"), 0) << seen.join(", ").toStdString();
-  EXPECT_EQ(seen.mid(seen.indexOf("LOCKED")), (QStringList{"LOCKED", "FREEWHEEL", "STOPPED"}));
+  EXPECT_EQ(seen.mid(seen.lastIndexOf("ACQUIRING")),
+            (QStringList{"ACQUIRING", "LOCKED", "FREEWHEEL", "STOPPED"}))
+      << seen.join(", ").toStdString();
 }
 
 TEST_F(MainWindowTest, LogShowsTheFiftyNewestLinesAndClears) {
@@ -231,7 +197,6 @@ TEST_F(MainWindowTest, LogShowsTheFiftyNewestLinesAndClears) {
   LogSection* log = window().logSection();
   store().setLog({});
   log->disclosureButton()->click();
-  EXPECT_TRUE(log->isExpanded());
   EXPECT_TRUE(log->isEmptyNoteShown());
   for (int i = 1; i <= 60; ++i) store().log("line " + std::to_string(i));
   EXPECT_EQ(log->title(), "Log (60)");
@@ -251,7 +216,7 @@ TEST_F(MainWindowTest, LogShowsTheFiftyNewestLinesAndClears) {
 TEST_F(MainWindowTest, DisplayWindowOpensFromTheMenuAndPopOutAndKeepsItsStyleInTheStore) {
   makeApp();
   EXPECT_EQ(window().displayAction()->shortcut(), QKeySequence("Ctrl+Shift+D"));
-  for (bool fromMenu : {true, false, true}) {
+  for (bool fromMenu : {true, false}) {
     if (fromMenu) window().displayAction()->trigger();
     if (!fromMenu) QTest::mouseClick(window().popOutButton(), Qt::LeftButton);
     DisplayWindow* display = app_->displayWindow();
