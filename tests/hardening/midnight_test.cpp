@@ -9,14 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <span>
-#include <string>
 #include <vector>
 
 #include "core/engine/timecode_engine_core.h"
@@ -57,22 +55,16 @@ void expectUnbrokenAcrossMidnight(const std::vector<Timecode>& labels, FrameRate
   ASSERT_GE(labels.size(), 2u);
   EXPECT_EQ(labels.front().hours, 23);
   EXPECT_EQ(labels.back().hours, 0);
-  int broken = 0;
   for (std::size_t i = 1; i < labels.size(); ++i) {
-    const Timecode expected = Timecode::fromFrame(labels[i - 1].frameNumber(rate) + step, rate);
-    if (labels[i] != expected && ++broken <= 3) {
-      ADD_FAILURE() << "after " << labels[i - 1].description() << " came " << labels[i].description()
-                    << ", expected " << expected.description();
-    }
+    ASSERT_EQ(labels[i], Timecode::fromFrame(labels[i - 1].frameNumber(rate) + step, rate))
+        << "after " << labels[i - 1].description() << " came " << labels[i].description();
   }
-  EXPECT_EQ(broken, 0);
 }
 
 void expectCleanClock(TimecodeEngineCore& engine, FrameRate rate, const Generator& generator, double end) {
   const TimecodeClock clock = engine.clock.read();
-  EXPECT_EQ(clock.jumps, 0);
-  EXPECT_EQ(clock.rejected, 0);
-  EXPECT_EQ(clock.dropouts, 0);
+  EXPECT_EQ(clock.jumps + clock.rejected + clock.dropouts, 0)
+      << clock.jumps << " jumps, " << clock.rejected << " rejected, " << clock.dropouts << " dropouts";
   EXPECT_EQ(clock.rate, rate) << "the clock settles on " << rawValue(clock.rate);
   const ClockSnapshot snapshot = clock.snapshot();
   EXPECT_EQ(snapshot.state(end), TimecodeClock::State::locked);
@@ -98,13 +90,8 @@ class SimulatedMTCSender {
   };
 
   double pass(const ClockSnapshot& snapshot, double now, std::vector<Message>& sent) {
-    const std::optional<double> position = snapshot.slope > 0 ? snapshot.position(now) : std::nullopt;
-    if (!position) {
-      lastIndex_ = 0;
-      needFullFrame_ = true;
-      return now + 0.002;
-    }
-    const auto target = static_cast<std::int64_t>(std::floor(4.0 * *position)) + 1;
+    const double position = snapshot.position(now).value();  // the generator always runs here
+    const auto target = static_cast<std::int64_t>(std::floor(4.0 * position)) + 1;
     // A time-of-day source folds back to 0 at midnight while the sender's own sequence runs on. Carried
     // into the day the clock is in (a whole number of days keeps every piece and every label), the
     // sequence continues; compared unmoved, the fold looks like a jump back of a day, and the full frame
@@ -116,9 +103,8 @@ class SimulatedMTCSender {
     std::int64_t index = lastIndex_ + 1;
     if (needFullFrame_ || target < lastIndex_ || target > lastIndex_ + 2 || !lastFullFrameRate_ ||
         MTC::rateCode(*lastFullFrameRate_) != MTC::rateCode(snapshot.rate)) {
-      const auto full =
-          MTC::fullFrame(Timecode::fromFrame(static_cast<std::int64_t>(std::floor(*position)), snapshot.rate),
-                         snapshot.rate);
+      const auto full = MTC::fullFrame(
+          Timecode::fromFrame(static_cast<std::int64_t>(std::floor(position)), snapshot.rate), snapshot.rate);
       sent.push_back({{full.begin(), full.end()}, now});
       ++fullFrames;
       index = target;
@@ -130,14 +116,12 @@ class SimulatedMTCSender {
     const double handOver = now + 0.0003 < due ? due - 0.0003 : now;
     const auto quarter = MTC::quarterFrame(index, snapshot.rate);
     sent.push_back({{quarter.begin(), quarter.end()}, std::max(due, now)});
-    quarterIndexes.push_back(index);
     needFullFrame_ = false;
     lastIndex_ = index;
     return handOver + 0.00002;  // the pass itself takes a little time
   }
 
   int fullFrames = 0;
-  std::vector<std::int64_t> quarterIndexes;
 
  private:
   std::int64_t lastIndex_ = 0;
@@ -182,9 +166,6 @@ void checkLTCRoad(const Generator& generator, FrameRate rate) {
   // Each frame began on the line when the generator was at its label (to a hundredth of a frame).
   EXPECT_LT(worstTiming, 0.01);
   expectCleanClock(engine, rate, generator, end);
-  const std::optional<ReceivedFrame> last = engine.lastReceived.read();
-  ASSERT_TRUE(last.has_value());
-  EXPECT_EQ(last->timecode, labels.back());
 }
 
 // Generator -> sender passes -> MTC decoder -> engine clock for kRunSeconds from kHostStart. Returns the
@@ -196,7 +177,6 @@ int checkMTCRoad(const Generator& generator, FrameRate rate) {
   MTCDecoder decoder;
 
   std::vector<Timecode> sequences;
-  std::vector<MTCDecoder::Event::FullFrame> fullFrames;
   double worstTiming = 0.0;
   std::vector<SimulatedMTCSender::Message> sent;
   double now = kHostStart;
@@ -207,7 +187,6 @@ int checkMTCRoad(const Generator& generator, FrameRate rate) {
       decoder.feed(
           std::span<const std::uint8_t>(message.bytes), message.stamp, [&](const MTCDecoder::Event& event) {
             engine.receiveMTC(event, "Quillmark");
-            if (const auto* full = event.asFullFrame()) fullFrames.push_back(*full);
             if (const auto* sequence = event.asSequence()) {
               EXPECT_FALSE(sequence->reverse);
               sequences.push_back(sequence->timecode);
@@ -220,22 +199,12 @@ int checkMTCRoad(const Generator& generator, FrameRate rate) {
     }
   }
 
-  EXPECT_EQ(static_cast<int>(fullFrames.size()), sender.fullFrames);
-
-  // Between full frames the sender's quarter frames follow each other one index apart.
-  const auto& indexes = sender.quarterIndexes;
-  int restarts = 0;
-  const std::int64_t day = 4 * framesPerDay(rate);  // a whole day of quarter frames changes no message
-  for (std::size_t i = 1; i < indexes.size(); ++i) restarts += (indexes[i] - indexes[i - 1] - 1) % day != 0;
-  EXPECT_EQ(restarts, sender.fullFrames - 1);
   EXPECT_GE(static_cast<double>(sequences.size()), kRunSeconds * realFramesPerSecond(rate) / 2 - 3);
   expectUnbrokenAcrossMidnight(sequences, rate, 2);
   // Host times near 1.7e9 wall seconds (time of day) keep about a microsecond of precision.
   EXPECT_LT(worstTiming, 1e-4);
   expectCleanClock(engine, rate, generator, now);
-  const TimecodeEngineCore::Counters counters = engine.counters.read();
-  EXPECT_EQ(counters.fullFrames, sender.fullFrames);
-  EXPECT_EQ(counters.mtcSequences, static_cast<std::int64_t>(sequences.size()));
+  EXPECT_EQ(engine.counters.read().mtcSequences, static_cast<std::int64_t>(sequences.size()));
   return sender.fullFrames;
 }
 
@@ -251,13 +220,7 @@ TEST_P(AcrossMidnight, MTCCarriesEveryLabelOnceAndTheClockRunsOn) {
   EXPECT_EQ(checkMTCRoad(runningGenerator(GetParam()), GetParam()), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryRate, AcrossMidnight, ::testing::ValuesIn(kAllFrameRates),
-                         [](const ::testing::TestParamInfo<FrameRate>& info) {
-                           std::string name(rawValue(info.param));
-                           std::replace_if(
-                               name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
-                           return "fps" + name;
-                         });
+INSTANTIATE_TEST_SUITE_P(EveryRate, AcrossMidnight, ::testing::ValuesIn(kAllFrameRates));
 
 // Time of day: the generator follows the wall clock, and its position restarts at 0 at local midnight
 // instead of running on. At 24, 25 and 30 fps a wall-clock day holds exactly framesPerDay frames, so the
@@ -270,29 +233,17 @@ class TimeOfDayAcrossMidnight : public ::testing::TestWithParam<FrameRate> {
 
   static Generator::WallClockReading wallClock() noexcept { return {kWallStart, kHostStart}; }
 
+  // Each test runs in a process of its own under CTest, so TZ is not restored.
   void SetUp() override {
-    const char* tz = std::getenv("TZ");
-    savedTZ_ = tz ? std::optional<std::string>(tz) : std::nullopt;
     setenv("TZ", "UTC", 1);
     tzset();
     Generator::setWallClockSource(&wallClock);
   }
-  void TearDown() override {
-    Generator::setWallClockSource(nullptr);
-    if (savedTZ_) {
-      setenv("TZ", savedTZ_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
+  void TearDown() override { Generator::setWallClockSource(nullptr); }
 
   static Generator timeOfDayGenerator(FrameRate rate) {
     return Generator::fromSettings(rate, true, "00:00:00:00", kHostStart);
   }
-
- private:
-  std::optional<std::string> savedTZ_;
 };
 
 TEST_P(TimeOfDayAcrossMidnight, BothOutputsCarryEveryLabelOnceAndTheClockRunsOn) {
@@ -306,10 +257,7 @@ TEST_P(TimeOfDayAcrossMidnight, BothOutputsCarryEveryLabelOnceAndTheClockRunsOn)
 }
 
 INSTANTIATE_TEST_SUITE_P(WholeFrameRates, TimeOfDayAcrossMidnight,
-                         ::testing::Values(FrameRate::fps24, FrameRate::fps25, FrameRate::fps30),
-                         [](const ::testing::TestParamInfo<FrameRate>& info) {
-                           return "fps" + std::string(rawValue(info.param));
-                         });
+                         ::testing::Values(FrameRate::fps24, FrameRate::fps25, FrameRate::fps30));
 
 }  // namespace
 }  // namespace quillmark
