@@ -202,4 +202,13 @@ void JackDevices::onShutdown(jack_status_t, const char*, void* client) {
   devices->noteGraphChange();
 }
 
+jack_nframes_t jackPortLatency(jack_client_t* client, const std::string& portName,
+                               jack_latency_callback_mode_t mode) {
+  jack_port_t* port = jack_port_by_name(client, portName.c_str());
+  if (!port) return 0;
+  jack_latency_range_t range{};
+  jack_port_get_latency_range(port, mode, &range);
+  return range.max;
+}
+
 }  // namespace quillmark

@@ -80,4 +80,10 @@ std::string_view jackClientOfPort(std::string_view portName);
 std::vector<std::string> jackDevicePorts(jack_client_t* client, std::string_view clientName,
                                          AudioDevice::Scope scope);
 
+// The latency JACK declares for the port named `portName` in `mode` (the largest of its range), in frames;
+// 0 when there is no such port. Read from a device's port right after connecting to it, it is the latency
+// JACK will work out for our end of the connection, known before JACK's latency pass reaches our client.
+jack_nframes_t jackPortLatency(jack_client_t* client, const std::string& portName,
+                               jack_latency_callback_mode_t mode);
+
 }  // namespace quillmark

@@ -12,7 +12,7 @@
 #include "audio/jack_client.h"
 #include "audio/jack_configuration_watch.h"
 #include "audio/jack_devices.h"
-#include "audio/jack_host_clock.h"
+#include "audio/jack_frame_clock.h"
 #include "audio/main_thread.h"
 #include "audio/realtime.h"
 #include "core/host_time.h"
@@ -44,7 +44,9 @@ struct LTCInput::Run {
   void readCaptureLatency() noexcept {
     jack_latency_range_t range{};
     jack_port_get_latency_range(port, JackCaptureLatency, &range);
-    captureLatency.store(range.max, std::memory_order_relaxed);
+    // Zero is what our port reports before JACK's latency pass has reached it, so a zero never replaces
+    // the value start() read from the device.
+    if (range.max > 0) captureLatency.store(range.max, std::memory_order_relaxed);
   }
   int onProcess(jack_nframes_t frames) noexcept QM_REALTIME;
 
@@ -55,46 +57,45 @@ struct LTCInput::Run {
   const int channel;
   const double sampleRate;
   std::optional<JackConfigurationWatch> watch;
-  std::atomic<jack_nframes_t> captureLatency{0};  // frames; written by the latency handler
+  std::atomic<jack_nframes_t> captureLatency{0};  // frames; written by start() and the latency handler
+  std::atomic<bool> latencyKnown{false};          // set by start() once the connection's latency is read
 
   // Process thread only.
   LTCDecoder decoder;
-  JackHostClock hostClock;
+  JackFrameClock frameClock;
   std::int64_t sampleCounter = 0;  // absolute index of the next input sample of this run
   std::optional<jack_nframes_t> expectedFrameTime;
 };
 
 int LTCInput::Run::onProcess(jack_nframes_t frames) noexcept {
-  hostClock.measure();
-  jack_nframes_t frameTime = 0;
-  jack_time_t cycleMicroseconds = 0;
-  jack_time_t nextMicroseconds = 0;
-  float periodMicroseconds = 0;
-  double bufferHostSeconds;
-  if (jack_get_cycle_times(jack, &frameTime, &cycleMicroseconds, &nextMicroseconds, &periodMicroseconds) ==
-      0) {
-    // After an xrun JACK skips frames. Advancing the counter by as many keeps sample positions on the
-    // same time line, so a frame is never stamped as if the skipped audio had not existed; the decoder
-    // loses the frame that was cut and picks up the next one.
-    if (expectedFrameTime) {
-      const auto skipped = static_cast<std::int32_t>(frameTime - *expectedFrameTime);
-      if (skipped > 0) sampleCounter += skipped;
-    }
-    expectedFrameTime = frameTime + frames;
-    bufferHostSeconds = hostClock.hostSeconds(cycleMicroseconds);
-  } else {
-    bufferHostSeconds = HostTime::now();
+  // Cycle frames become host time through a line fitted to this thread's own wake-ups (JackFrameClock
+  // says why), the same kind of line that stamps received MIDI.
+  const double wake = HostTime::now();
+  const jack_nframes_t cycleFrame = jack_last_frame_time(jack);
+  frameClock.observe(cycleFrame, wake, sampleRate);
+  // After an xrun JACK skips frames. Advancing the counter by as many keeps sample positions on the same
+  // time line, so a frame is never stamped as if the skipped audio had not existed; the decoder loses the
+  // frame that was cut and picks up the next one.
+  if (expectedFrameTime) {
+    const auto skipped = static_cast<std::int32_t>(cycleFrame - *expectedFrameTime);
+    if (skipped > 0) sampleCounter += skipped;
   }
-  const double t0 = bufferHostSeconds - captureLatency.load(std::memory_order_relaxed) / sampleRate;
+  expectedFrameTime = cycleFrame + frames;
+  const double secondsPerFrame = frameClock.secondsPerFrame();
+  // The moment the cycle's first sample arrived at the device. Frames decoded before start() has read the
+  // connection's latency would be stamped that much late, so they are not handed on.
+  const bool stamped = latencyKnown.load(std::memory_order_acquire);
+  const double t0 = frameClock.hostSeconds(
+      cycleFrame, -static_cast<double>(captureLatency.load(std::memory_order_relaxed)));
 
   const std::int64_t s0 = sampleCounter;
   sampleCounter = s0 + frames;
   const JackBufferAccess input(port, frames);
   if (const float* data = input.samples()) {
     decoder.process(data, frames, s0, [&](const LTCDecoder::Frame& found) {
-      if (!owner.onFrame) return;
-      owner.onFrame(TimedFrame{found.frame, t0 + (found.start - static_cast<double>(s0)) / sampleRate,
-                               found.length / sampleRate, found.reverse});
+      if (!stamped || !owner.onFrame) return;
+      owner.onFrame(TimedFrame{found.frame, t0 + (found.start - static_cast<double>(s0)) * secondsPerFrame,
+                               found.length * secondsPerFrame, found.reverse});
     });
   }
   const float level = decoder.level();
@@ -153,7 +154,13 @@ void LTCInput::start(const AudioDevice& device, int channel) {
     run.reset();
     throw unavailable();
   }
+  // Our port's latency is worked out by JACK's latency pass, which reaches this client some time after the
+  // connection; the device port already declares it.
+  run->captureLatency.store(
+      jackPortLatency(c, devicePorts[static_cast<std::size_t>(used)], JackCaptureLatency),
+      std::memory_order_relaxed);
   run->readCaptureLatency();
+  run->latencyKnown.store(true, std::memory_order_release);
   run_ = std::move(run);
 }
 

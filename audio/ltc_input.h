@@ -6,9 +6,10 @@
 // reports a server shutdown or a new sample rate or buffer size through onConfigurationChange so that its
 // owner can restart it.
 //
-// Time stamps: the cycle's first frame was captured at the JACK cycle time (converted to HostTime by a
-// measured offset, see JackHostClock) minus the capture latency of our port, which JACK works out along the
-// connection from the device. A frame that started q - s0 samples into the buffer started that much later.
+// Time stamps: the cycle's first frame is put on a line fitted to the process thread's wake-ups (see
+// JackFrameClock), less the capture latency of the connection (read from the device at start, then kept up
+// to date by JACK's latency pass). A frame that started q - s0 samples into the buffer started that many
+// fitted sample periods later. Frames decoded before start() knows the latency are not handed on.
 // Threads: start, stop and the accessors on the main thread; onFrame is called on the process thread and
 // onConfigurationChange on the main thread. Assign both before the first start and leave them while
 // running.

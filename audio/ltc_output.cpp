@@ -14,7 +14,7 @@
 #include "audio/jack_client.h"
 #include "audio/jack_configuration_watch.h"
 #include "audio/jack_devices.h"
-#include "audio/jack_host_clock.h"
+#include "audio/jack_frame_clock.h"
 #include "audio/main_thread.h"
 #include "audio/realtime.h"
 #include "core/host_time.h"
@@ -47,7 +47,10 @@ struct LTCOutput::Run {
   void readPlaybackLatency() noexcept {
     jack_latency_range_t range{};
     jack_port_get_latency_range(ports[0], JackPlaybackLatency, &range);
-    playbackLatency.store(range.max, std::memory_order_relaxed);
+    // Zero is what our port reports before JACK's latency pass has reached it, so a zero never replaces
+    // the value start() read from the device (a device whose latency falls to zero mid-run keeps its old
+    // value until the next start).
+    if (range.max > 0) playbackLatency.store(range.max, std::memory_order_relaxed);
   }
   int onProcess(jack_nframes_t frames) noexcept QM_REALTIME;
 
@@ -59,16 +62,22 @@ struct LTCOutput::Run {
   std::array<jack_port_t*, kMaxPorts> ports{};
   int portCount = 0;
   std::optional<JackConfigurationWatch> watch;
-  std::atomic<jack_nframes_t> playbackLatency{0};  // frames; written by the latency handler
+  std::atomic<jack_nframes_t> playbackLatency{0};  // frames; written by start() and the latency handler
+  std::atomic<bool> latencyKnown{false};           // set by start() once the connection's latency is read
 
   // Process thread only.
   LTCEncoder encoder;
   LTCPhaseTracker phase;
-  JackHostClock hostClock;
+  JackFrameClock frameClock;
 };
 
 int LTCOutput::Run::onProcess(jack_nframes_t frames) noexcept {
-  hostClock.measure();
+  // Cycle frames become host time through a line fitted to this thread's own wake-ups: the frames are
+  // exact, the server's cycle times wander (JackFrameClock says why). MIDI uses the same kind of line, so
+  // LTC and MTC played from one clock leave on one time base.
+  const double wake = HostTime::now();
+  const jack_nframes_t cycleFrame = jack_last_frame_time(jack);
+  frameClock.observe(cycleFrame, wake, sampleRate);
   // Held to the end of the cycle, whichever way it ends.
   std::array<JackBufferAccess, kMaxPorts> outputs;
   std::array<float*, kMaxPorts> buffers{};
@@ -79,17 +88,16 @@ int LTCOutput::Run::onProcess(jack_nframes_t frames) noexcept {
   }
   float* first = buffers[0];
   if (!first) return 0;
+  if (!latencyKnown.load(std::memory_order_acquire)) {
+    // Until start() has read the latency of the connection, a position would be read for the wrong moment
+    // and the phase would have to be steered back from there for the best part of a second.
+    phase.reset();
+    return 0;
+  }
 
-  jack_nframes_t frameTime = 0;
-  jack_time_t cycleMicroseconds = 0;
-  jack_time_t nextMicroseconds = 0;
-  float periodMicroseconds = 0;
-  const double bufferHostSeconds =
-      jack_get_cycle_times(jack, &frameTime, &cycleMicroseconds, &nextMicroseconds, &periodMicroseconds) == 0
-          ? hostClock.hostSeconds(cycleMicroseconds)
-          : HostTime::now();
   // The moment the cycle's first sample leaves the device.
-  const double t = bufferHostSeconds + playbackLatency.load(std::memory_order_relaxed) / sampleRate;
+  const double t = frameClock.hostSeconds(
+      cycleFrame, static_cast<double>(playbackLatency.load(std::memory_order_relaxed)));
 
   const ClockSnapshot snapshot = owner.clock ? owner.clock() : ClockSnapshot{};
   const std::optional<double> position =
@@ -112,7 +120,11 @@ int LTCOutput::Run::onProcess(jack_nframes_t frames) noexcept {
   encoder.setAmplitude(owner.amplitude.read());
   const double offset = owner.offsetFrames.read();
   // Continue the last buffer's phase, steered toward the clock: see LTCPhaseTracker.
-  const LTCPhaseTracker::Run run = phase.next(*position + offset, snapshot.slope / sampleRate, frames);
+  // The speed per sample follows the host seconds a sample really lasts (the fitted line), not the nominal
+  // rate: a device running a little off its nominal rate is followed exactly, and only the phase is
+  // steered.
+  const double step = snapshot.slope * frameClock.secondsPerFrame();
+  const LTCPhaseTracker::Run run = phase.next(*position + offset, step, frames);
   encoder.render(first, frames, run.start, run.step);
   for (int i = 1; i < portCount; ++i) {
     if (buffers[i]) std::memcpy(buffers[i], first, sizeof(float) * frames);
@@ -176,7 +188,16 @@ void LTCOutput::start(const AudioDevice& device, Channels channels) {
       throw unavailable();
     }
   }
+  // Our port's latency is worked out by JACK's latency pass, which reaches this client some time after
+  // the connection; the device port already declares it. Take the larger of the two.
+  jack_nframes_t latency = 0;
+  for (int i = 0; i < used.count; ++i) {
+    latency = std::max(
+        latency, jackPortLatency(c, devicePorts[static_cast<std::size_t>(c1 + i)], JackPlaybackLatency));
+  }
+  run->playbackLatency.store(latency, std::memory_order_relaxed);
   run->readPlaybackLatency();
+  run->latencyKnown.store(true, std::memory_order_release);
   run_ = std::move(run);
 }
 

@@ -3,8 +3,11 @@
 // through a JACK client of its own ("Quillmark LTC out", one or two audio output ports connected to the
 // device's ports `first` ...; the device's other ports are left unconnected, so they carry none of it). It
 // has no time line of its own: for every cycle it asks `clock` for a snapshot, reads the position at the
-// host time the cycle's first sample leaves the device (the JACK cycle time plus the playback latency JACK
-// works out along the connection), adds offsetFrames and lets an LTCEncoder render at the clock's speed.
+// host time the cycle's first sample leaves the device (the cycle's first frame on a line fitted to the
+// process thread's wake-ups, see JackFrameClock, plus the playback latency of the connection, read from the
+// device at start and kept up to date by JACK's latency pass), adds offsetFrames and lets an LTCEncoder
+// render at the clock's speed in host seconds per sample as fitted. It stays silent until start() knows the
+// latency.
 // Consecutive cycles continue each other's phase, steered toward that position (LTCPhaseTracker), so the
 // timing noise of cycle times never cuts a bit cell short; a parting of half a frame or more is followed
 // at once. It is silent while the clock stands, runs backwards or has no position.

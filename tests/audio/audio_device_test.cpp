@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "audio/audio_device.h"
+#include "audio/jack_metadata_lock.h"
 #include "audio/ltc_input.h"
 #include "audio/ltc_output.h"
 #include "tests/audio/main_queue.h"
@@ -71,12 +72,17 @@ TEST_F(AudioDeviceTest, ShowsThePrettyNameButRemembersTheClientName) {
   ASSERT_NE(uuidText, nullptr);
   ASSERT_EQ(jack_uuid_parse(uuidText, &uuid), 0);
   jack_free(uuidText);
-  ASSERT_EQ(jack_set_property(ti->client(), uuid, JACK_METADATA_PRETTY_NAME, "Scarlett 18i20", "text/plain"),
-            0);
+  {
+    // libjack's metadata store has no lock of its own; the device list reads it on other threads.
+    const std::lock_guard<std::mutex> guard(jackMetadataMutex());
+    ASSERT_EQ(
+        jack_set_property(ti->client(), uuid, JACK_METADATA_PRETTY_NAME, "Scarlett 18i20", "text/plain"), 0);
+  }
 
   const auto device = find(AudioDevice::all(AudioDevice::Scope::input), "Test Interface");
   ASSERT_TRUE(device);
   EXPECT_EQ(device->name, "Scarlett 18i20");
+  const std::lock_guard<std::mutex> guard(jackMetadataMutex());
   jack_remove_property(ti->client(), uuid, JACK_METADATA_PRETTY_NAME);
 }
 

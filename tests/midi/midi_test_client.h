@@ -1,9 +1,11 @@
 #pragma once
 // MidiTestClient: another program on the test's JACK server, with MIDI input ports that record every event
-// they receive (bytes, absolute frame, and the host time of that frame through the test's own JACK-to-host
-// mapping) and MIDI output ports that send queued messages, one per output per cycle, so that messages of
-// two outputs interleave. It counts xruns so timing tests can discard stretches that contain one.
-// Threads: the public functions on the test thread; the process callback on the client's JACK thread.
+// they receive (bytes, absolute frame, and the host time of that frame on a line fitted to this client's own
+// wake-ups, the way Quillmark maps frames) and MIDI output ports that send queued messages, one per output
+// per cycle, so that messages of two outputs interleave. Frames are exact; host times agree with
+// Quillmark's only as closely as two clients' wake-ups do, which is why timing tests judge frames first. It
+// counts xruns so timing tests can discard stretches that contain one. Threads: the public functions on the
+// test thread; the process callback on the client's JACK thread.
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -17,7 +19,8 @@
 #include <vector>
 
 #include "audio/jack_buffer_access.h"
-#include "audio/jack_host_clock.h"
+#include "audio/jack_frame_clock.h"
+#include "core/host_time.h"
 #include "tests/support/jack_server.h"
 
 namespace quillmark::test {
@@ -46,6 +49,7 @@ class MidiTestClient {
     received_.resize(inputs);
     pending_.resize(outputs);
     sent_.resize(outputs);
+    sentFrames_.resize(outputs);
     jack_set_process_callback(jack_, &MidiTestClient::process, this);
     jack_set_xrun_callback(jack_, &MidiTestClient::xrun, this);
     jack_activate(jack_);
@@ -75,6 +79,11 @@ class MidiTestClient {
     std::lock_guard<std::mutex> guard(mutex_);
     return sent_[output];
   }
+  // The absolute frames the queued messages were written at, per output, in order.
+  std::vector<std::uint64_t> sentFrames(int output) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return sentFrames_[output];
+  }
   std::vector<Event> received(int input) {
     std::lock_guard<std::mutex> guard(mutex_);
     return received_[input];
@@ -87,13 +96,11 @@ class MidiTestClient {
  private:
   static int process(jack_nframes_t frames, void* arg) {
     auto* self = static_cast<MidiTestClient*>(arg);
-    self->clock_.measure();
-    jack_nframes_t start = 0;
-    jack_time_t startMicros = 0, nextMicros = 0;
-    float periodMicros = 0;
-    jack_get_cycle_times(self->jack_, &start, &startMicros, &nextMicros, &periodMicros);
-    const double startHost = self->clock_.hostSeconds(startMicros);
-    const double secondsPerFrame = (nextMicros - startMicros) * 1e-6 / frames;
+    const double wake = HostTime::now();
+    const jack_nframes_t start = jack_last_frame_time(self->jack_);
+    self->line_.observe(start, wake, static_cast<double>(jack_get_sample_rate(self->jack_)));
+    const double startHost = self->line_.hostSeconds(start, 0.0);
+    const double secondsPerFrame = self->line_.secondsPerFrame();
     std::lock_guard<std::mutex> guard(self->mutex_);
     for (std::size_t i = 0; i < self->inputs_.size(); ++i) {
       const JackBufferAccess input(self->inputs_[i], frames);
@@ -114,6 +121,7 @@ class MidiTestClient {
       const auto& bytes = self->pending_[i].front();
       jack_midi_event_write(buffer, kSendOffset, bytes.data(), bytes.size());
       self->sent_[i].push_back(startHost + kSendOffset * secondsPerFrame);
+      self->sentFrames_[i].push_back(std::uint64_t{start} + kSendOffset);
       self->pending_[i].pop_front();
     }
     return 0;
@@ -131,7 +139,8 @@ class MidiTestClient {
   std::vector<std::vector<Event>> received_;                    // guarded by mutex_
   std::vector<std::deque<std::vector<std::uint8_t>>> pending_;  // guarded by mutex_
   std::vector<std::vector<double>> sent_;                       // guarded by mutex_
-  JackHostClock clock_;                                         // process thread
+  std::vector<std::vector<std::uint64_t>> sentFrames_;          // guarded by mutex_
+  JackFrameClock line_;                                         // process thread
   std::atomic<int> xruns_{0};
 };
 
