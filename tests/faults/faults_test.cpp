@@ -6,9 +6,9 @@
 // what the source played at the same host time.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 
+#include <QCoreApplication>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <cmath>
@@ -19,7 +19,6 @@
 #include "app/persistence.h"
 #include "core/host_time.h"
 #include "tests/engine/jack_world.h"
-#include "tests/faults/child_process.h"
 #include "tests/support/jack_server.h"
 #include "tests/support/wait_for.h"
 
@@ -27,7 +26,6 @@ namespace quillmark {
 namespace {
 
 using test::AudioRecorder;
-using test::ChildProcess;
 using test::JackServer;
 using test::LTCPlayer;
 using test::MIDIRecorder;
@@ -36,6 +34,49 @@ using test::waitFor;
 
 constexpr double kHour25 = 3600.0 * 25.0;  // frames in an hour at 25 fps
 const std::string kVirtualOut = "Quillmark:Virtual out";
+
+// A program run as a child process with its own user settings directory and this process's JACK server,
+// its output collected; killed (SIGKILL, at whatever instant it is in) when the object goes.
+class Child {
+ public:
+  Child(const QString& program, const QString& configDir) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", configDir);
+    process_.setProcessEnvironment(env);
+    process_.setProcessChannelMode(QProcess::MergedChannels);
+    process_.start(program, program == QM_QUILLMARK ? QStringList{"--headless"} : QStringList{});
+  }
+  const std::string& output() {
+    output_ += process_.readAll().toStdString();
+    return output_;
+  }
+  // Waits until the output holds `text` at or after byte `from`; its end offset, or none in time.
+  std::optional<std::size_t> waitForText(const std::string& text, double seconds, std::size_t from = 0) {
+    std::size_t at = std::string::npos;
+    waitFor(
+        [&] {
+          process_.waitForReadyRead(20);
+          return (at = output().find(text, from)) != std::string::npos;
+        },
+        seconds);
+    return at == std::string::npos ? std::nullopt : std::optional<std::size_t>(at + text.size());
+  }
+  bool running() {
+    process_.waitForFinished(0);
+    return process_.state() != QProcess::NotRunning;
+  }
+  // Ends the child as a user would and checks it left cleanly.
+  void expectCleanEnd() {
+    process_.terminate();
+    ASSERT_TRUE(process_.waitForFinished(15000)) << "did not end on SIGTERM\n" << output();
+    EXPECT_TRUE(process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0) << output();
+    EXPECT_NE(output().find("Outputs stopped, settings saved"), std::string::npos) << output();
+  }
+
+ private:
+  QProcess process_;
+  std::string output_;
+};
 
 // Where a source was at a host time, in 25 fps frames.
 using Reference = std::function<double(double host)>;
@@ -63,46 +104,52 @@ int ltcFollowing(const AudioRecorder& tape, const Reference& source, double afte
   return matching;
 }
 
-// A client of our own on the test server, to wire Quillmark's virtual MTC port to the desk.
-class Patchbay {
- public:
-  Patchbay() : client_(test::openTestClient("faults-patchbay")) {}
-  ~Patchbay() {
-    if (client_) jack_client_close(client_);
-  }
-  // Connects as soon as both ports exist; false when they did not appear in time.
-  bool connectWhenReady(const std::string& from, const std::string& to, double seconds = 10.0) {
-    return client_ && waitFor([&] { return test::connectPorts(client_, from, to); }, seconds);
-  }
-  // After the server died: libjack must not be asked to close a client of a dead server, so it is left.
-  void abandon() { client_ = nullptr; }
-
- private:
-  jack_client_t* client_;
-};
+// Waits until both outputs follow the source from now on: MTC on the desk and LTC on the tape.
+template <class Source>
+bool bothOutputsFollow(const MIDIRecorder& desk, const AudioRecorder& tape, const Source& source) {
+  const Reference reference = [&source](double host) { return source.positionAt(host); };
+  const double after = HostTime::now();
+  return waitFor(
+      [&] {
+        return mtcFollowing(desk, reference, after) >= 10 && ltcFollowing(tape, reference, after) >= 25;
+      },
+      20.0);
+}
 
 // The outside world's clients die with a killed server; closing them then is unsafe in libjack, so they
-// are left behind on purpose (a few kilobytes per test).
-// They stay reachable from here, so the leak checker does not count them.
+// are left behind on purpose (a few kilobytes per test), reachable from here so the leak checker is quiet.
 template <class T>
 void abandon(std::unique_ptr<T>& client) {
   static std::vector<std::unique_ptr<T>>* leftBehind = new std::vector<std::unique_ptr<T>>;
   leftBehind->push_back(std::move(client));
 }
 
+// A client of our own on the test server that wires Quillmark's virtual MTC port to the desk as soon as
+// both ports exist.
+struct Patchbay {
+  Patchbay() : client(test::openTestClient("faults-patchbay")) {}
+  ~Patchbay() {
+    if (client) jack_client_close(client);
+  }
+  bool connect(const std::string& to) {
+    return client && waitFor([&] { return test::connectPorts(client, kVirtualOut, to); }, 10.0);
+  }
+  jack_client_t* client;
+};
+
 class FaultsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "faults_tests";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+  }
+  // Stores the settings the child reads at start (LTC or MTC in, MTC out to our virtual port, LTC out).
+  void SetUpRoad(SourceKind source) {
     ASSERT_TRUE(config_.isValid());
     server_ = JackServer::start();
-  }
-
-  // Stores the settings the child reads at start, in its own user settings directory.
-  void writeSettings(const Settings& settings) {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config_.path());
-    ASSERT_TRUE(Persistence(std::nullopt).saveSettings(settings));
-  }
-  static Settings road(SourceKind source) {
     Settings s;
     s.source = source;
     s.ltcInputUID = "ltc-player";
@@ -110,33 +157,10 @@ class FaultsTest : public ::testing::Test {
     s.mtcOutName = "Virtual port";
     s.ltcOutEnabled = true;
     s.ltcOutUID = "ltc-recorder";
-    return s;
+    ASSERT_TRUE(Persistence(std::nullopt).saveSettings(s));
   }
-  std::unique_ptr<ChildProcess> launch() {
-    return std::make_unique<ChildProcess>(std::vector<std::string>{QM_QUILLMARK, "--headless"},
-                                          config_.path().toStdString());
-  }
-  static Reference of(const LTCPlayer& player) {
-    return [&player](double host) { return player.positionAt(host); };
-  }
-  static Reference of(const MTCSender& sender) {
-    return [&sender](double host) { return sender.positionAt(host); };
-  }
-  // Waits until both outputs follow the source: MTC on the desk and LTC on the tape.
-  static bool bothOutputsFollow(const MIDIRecorder& desk, const AudioRecorder& tape, const Reference& source,
-                                double after) {
-    return waitFor(
-        [&] { return mtcFollowing(desk, source, after) >= 10 && ltcFollowing(tape, source, after) >= 25; },
-        20.0);
-  }
-  // Ends the child as a user would and checks it left cleanly.
-  static void expectCleanEnd(ChildProcess& quillmark) {
-    const std::optional<int> status = quillmark.terminate(15.0);
-    ASSERT_TRUE(status) << "did not end on SIGTERM\n" << quillmark.output();
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "wait status " << *status << "\n"
-                                                                 << quillmark.output();
-    EXPECT_NE(quillmark.output().find("Outputs stopped, settings saved"), std::string::npos)
-        << quillmark.output();
+  std::unique_ptr<Child> launch(const QString& program = QM_QUILLMARK) {
+    return std::make_unique<Child>(program, config_.path());
   }
 
   QTemporaryDir config_;
@@ -144,20 +168,20 @@ class FaultsTest : public ::testing::Test {
 };
 
 TEST_F(FaultsTest, KilledServerIsSurvivedLoggedAndEverythingRunsAgainWhenAServerReturns) {
+  SetUpRoad(SourceKind::ltc);
   auto player = std::make_unique<LTCPlayer>(FrameRate::fps25, 10 * kHour25, 25.0);
   auto desk = std::make_unique<MIDIRecorder>();
   auto tape = std::make_unique<AudioRecorder>(60.0);
   auto patchbay = std::make_unique<Patchbay>();
-  writeSettings(road(SourceKind::ltc));
   auto quillmark = launch();
-  ASSERT_TRUE(patchbay->connectWhenReady(kVirtualOut, desk->port())) << quillmark->output();
-  ASSERT_TRUE(bothOutputsFollow(*desk, *tape, of(*player), HostTime::now())) << quillmark->output();
+  ASSERT_TRUE(patchbay->connect(desk->port())) << quillmark->output();
+  ASSERT_TRUE(bothOutputsFollow(*desk, *tape, *player)) << quillmark->output();
 
   server_->kill();
   abandon(player);
   abandon(desk);
   abandon(tape);
-  patchbay->abandon();
+  patchbay->client = nullptr;  // a dead server's client must not be closed either
   const auto lost = quillmark->waitForText("No JACK server reachable: trying again every 2 seconds", 10.0);
   ASSERT_TRUE(lost) << quillmark->output();
   EXPECT_NE(quillmark->output().find("JACK server stopped"), std::string::npos) << quillmark->output();
@@ -172,20 +196,20 @@ TEST_F(FaultsTest, KilledServerIsSurvivedLoggedAndEverythingRunsAgainWhenAServer
   tape = std::make_unique<AudioRecorder>(60.0);
   patchbay = std::make_unique<Patchbay>();
   ASSERT_TRUE(quillmark->waitForText("JACK server started", 15.0, *lost)) << quillmark->output();
-  ASSERT_TRUE(patchbay->connectWhenReady(kVirtualOut, desk->port())) << quillmark->output();
-  ASSERT_TRUE(bothOutputsFollow(*desk, *tape, of(*player), HostTime::now())) << quillmark->output();
-  expectCleanEnd(*quillmark);
+  ASSERT_TRUE(patchbay->connect(desk->port())) << quillmark->output();
+  ASSERT_TRUE(bothOutputsFollow(*desk, *tape, *player)) << quillmark->output();
+  quillmark->expectCleanEnd();
 }
 
 TEST_F(FaultsTest, MIDISourceVanishingMidSequenceFreewheelsStopsAndTheNextSourceIsFollowed) {
-  auto desk = std::make_unique<MIDIRecorder>();
-  auto tape = std::make_unique<AudioRecorder>(60.0);
+  SetUpRoad(SourceKind::mtc);
+  MIDIRecorder desk;
+  AudioRecorder tape(60.0);
   Patchbay patchbay;
-  writeSettings(road(SourceKind::mtc));
   auto quillmark = launch();
-  ASSERT_TRUE(patchbay.connectWhenReady(kVirtualOut, desk->port())) << quillmark->output();
+  ASSERT_TRUE(patchbay.connect(desk.port())) << quillmark->output();
   auto sender = std::make_unique<MTCSender>(FrameRate::fps25, static_cast<std::int64_t>(10 * kHour25));
-  ASSERT_TRUE(bothOutputsFollow(*desk, *tape, of(*sender), HostTime::now())) << quillmark->output();
+  ASSERT_TRUE(bothOutputsFollow(desk, tape, *sender)) << quillmark->output();
 
   // Quarter frames go out every 10 ms, so the source goes between two pieces of a sequence.
   const std::size_t before = quillmark->output().size();
@@ -197,21 +221,20 @@ TEST_F(FaultsTest, MIDISourceVanishingMidSequenceFreewheelsStopsAndTheNextSource
 
   sender = std::make_unique<MTCSender>(FrameRate::fps25, static_cast<std::int64_t>(2 * kHour25));
   EXPECT_TRUE(quillmark->waitForText("Locked at 02:", 10.0, *freewheeling)) << quillmark->output();
-  ASSERT_TRUE(bothOutputsFollow(*desk, *tape, of(*sender), HostTime::now())) << quillmark->output();
-  expectCleanEnd(*quillmark);
+  ASSERT_TRUE(bothOutputsFollow(desk, tape, *sender)) << quillmark->output();
+  quillmark->expectCleanEnd();
 }
 
 TEST_F(FaultsTest, AudioDevicesKilledWhileStreamingAreReportedAndPickedUpAgainWhenTheyReturn) {
-  auto desk = std::make_unique<MIDIRecorder>();
+  SetUpRoad(SourceKind::ltc);
+  MIDIRecorder desk;
   auto tape = std::make_unique<AudioRecorder>(60.0);
   Patchbay patchbay;
-  writeSettings(road(SourceKind::ltc));
   // The first source is a process of its own, so it can be killed at any instant of a cycle.
-  auto source =
-      std::make_unique<ChildProcess>(std::vector<std::string>{QM_LTC_PLAYER}, config_.path().toStdString());
+  auto source = launch(QM_LTC_PLAYER);
   ASSERT_TRUE(source->waitForText("playing", 10.0)) << source->output();
   auto quillmark = launch();
-  ASSERT_TRUE(patchbay.connectWhenReady(kVirtualOut, desk->port())) << quillmark->output();
+  ASSERT_TRUE(patchbay.connect(desk.port())) << quillmark->output();
   ASSERT_TRUE(quillmark->waitForText("Locked at 10:", 15.0)) << quillmark->output();
 
   std::size_t mark = quillmark->output().size();
@@ -220,9 +243,9 @@ TEST_F(FaultsTest, AudioDevicesKilledWhileStreamingAreReportedAndPickedUpAgainWh
   ASSERT_TRUE(inputGone) << quillmark->output();
   ASSERT_TRUE(quillmark->running());
 
-  auto player = std::make_unique<LTCPlayer>(FrameRate::fps25, 20 * kHour25, 25.0);
+  LTCPlayer player(FrameRate::fps25, 20 * kHour25, 25.0);
   ASSERT_TRUE(quillmark->waitForText("LTC input: ok", 10.0, *inputGone)) << quillmark->output();
-  ASSERT_TRUE(bothOutputsFollow(*desk, *tape, of(*player), HostTime::now())) << quillmark->output();
+  ASSERT_TRUE(bothOutputsFollow(desk, *tape, player)) << quillmark->output();
 
   // The LTC output's device goes while its buffers flow, then comes back under the same name.
   mark = quillmark->output().size();
@@ -232,8 +255,8 @@ TEST_F(FaultsTest, AudioDevicesKilledWhileStreamingAreReportedAndPickedUpAgainWh
   ASSERT_TRUE(quillmark->running());
   tape = std::make_unique<AudioRecorder>(60.0);
   ASSERT_TRUE(quillmark->waitForText("Outputs: ok", 10.0, *outputGone)) << quillmark->output();
-  ASSERT_TRUE(bothOutputsFollow(*desk, *tape, of(*player), HostTime::now())) << quillmark->output();
-  expectCleanEnd(*quillmark);
+  ASSERT_TRUE(bothOutputsFollow(desk, *tape, player)) << quillmark->output();
+  quillmark->expectCleanEnd();
 }
 
 }  // namespace

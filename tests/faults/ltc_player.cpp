@@ -3,7 +3,6 @@
 // (JACK_DEFAULT_SERVER) until SIGINT or SIGTERM. Prints "playing <port>" once the port is live.
 
 #include <signal.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <exception>
@@ -11,27 +10,19 @@
 #include "core/frame_rate.h"
 #include "tests/engine/jack_world.h"
 
-namespace {
-
-volatile sig_atomic_t stopRequested = 0;
-
-void onSignal(int) {
-  stopRequested = 1;
-}
-
-}  // namespace
-
 int main() {
-  struct sigaction action {};
-  action.sa_handler = onSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  // Blocked before libjack starts its threads, so they inherit the mask and only sigwait takes them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   try {
     quillmark::test::LTCPlayer player(quillmark::FrameRate::fps25, 10.0 * 3600.0 * 25.0, 25.0);
     std::printf("playing %s\n", player.port().c_str());
     std::fflush(stdout);
-    while (!stopRequested) ::pause();
+    int received = 0;
+    sigwait(&stopSignals, &received);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "faults_ltc_player: %s\n", error.what());
     return 1;
