@@ -27,27 +27,26 @@ class HeadlessTest : public ::testing::Test {
   }
   void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
 
-  // Starts the executable with `arguments`, its settings under the temporary directory and JACK clients
-  // directed at `server`.
-  std::unique_ptr<QProcess> launch(const QStringList& arguments, const QString& server) {
+  // Starts the executable with its settings under the temporary directory and JACK clients directed at
+  // `server`.
+  std::unique_ptr<QProcess> launch(const QString& profile, const QString& server) {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", dir_.path());
     env.insert("JACK_DEFAULT_SERVER", server);
     env.insert("JACK_NO_START_SERVER", "1");
     process->setProcessEnvironment(env);
-    process->start(QM_QUILLMARK, arguments);
+    process->start(QM_QUILLMARK, {"--headless", "--profile", profile});
     return process;
   }
-  // Collects standard output until it holds `text` (with the deadline) and returns all of it so far.
-  static bool waitForOutput(QProcess& process, QString& output, const QString& text, double seconds = 15.0) {
+  // Collects standard output into `output` until it holds `text`, with a deadline.
+  static bool waitForOutput(QProcess& process, QString& output, const QString& text) {
     return test::waitFor(
         [&] {
           process.waitForReadyRead(20);
-          output += QString::fromUtf8(process.readAllStandardOutput());
-          return output.contains(text);
+          return (output += QString::fromUtf8(process.readAllStandardOutput())).contains(text);
         },
-        seconds);
+        15.0);
   }
   static bool endsCleanly(QProcess& process, int signal) {
     ::kill(static_cast<pid_t>(process.processId()), signal);
@@ -63,7 +62,7 @@ class HeadlessTest : public ::testing::Test {
 };
 
 TEST_F(HeadlessTest, WithoutAServerItSaysWhyKeepsRunningAndEndsCleanlyOnSIGTERM) {
-  auto process = launch({"--headless", "--profile", "Studio A/2"}, "quillmark-no-such-server");
+  auto process = launch("Studio A/2", "quillmark-no-such-server");
   QString output;
   ASSERT_TRUE(waitForOutput(*process, output, "No JACK server reachable")) << output.toStdString();
   const QRegularExpression timed(
@@ -90,8 +89,8 @@ TEST_F(HeadlessTest, TwoProfilesRunSideBySideWithTheirOwnSettingsAndEndOnSIGINT)
   generator.source = SourceKind::generator;
   ASSERT_TRUE(Persistence(std::string("A"), storeFile().toStdString()).saveSettings(generator));
 
-  auto a = launch({"--headless", "--profile", "A"}, QString::fromStdString(server->name()));
-  auto b = launch({"--headless", "--profile", "B"}, QString::fromStdString(server->name()));
+  auto a = launch("A", QString::fromStdString(server->name()));
+  auto b = launch("B", QString::fromStdString(server->name()));
   QString outA, outB;
   ASSERT_TRUE(waitForOutput(*a, outA, "Source: Generator")) << outA.toStdString();
   ASSERT_TRUE(waitForOutput(*b, outB, "Source: LTC in")) << outB.toStdString();
@@ -101,7 +100,7 @@ TEST_F(HeadlessTest, TwoProfilesRunSideBySideWithTheirOwnSettingsAndEndOnSIGINT)
   ASSERT_TRUE(endsCleanly(*b, SIGINT));
   EXPECT_EQ(stored("A").source, SourceKind::generator);
   EXPECT_EQ(stored("B").source, SourceKind::ltc);
-  EXPECT_EQ(stored("A").ltcInputUID, std::optional<std::string>("system"));
+  EXPECT_EQ(stored("A").ltcInputUID, stored("B").ltcInputUID);
   EXPECT_EQ(stored("B").ltcInputUID, std::optional<std::string>("system"));
 }
 
