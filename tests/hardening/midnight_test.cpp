@@ -27,6 +27,12 @@
 #include "midi/mtc_decoder.h"
 
 namespace quillmark {
+
+// Test names show the rate by its raw value.
+static void PrintTo(FrameRate rate, std::ostream* os) {
+  *os << rawValue(rate);
+}
+
 namespace {
 
 constexpr double kHostStart = 5000.0;  // host seconds at which the generator starts

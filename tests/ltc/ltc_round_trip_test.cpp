@@ -10,6 +10,13 @@
 #include "ltc/ltc_rate_detector.h"
 #include "tests/ltc/ltc_signal.h"
 
+namespace quillmark {
+// Test names show the rate by its raw value.
+static void PrintTo(FrameRate rate, std::ostream* os) {
+  *os << rawValue(rate);
+}
+}  // namespace quillmark
+
 namespace quillmark::test {
 namespace {
 
