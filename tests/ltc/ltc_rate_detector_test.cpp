@@ -4,7 +4,9 @@
 
 #include <limits>
 
-namespace quillmark {
+#include "tests/ltc/ltc_signal.h"
+
+namespace quillmark::test {
 namespace {
 
 LTCFrame frameAt(std::int64_t seconds, std::int64_t frames, bool dropFrame = false) {
@@ -55,11 +57,8 @@ TEST(LTCRateDetector, ChangesItsAnswerOnlyAfterThreeAgreeingFramesInARow) {
   const auto at25 = [&] { return d.observe(frameAt(1, 3), 1.0 / 25); };
   const auto at30 = [&] { return d.observe(frameAt(1, 27), 1.0 / 25); };  // frame 27 forces 30
   for (int i = 0; i < 15; ++i) at25();
-  EXPECT_EQ(at30(), FrameRate::fps25);
-  EXPECT_EQ(at30(), FrameRate::fps25);
-  EXPECT_EQ(at25(), FrameRate::fps25);  // cancels the streak
-  EXPECT_EQ(at30(), FrameRate::fps25);
-  EXPECT_EQ(at30(), FrameRate::fps25);
+  // Two frames that force 30, one that does not (it cancels the streak), two more: still 25; a third: 30.
+  for (bool forced : {true, true, false, true, true}) EXPECT_EQ(forced ? at30() : at25(), FrameRate::fps25);
   EXPECT_EQ(at30(), FrameRate::fps30);
 }
 
@@ -76,5 +75,19 @@ TEST(LTCRateDetector, MediansTheLastFifteenDurationsThatArePositiveAndFinite) {
   EXPECT_EQ(d.observe(frameAt(1, 3), 1.0 / 30), FrameRate::fps30);
 }
 
+TEST(LTCRateDetector, NamesTheRateOfDecodedCode) {
+  for (FrameRate rate : {FrameRate::fps24, FrameRate::fps25, FrameRate::fps29_97DF, FrameRate::fps30}) {
+    SCOPED_TRACE(std::string(rawValue(rate)));
+    const auto frames = decodeAll(48000, renderCode(rate, 48000, 0, 3.0));
+    LTCRateDetector detector;
+    std::optional<FrameRate> answer;
+    for (const auto& f : frames) {
+      answer = detector.observe(f.frame, f.length / 48000);
+      ASSERT_TRUE(answer.has_value());
+    }
+    EXPECT_EQ(answer, rate);
+  }
+}
+
 }  // namespace
-}  // namespace quillmark
+}  // namespace quillmark::test

@@ -1,9 +1,13 @@
-#include "ltc/ltc_decoder.h"
+// The LTC encoder and decoder, each on its own and as a pair: encoder to decoder at every rate and sample
+// rate, in both directions, at off-speeds and through the damage a real signal path adds.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "core/timecode.h"
@@ -12,6 +16,61 @@
 
 namespace quillmark::test {
 namespace {
+
+// The signal at `x` bit cells into absolute frame `frame`.
+float levelAt(LTCEncoder& encoder, std::int64_t frame, double x) {
+  float sample = 0;
+  encoder.render(&sample, 1, static_cast<double>(frame) + x / 80.0, 0);
+  return sample;
+}
+
+TEST(LTCEncoder, EveryFrameRisesThroughZeroAtItsStartAndEndsLow) {
+  LTCEncoder encoder(48000);
+  encoder.setAmplitude(0.25f);
+  for (std::int64_t frame : {0, 1, 12345, 2159999}) {
+    EXPECT_EQ(levelAt(encoder, frame, 0.0), 0.0f);
+    EXPECT_EQ(levelAt(encoder, frame, 79.9), -0.25f);
+    EXPECT_LT(levelAt(encoder, frame, 79.999), 0.0f);  // already on the rising edge, still below zero
+    // Away from every edge the level is exactly the amplitude, one way or the other.
+    for (int k = 0; k < 80; ++k)
+      ASSERT_EQ(std::fabs(levelAt(encoder, frame, k + 0.25)), 0.25f) << frame << " " << k;
+  }
+}
+
+TEST(LTCEncoder, ChangingTheRateRebuildsTheCachedFrame) {
+  // Bit 27 is a one mid-cell in 00:00:00:00 only where it is the polarity bit: at 30 fps, not at 25.
+  LTCEncoder encoder(48000);
+  const auto bit27 = [&] { return levelAt(encoder, 0, 27.25) != levelAt(encoder, 0, 27.75); };
+  EXPECT_FALSE(bit27());
+  encoder.setRate(FrameRate::fps30);
+  EXPECT_TRUE(bit27());
+}
+
+TEST(LTCEncoder, RenderingInPiecesMatchesOneRunAndAStillPositionHoldsItsLevel) {
+  LTCEncoder whole(44100), pieces(44100);
+  whole.setRate(FrameRate::fps29_97DF);
+  pieces.setRate(FrameRate::fps29_97DF);
+  const double step = 30000.0 / 1001.0 / 44100 * 1.1;
+  std::vector<float> a(5000), b(5000);
+  whole.render(a.data(), 5000, 1798.3, step);
+  pieces.render(b.data(), 1234, 1798.3, step);
+  pieces.render(b.data() + 1234, 5000 - 1234, 1798.3 + 1234 * step, step);
+  for (std::size_t i = 0; i < a.size(); ++i) ASSERT_NEAR(a[i], b[i], 1e-6f) << i;
+
+  std::vector<float> still(64, 9.0f);
+  whole.render(still.data(), 64, 100.3, 0);
+  for (float v : still) EXPECT_EQ(v, still.front());
+}
+
+TEST(LTCEncoder, PositionsWithoutAFrameNumberRenderSilence) {
+  LTCEncoder encoder(48000);
+  std::vector<float> out(4, 1.0f);
+  for (double bad :
+       {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), -1e300}) {
+    encoder.render(out.data(), 4, bad, 0.001);
+    for (float v : out) EXPECT_EQ(v, 0.0f);
+  }
+}
 
 std::uint64_t wordOf(std::int64_t frames) {
   return LTCFrame{{1, 0, 0, frames}}.dataBits(false);
@@ -159,6 +218,67 @@ TEST(LTCCodec, RenderingAndDecodingDoNotAllocate) {
   }
   EXPECT_EQ(realtimeAllocations(), 0u);
   EXPECT_GT(found, 100);
+}
+
+struct Condition {
+  const char* name;
+  double speed = 1.0;
+  bool reversed = false;
+  double noiseRms = 0;  // white noise; the code's RMS is its amplitude, 0.5
+  float gain = 1.0f;
+  float dcOffset = 0;
+};
+
+const Condition kConditions[] = {
+    {"forward"},
+    {"time-reversed", 1.0, true},
+    {"speed 0.8", 0.8},
+    {"speed 1.4", 1.4},
+    {"white noise at 20 dB SNR", 1.0, false, 0.05},
+    {"inverted polarity", 1.0, false, 0, -1.0f},
+    {"DC offset 0.2", 1.0, false, 0, 1.0f, 0.2f},
+};
+
+TEST(LTCRoundTrip, EveryFrameComesBackWithLabelUserBitsAndDropFlagAtEveryRateAndSampleRate) {
+  for (const FrameRate rate : kAllFrameRates) {
+    for (const double sampleRate : {44100.0, 48000.0, 96000.0}) {
+      SCOPED_TRACE(std::string(rawValue(rate)) + " at " + std::to_string(sampleRate));
+      const std::uint32_t userBits = 0x5EED0000u | static_cast<std::uint32_t>(sampleRate / 100);
+      // Starts just before a minute boundary so that 29.97 DF skips its two labels inside the run.
+      const std::int64_t first = Timecode{0, 0, 59, 10}.frameNumber(rate);
+      constexpr int kFrames = 50;
+      std::mt19937 random(1234);
+
+      for (const Condition& c : kConditions) {
+        SCOPED_TRACE(c.name);
+        // One frame more than counted, so that the last counted frame's closing transition is in the signal.
+        const double seconds = (kFrames + 1) / (realFramesPerSecond(rate) * c.speed);
+        std::vector<float> signal =
+            renderCode(rate, sampleRate, static_cast<double>(first), seconds, c.speed, userBits);
+        std::normal_distribution<float> noise(0.0f, static_cast<float>(c.noiseRms));
+        for (float& s : signal) s = s * c.gain + c.dcOffset + (c.noiseRms > 0 ? noise(random) : 0.0f);
+        if (c.reversed) std::reverse(signal.begin(), signal.end());
+
+        const auto frames = decodeAll(sampleRate, signal);
+        // The decoder needs up to two frames to settle (80 bits forward, 96 reversed) before its first
+        // report.
+        ASSERT_GE(frames.size(), static_cast<std::size_t>(kFrames - 2));
+        ASSERT_LE(frames.size(), static_cast<std::size_t>(kFrames));
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+          // Forward the reports end at the last counted frame. Reversed they end at the second: the first
+          // one is only framed by the sync word of a frame before it, which the run does not hold.
+          const std::int64_t n = c.reversed ? first + 1 + static_cast<std::int64_t>(frames.size() - 1 - i)
+                                            : first + kFrames - static_cast<std::int64_t>(frames.size() - i);
+          const LTCFrame& got = frames[i].frame;
+          ASSERT_EQ(got.timecode, Timecode::fromFrame(n, rate)) << "report " << i;
+          EXPECT_EQ(got.userBits, userBits);
+          EXPECT_EQ(got.dropFrame, rate == FrameRate::fps29_97DF);
+          EXPECT_EQ(frames[i].reverse, c.reversed);
+          EXPECT_NEAR(frames[i].length, sampleRate / (realFramesPerSecond(rate) * c.speed), 1.0);
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
