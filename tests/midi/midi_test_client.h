@@ -13,7 +13,6 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -21,6 +20,7 @@
 #include "audio/jack_buffer_access.h"
 #include "audio/jack_frame_clock.h"
 #include "core/host_time.h"
+#include "tests/audio/main_queue.h"
 #include "tests/support/jack_server.h"
 
 namespace quillmark::test {
@@ -49,7 +49,6 @@ class MidiTestClient {
     received_.resize(inputs);
     pending_.resize(outputs);
     sent_.resize(outputs);
-    sentFrames_.resize(outputs);
     jack_set_process_callback(jack_, &MidiTestClient::process, this);
     jack_set_xrun_callback(jack_, &MidiTestClient::xrun, this);
     jack_activate(jack_);
@@ -57,7 +56,6 @@ class MidiTestClient {
   ~MidiTestClient() { jack_client_close(jack_); }
 
   jack_client_t* jack() const { return jack_; }
-  jack_port_t* input(int i) const { return inputs_[i]; }
   jack_port_t* output(int i) const { return outputs_[i]; }
   std::string inputName(int i) const { return jack_port_name(inputs_[i]); }
   std::string outputName(int i) const { return jack_port_name(outputs_[i]); }
@@ -74,15 +72,10 @@ class MidiTestClient {
     }
     return true;
   }
-  // Host times of the frames the queued messages were written at, per output, in order.
-  std::vector<double> sentTimes(int output) {
+  // The queued messages as written, per output, in order.
+  std::vector<Event> sent(int output) {
     std::lock_guard<std::mutex> guard(mutex_);
     return sent_[output];
-  }
-  // The absolute frames the queued messages were written at, per output, in order.
-  std::vector<std::uint64_t> sentFrames(int output) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return sentFrames_[output];
   }
   std::vector<Event> received(int input) {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -118,10 +111,10 @@ class MidiTestClient {
       void* buffer = output.data();
       jack_midi_clear_buffer(buffer);
       if (self->pending_[i].empty()) continue;
-      const auto& bytes = self->pending_[i].front();
+      auto& bytes = self->pending_[i].front();
       jack_midi_event_write(buffer, kSendOffset, bytes.data(), bytes.size());
-      self->sent_[i].push_back(startHost + kSendOffset * secondsPerFrame);
-      self->sentFrames_[i].push_back(std::uint64_t{start} + kSendOffset);
+      self->sent_[i].push_back(Event{std::move(bytes), std::uint64_t{start} + kSendOffset,
+                                     startHost + kSendOffset * secondsPerFrame});
       self->pending_[i].pop_front();
     }
     return 0;
@@ -138,23 +131,9 @@ class MidiTestClient {
   std::mutex mutex_;
   std::vector<std::vector<Event>> received_;                    // guarded by mutex_
   std::vector<std::deque<std::vector<std::uint8_t>>> pending_;  // guarded by mutex_
-  std::vector<std::vector<double>> sent_;                       // guarded by mutex_
-  std::vector<std::vector<std::uint64_t>> sentFrames_;          // guarded by mutex_
+  std::vector<std::vector<Event>> sent_;                        // guarded by mutex_
   JackFrameClock line_;                                         // process thread
   std::atomic<int> xruns_{0};
-};
-
-// A main thread for the MIDI layer in tests: postToMainThread appends here, and the test thread runs the
-// tasks while it waits.
-class MainQueue {
- public:
-  MainQueue();
-  ~MainQueue();
-  void drain();
-
- private:
-  std::mutex mutex_;
-  std::vector<std::function<void()>> tasks_;
 };
 
 }  // namespace quillmark::test
