@@ -1,20 +1,20 @@
 #pragma once
 // Clients the end-to-end tests create to stand for the outside world on the test JACK server: an LTC
-// player, an MTC sender, an MTC receiver and an audio recorder. Each stamps what it plays or hears with
-// host time through its own measured JACK-to-host offset, as any program on the machine would.
+// player, an MTC sender, a MIDI recorder and an audio recorder. Each stamps what it plays or hears with
+// host time through its own frame-to-time line (JackFrameClock), as any program on the machine would.
 // Threads: construct, read and destroy on the test thread; the process callbacks run on JACK's thread and
 // hand their records over under a plain mutex (these are test clients, not Quillmark's real-time code).
 
 #include <jack/jack.h>
 
-#include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "audio/jack_host_clock.h"
+#include "audio/jack_frame_clock.h"
 #include "core/frame_rate.h"
 #include "ltc/ltc_decoder.h"
 #include "ltc/ltc_encoder.h"
@@ -37,15 +37,14 @@ class TestClient {
   jack_client_t* get() const { return client_; }
   std::string name() const { return jack_get_client_name(client_); }
   double sampleRate() const { return static_cast<double>(jack_get_sample_rate(client_)); }
-  int xruns() const;
+  // Xruns since activation: JACK tells every client of every xrun in the graph.
+  int xruns() const { return xruns_.load(); }
 
  private:
-  static int processTrampoline(jack_nframes_t frames, void* arg);
-  jack_client_t* client_ = nullptr;
+  jack_client_t* client_;
   Process process_;
-  JackHostClock hostClock_;  // process thread
-  mutable std::mutex mutex_;
-  int xruns_ = 0;  // guarded by mutex_
+  JackFrameClock frameClock_;  // process thread
+  std::atomic<int> xruns_{0};
 };
 
 // Connects two ports by full name; true on success (also when already connected).
@@ -58,47 +57,38 @@ std::string findPort(jack_client_t* client, const char* pattern, const char* typ
 class LTCPlayer {
  public:
   LTCPlayer(FrameRate rate, double start, double framesPerSecond);
-  std::string port() const { return port_; }
+  std::string port() const { return jack_port_name(out_); }
   std::string clientName() const { return client_.name(); }
   // The position played at host time `host`, by the line through the latest cycle.
   double positionAt(double host) const;
-  int xruns() const { return client_.xruns(); }
 
  private:
-  struct Mark {
-    double host = 0;
-    double position = 0;
-  };
   LTCEncoder encoder_;
   double framesPerSecond_;
   double next_;  // process thread: position of the next sample
   mutable std::mutex mutex_;
-  Mark mark_;  // guarded by mutex_
-  bool marked_ = false;
-  std::string port_;
+  double markHost_ = 0, markPosition_ = 0;  // guarded by mutex_: the latest cycle's start
   jack_port_t* out_ = nullptr;
   TestClient client_;  // last: closed before the members its callback uses go
 };
 
-// Sends MTC quarter frames at `rate` from frame `start`, each in the sample where it is due.
+// Sends MTC quarter frames at `rate` from frame `startFrame`, each in the sample where it is due.
 class MTCSender {
  public:
   MTCSender(FrameRate rate, std::int64_t startFrame);
-  std::string port() const { return port_; }
+  std::string port() const { return jack_port_name(out_); }
   // The frame position sent at host time `host`.
   double positionAt(double host) const;
-  int xruns() const { return client_.xruns(); }
 
  private:
   FrameRate rate_;
-  std::int64_t startIndex_;
+  std::int64_t startIndex_;  // quarter frame
   double samplesPerQuarter_ = 0;
   mutable std::mutex mutex_;
-  bool started_ = false;          // guarded by mutex_
-  std::uint64_t startFrame_ = 0;  // guarded by mutex_: JACK frame of startIndex_ (unwrapped)
-  double startHost_ = 0;          // guarded by mutex_
-  std::uint64_t sent_ = 0;        // process thread: quarter frames sent
-  std::string port_;
+  bool started_ = false;           // guarded by mutex_
+  jack_nframes_t startFrame_ = 0;  // guarded by mutex_: JACK frame of startIndex_
+  double startHost_ = 0;           // guarded by mutex_
+  std::uint64_t sent_ = 0;         // process thread: quarter frames sent
   jack_port_t* out_ = nullptr;
   TestClient client_;  // last: closed before the members its callback uses go
 };
@@ -111,21 +101,20 @@ class MIDIRecorder {
     double host = 0;
   };
   MIDIRecorder();
-  std::string port() const { return port_; }
+  std::string port() const { return jack_port_name(in_); }
   std::vector<Message> messages() const;
   // Decoded events in order, with the index of the message that completed each.
   std::vector<std::pair<MTCDecoder::Event, std::size_t>> events() const;
-  int xruns() const { return client_.xruns(); }
 
  private:
   mutable std::mutex mutex_;
   std::vector<Message> messages_;  // guarded by mutex_
-  std::string port_;
   jack_port_t* in_ = nullptr;
   TestClient client_;  // last: closed before the members its callback uses go
 };
 
-// Records one audio channel, with the host time of every cycle, and decodes it as LTC afterwards.
+// Records one audio channel for at most `seconds`, with the host time of every cycle, and decodes it as
+// LTC afterwards.
 class AudioRecorder {
  public:
   struct Frame {
@@ -133,20 +122,14 @@ class AudioRecorder {
     double host = 0;  // host time of the frame's first bit
   };
   explicit AudioRecorder(double seconds);
-  std::string port() const { return port_; }
+  std::string port() const { return jack_port_name(in_); }
   std::string clientName() const { return client_.name(); }
   std::vector<Frame> decode() const;
-  int xruns() const { return client_.xruns(); }
 
  private:
-  struct Cycle {
-    std::size_t sample = 0;
-    double host = 0;
-  };
   mutable std::mutex mutex_;
-  std::vector<float> samples_;  // guarded by mutex_; capacity fixed at construction
-  std::vector<Cycle> cycles_;   // guarded by mutex_
-  std::string port_;
+  std::vector<float> samples_;                          // guarded by mutex_; capacity fixed at construction
+  std::vector<std::pair<std::size_t, double>> cycles_;  // guarded by mutex_: first sample, its host time
   jack_port_t* in_ = nullptr;
   TestClient client_;  // last: closed before the members its callback uses go
 };

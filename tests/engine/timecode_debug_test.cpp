@@ -26,15 +26,11 @@ TEST(TimecodeDebug, WritesOneExactLinePerConfirmedJump) {
   testing::internal::CaptureStderr();
   feed(engine, 910000, t, 0.04);  // stray: rejected, nothing written yet
   const std::string afterStray = testing::internal::GetCapturedStderr();
-  const TimecodeClock::Fit fit = *engine.clock.read().fit;
   testing::internal::CaptureStderr();
   feed(engine, 910001, t + 0.04, 0.04);  // confirms the jump
   const std::string afterJump = testing::internal::GetCapturedStderr();
 
   EXPECT_EQ(afterStray, "");
-  char expected[32];
-  std::snprintf(expected, sizeof expected, "%.2f", fit.position + (t + 0.04 - fit.time) * fit.slope);
-  EXPECT_EQ(std::string(expected), "900026.00");
   EXPECT_EQ(afterJump,
             "jump: LTC 10:06:40:01 as 25 = 910001, expected 900026.00 at clock rate 25, duration 0.04000\n");
 }
