@@ -1,6 +1,6 @@
 #pragma once
 // QM_REALTIME marks functions that run on a JACK process thread: they never allocate, never lock except the
-// design's Locked boxes, never log, never wait. Clang's nonblocking attribute checks that where available;
+// Locked boxes, never log, never wait. Clang's nonblocking attribute checks that where available;
 // elsewhere the marker is for readers and grep.
 
 #if defined(__clang__) && __clang_major__ >= 20

@@ -34,7 +34,7 @@ GeneratorSection::GeneratorSection(TimecodeStore& store, QWidget* parent)
   setPickerEntries(rate_, rateEntries());
   timeOfDay_ = new QCheckBox(this);
   timeOfDay_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);  // only the box itself toggles
-  // The design's wording names a Mac; on Linux it is the computer's clock.
+  // Quillmark runs on any Linux machine, so the text speaks of the computer's clock.
   timeOfDay_->setToolTip(QStringLiteral("Run on the computer's clock instead of from a start time"));
 
   auto* startRow = new QWidget(this);

@@ -20,7 +20,7 @@ OutputSection::OutputSection(TimecodeStore& store, QWidget* parent)
   mtcOut_ = new QCheckBox(this);
   midiOutput_ = new QComboBox(this);
   sendEarly_ = new ValueStepper(QStringLiteral("Send early"), -100, 100, millisecondsText, this);
-  // The design's wording names a Mac; on Linux the delay is after the computer.
+  // Quillmark runs on any Linux machine, so the text speaks of the delay after the computer.
   sendEarly_->setToolTip(QStringLiteral(
       "Send MTC this much earlier (or later, negative) to make up for delay after the computer"));
   ltcOut_ = new QCheckBox(this);
