@@ -29,28 +29,10 @@ TestClient::TestClient(const std::string& name, Process process)
   jack_set_xrun_callback(client_, onXrun, this);
 }
 
-TestClient::~TestClient() {
-  jack_deactivate(client_);
-  jack_client_close(client_);
-}
-
 jack_port_t* TestClient::addPort(const char* name, const char* type, unsigned long flags) {
   jack_port_t* port = jack_port_register(client_, name, type, flags, 0);
   if (port == nullptr) throw std::runtime_error("cannot register a test port");
   return port;
-}
-
-void TestClient::activate() {
-  if (jack_activate(client_) != 0) throw std::runtime_error("cannot activate a test client");
-}
-
-bool connectPorts(jack_client_t* client, const std::string& from, const std::string& to) {
-  const int result = jack_connect(client, from.c_str(), to.c_str());
-  return result == 0 || result == EEXIST;
-}
-
-bool disconnectPorts(jack_client_t* client, const std::string& from, const std::string& to) {
-  return jack_disconnect(client, from.c_str(), to.c_str()) == 0;
 }
 
 std::string findPort(jack_client_t* client, const char* pattern, const char* type, unsigned long flags) {
@@ -133,11 +115,6 @@ MIDIRecorder::MIDIRecorder()
   messages_.reserve(100000);
   in_ = client_.addPort("in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput);
   client_.activate();
-}
-
-std::vector<MIDIRecorder::Message> MIDIRecorder::messages() const {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return messages_;
 }
 
 std::vector<std::pair<MTCDecoder::Event, std::size_t>> MIDIRecorder::events() const {

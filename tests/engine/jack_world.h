@@ -8,9 +8,11 @@
 #include <jack/jack.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -28,12 +30,14 @@ class TestClient {
  public:
   using Process = std::function<void(jack_nframes_t frames, jack_nframes_t firstFrame, double firstHost)>;
   TestClient(const std::string& name, Process process);
-  ~TestClient();
+  ~TestClient() { jack_deactivate(client_), jack_client_close(client_); }
   TestClient(const TestClient&) = delete;
   TestClient& operator=(const TestClient&) = delete;
 
   jack_port_t* addPort(const char* name, const char* type, unsigned long flags);
-  void activate();
+  void activate() {
+    if (jack_activate(client_) != 0) throw std::runtime_error("cannot activate a test client");
+  }
   jack_client_t* get() const { return client_; }
   std::string name() const { return jack_get_client_name(client_); }
   double sampleRate() const { return static_cast<double>(jack_get_sample_rate(client_)); }
@@ -48,8 +52,13 @@ class TestClient {
 };
 
 // Connects two ports by full name; true on success (also when already connected).
-bool connectPorts(jack_client_t* client, const std::string& from, const std::string& to);
-bool disconnectPorts(jack_client_t* client, const std::string& from, const std::string& to);
+inline bool connectPorts(jack_client_t* client, const std::string& from, const std::string& to) {
+  const int result = jack_connect(client, from.c_str(), to.c_str());
+  return result == 0 || result == EEXIST;
+}
+inline bool disconnectPorts(jack_client_t* client, const std::string& from, const std::string& to) {
+  return jack_disconnect(client, from.c_str(), to.c_str()) == 0;
+}
 // The full name of the first port whose name matches the regular expression `pattern`; "" when none.
 std::string findPort(jack_client_t* client, const char* pattern, const char* type, unsigned long flags);
 
@@ -102,7 +111,10 @@ class MIDIRecorder {
   };
   MIDIRecorder();
   std::string port() const { return jack_port_name(in_); }
-  std::vector<Message> messages() const;
+  std::vector<Message> messages() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return messages_;
+  }
   // Decoded events in order, with the index of the message that completed each.
   std::vector<std::pair<MTCDecoder::Event, std::size_t>> events() const;
 
