@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "audio/device_connection.h"
 #include "audio/jack_buffer_access.h"
 #include "audio/jack_client.h"
 #include "audio/jack_configuration_watch.h"
 #include "audio/jack_devices.h"
 #include "audio/jack_frame_clock.h"
-#include "audio/main_thread.h"
 #include "audio/realtime.h"
 #include "core/host_time.h"
 #include "ltc/ltc_encoder.h"
@@ -145,14 +145,12 @@ void LTCOutput::start(const AudioDevice& device, Channels channels) {
     return AudioError::deviceUnavailable(device.name);
   };
 
-  const std::optional<std::string> deviceClient = JackDevices::shared().clientNameFor(device.id);
-  if (!deviceClient) throw unavailable();
-  auto client = JackClient::open("Quillmark LTC out");
-  if (!client) throw unavailable();
-  const std::vector<std::string> devicePorts =
-      jackDevicePorts(client->get(), *deviceClient, AudioDevice::Scope::output);
-  const jack_nframes_t sampleRate = jack_get_sample_rate(client->get());
-  if (devicePorts.empty() || sampleRate == 0) throw unavailable();
+  std::optional<DeviceConnection> connection =
+      DeviceConnection::open(device, "Quillmark LTC out", AudioDevice::Scope::output);
+  if (!connection) throw unavailable();
+  auto& client = connection->client;
+  const std::vector<std::string>& devicePorts = connection->devicePorts;
+  const jack_nframes_t sampleRate = connection->sampleRate;
 
   const int n = static_cast<int>(devicePorts.size());
   const int c1 = std::clamp(channels.first, 0, n - 1);
@@ -170,13 +168,7 @@ void LTCOutput::start(const AudioDevice& device, Channels channels) {
   }
 
   const std::uint64_t generation = ++*generation_;
-  run->watch.emplace(*run->client, [this, generation, token = std::weak_ptr<std::uint64_t>(generation_)] {
-    postToMainThread([this, generation, token] {
-      const auto current = token.lock();
-      if (!current || *current != generation) return;  // output gone, or restarted or stopped since
-      if (onConfigurationChange) onConfigurationChange();
-    });
-  });
+  run->watch.emplace(*run->client, configurationNotice(generation, generation_, &onConfigurationChange));
   if (run->client->setProcessCallback(Run::process, run.get()) != 0 ||
       jack_set_latency_callback(c, Run::latency, run.get()) != 0) {
     throw unavailable();
