@@ -14,22 +14,6 @@
 
 namespace quillmark {
 
-namespace {
-
-QFont captionFont(const QFont& base) {
-  QFont font = base;
-  font.setPointSizeF(base.pointSizeF() * 0.85);
-  return font;
-}
-
-void setTextColor(QWidget* widget, ColorRole role) {
-  QPalette palette = widget->palette();
-  palette.setColor(QPalette::WindowText, systemColor(role, palette));
-  widget->setPalette(palette);
-}
-
-}  // namespace
-
 QString LogSection::timeText(const QDateTime& date) {
   // The locale's short time format with seconds added where it leaves them out ("h:mm AP" -> "h:mm:ss AP").
   const QLocale locale;

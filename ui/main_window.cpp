@@ -32,12 +32,6 @@ namespace quillmark {
 
 namespace {
 
-QFont captionFont(const QFont& base) {
-  QFont font = base;
-  font.setPointSizeF(base.pointSizeF() * 0.85);
-  return font;
-}
-
 // A window with an arrow leaving it: "show this in a window of its own".
 QIcon popOutIcon(const QColor& ink) {
   QPixmap pixmap(32, 32);
@@ -188,9 +182,7 @@ QWidget* MainWindow::makeFooter() {
   row->setContentsMargins(16, 8, 16, 8);
   ports_ = new QLabel(QStringLiteral("MIDI ports: \u201CQuillmark\u201D"), footer);
   ports_->setFont(captionFont(font()));
-  QPalette tertiary = ports_->palette();
-  tertiary.setColor(QPalette::WindowText, systemColor(ColorRole::tertiaryLabel, tertiary));
-  ports_->setPalette(tertiary);
+  setTextColor(ports_, ColorRole::tertiaryLabel);
   donate_ = new QLabel(footer);
   donate_->setFont(captionFont(font()));
   donate_->setTextFormat(Qt::RichText);

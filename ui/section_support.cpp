@@ -17,14 +17,10 @@ QFormLayout* makeForm(QGroupBox* section) {
 
 QLabel* makeErrorCaption(QWidget* parent) {
   auto* caption = new QLabel(parent);
-  QFont font = caption->font();
-  font.setPointSizeF(font.pointSizeF() * 0.85);
-  caption->setFont(font);
+  caption->setFont(captionFont(caption->font()));
   caption->setWordWrap(true);
   caption->setTextFormat(Qt::PlainText);
-  QPalette palette = caption->palette();
-  palette.setColor(QPalette::WindowText, systemColor(ColorRole::red, palette));
-  caption->setPalette(palette);
+  setTextColor(caption, ColorRole::red);
   return caption;
 }
 

@@ -5,6 +5,7 @@
 #include <QPainterPath>
 
 #include "ui/displayed_status.h"
+#include "ui/system_colors.h"
 
 namespace quillmark {
 
@@ -31,8 +32,7 @@ ColorRole stateColor(SourceKind source, const Status& status) {
 }
 
 QFont badgeFont(const QFont& base) {
-  QFont font = base;
-  font.setPointSizeF(base.pointSizeF() * 0.85);  // caption size
+  QFont font = captionFont(base);
   font.setBold(true);
   font.setLetterSpacing(QFont::AbsoluteSpacing, 0.8);
   return font;

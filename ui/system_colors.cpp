@@ -1,5 +1,7 @@
 #include "ui/system_colors.h"
 
+#include <QWidget>
+
 namespace quillmark {
 
 namespace {
@@ -32,6 +34,18 @@ QColor systemColor(ColorRole role, const QPalette& palette) {
       return palette.color(QPalette::Active, QPalette::Highlight);
   }
   return text;
+}
+
+void setTextColor(QWidget* widget, ColorRole role) {
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::WindowText, systemColor(role, palette));
+  widget->setPalette(palette);
+}
+
+QFont captionFont(const QFont& base) {
+  QFont font = base;
+  font.setPointSizeF(base.pointSizeF() * 0.85);
+  return font;
 }
 
 }  // namespace quillmark

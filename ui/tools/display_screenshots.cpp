@@ -14,6 +14,7 @@
 #include "ui/big_timecode_content.h"
 #include "ui/display_window.h"
 #include "ui/style_editor.h"
+#include "ui/tools/save_png.h"
 
 namespace {
 
@@ -29,16 +30,6 @@ QString fileName(std::string_view presetName) {
   QString name = QString::fromUtf8(presetName.data(), static_cast<qsizetype>(presetName.size())).toLower();
   name.replace(' ', '-');
   return "display-" + name + ".png";
-}
-
-bool save(const QPixmap& pixmap, const QDir& directory, const QString& name) {
-  const QString path = directory.filePath(name);
-  if (!pixmap.save(path)) {
-    std::fprintf(stderr, "could not write %s\n", qPrintable(path));
-    return false;
-  }
-  std::printf("%s\n", qPrintable(path));
-  return true;
 }
 
 }  // namespace
@@ -65,7 +56,7 @@ int main(int argc, char** argv) {
     QEvent leave(QEvent::Leave);  // the pointer is elsewhere: no gear
     QApplication::sendEvent(window, &leave);
     settle(400);
-    ok = save(window->grab(), directory, fileName(preset.name)) && ok;
+    ok = savePng(window->grab(), directory, fileName(preset.name)) && ok;
   }
 
   // Drop frame, with the pointer over the window so that the gear shows.
@@ -78,11 +69,11 @@ int main(int argc, char** argv) {
   QEnterEvent enter(QPointF(450, 140), QPointF(450, 140), window->mapToGlobal(QPointF(450, 140)));
   QApplication::sendEvent(window, &enter);
   settle(400);
-  ok = save(window->grab(), directory, "display-drop-frame.png") && ok;
+  ok = savePng(window->grab(), directory, "display-drop-frame.png") && ok;
 
   window->setEditing(true);
   settle(200);
-  ok = save(window->popover()->grab(), directory, "display-style-editor.png") && ok;
+  ok = savePng(window->popover()->grab(), directory, "display-style-editor.png") && ok;
   window->close();
   return ok ? 0 : 1;
 }

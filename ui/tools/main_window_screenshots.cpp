@@ -21,6 +21,7 @@
 #include "ui/application.h"
 #include "ui/log_section.h"
 #include "ui/main_window.h"
+#include "ui/tools/save_png.h"
 
 namespace {
 
@@ -67,13 +68,7 @@ class LTCSource {
 };
 
 bool save(QWidget& window, const QDir& directory, const QString& name) {
-  const QString path = directory.filePath(name);
-  if (!window.grab().save(path)) {
-    std::fprintf(stderr, "could not write %s\n", qPrintable(path));
-    return false;
-  }
-  std::printf("%s\n", qPrintable(path));
-  return true;
+  return savePng(window.grab(), directory, name);
 }
 
 }  // namespace
