@@ -14,7 +14,7 @@ targets=(ltc_decoder_fuzz mtc_decoder_fuzz timecode_parse_fuzz settings_json_fuz
 cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ \
-  -DQM_SANITIZE=address \
+  -DQM_SANITIZE=address -DQM_WERROR=ON \
   -DQM_BUILD_FUZZ=ON \
   -DQM_BUILD_TESTS=OFF -DQM_BUILD_BENCH=OFF -DQM_BUILD_GUI=OFF >/dev/null
 nice -n 19 cmake --build "$build" --target "${targets[@]}" -j"${FUZZ_JOBS:-1}"

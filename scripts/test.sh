@@ -40,6 +40,12 @@ tsan_env=(
   "TSAN_OPTIONS=halt_on_error=1:exitcode=89:second_deadlock_stack=1:suppressions=$supp/tsan.supp:print_suppressions=0"
 )
 
+# Rebuilds after a small change are much quicker through ccache, where a developer has it.
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 summaries=()
 failed=0
 
@@ -57,7 +63,8 @@ run_stage() {
   echo
   echo "==== stage $name: configure and build in $dir"
   mkdir -p "$dir"
-  if ! cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >"$dir/configure.log" 2>&1; then
+  if ! cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_WERROR=ON "${launcher[@]}" "$@" \
+    >"$dir/configure.log" 2>&1; then
     cat "$dir/configure.log"
     status=1
   fi
