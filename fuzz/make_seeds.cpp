@@ -18,6 +18,7 @@
 #include "core/timecode.h"
 #include "fuzz/ltc_session.h"
 #include "ltc/ltc_encoder.h"
+#include "midi/artnet_timecode.h"
 #include "midi/mtc.h"
 
 using namespace quillmark;
@@ -151,6 +152,30 @@ void jsonSeeds(const fs::path& settingsDir, const fs::path& displayDir) {
     write(displayDir / ("preset_" + std::to_string(i++)), *preset.style.toJSON());
 }
 
+// Datagrams as the Art-Net input receives them: a packet at every rate, a longer packet of a later
+// revision, a packet of another kind and a short one.
+void artnetSeeds(const fs::path& dir) {
+  std::vector<std::uint8_t> session;
+  const auto add = [&](std::vector<std::uint8_t> datagram) {
+    session.push_back(static_cast<std::uint8_t>(datagram.size() & 0xFF));
+    session.push_back(static_cast<std::uint8_t>(datagram.size() >> 8));
+    session.insert(session.end(), datagram.begin(), datagram.end());
+  };
+  for (const FrameRate rate : kAllFrameRates) {
+    const auto packet = ArtNet::timeCode({23, 59, 59, 20}, rate);
+    add({packet.begin(), packet.end()});
+  }
+  const auto packet = ArtNet::timeCode({1, 2, 3, 4}, FrameRate::fps25);
+  std::vector<std::uint8_t> longer(packet.begin(), packet.end());
+  longer.resize(40, 0);
+  add(longer);
+  std::vector<std::uint8_t> dmx(packet.begin(), packet.end());
+  dmx[9] = 0x50;
+  add(dmx);
+  add({packet.begin(), packet.begin() + 12});
+  write(dir / "every_rate_and_strays", session);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -161,6 +186,7 @@ int main(int argc, char** argv) {
   const fs::path root = argv[1];
   ltcSeeds(root / "ltc_decoder_fuzz");
   mtcSeeds(root / "mtc_decoder_fuzz");
+  artnetSeeds(root / "artnet_timecode_fuzz");
   timecodeSeeds(root / "timecode_parse_fuzz");
   jsonSeeds(root / "settings_json_fuzz", root / "display_style_json_fuzz");
   return 0;

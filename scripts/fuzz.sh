@@ -9,7 +9,7 @@ set -euo pipefail
 seconds="${1:-20}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-fuzz"
-targets=(ltc_decoder_fuzz mtc_decoder_fuzz timecode_parse_fuzz settings_json_fuzz display_style_json_fuzz)
+targets=(ltc_decoder_fuzz mtc_decoder_fuzz artnet_timecode_fuzz timecode_parse_fuzz settings_json_fuzz display_style_json_fuzz)
 
 cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo \

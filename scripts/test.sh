@@ -117,7 +117,7 @@ for stage in "${stages[@]}"; do
       echo
       echo "==== stage fuzz: ${QM_FUZZ_SECONDS:-10}s per target"
       if scripts/fuzz.sh "${QM_FUZZ_SECONDS:-10}"; then result=ok; else result=FAIL failed=1; fi
-      summaries+=("$(printf '%-5s %-4s %4ds  %s' fuzz "$result" $((SECONDS - start)) "5 fuzz targets on their seed corpus")")
+      summaries+=("$(printf '%-5s %-4s %4ds  %s' fuzz "$result" $((SECONDS - start)) "6 fuzz targets on their seed corpus")")
       ;;
     *)
       echo "unknown stage $stage (plain, asan, tsan, fuzz)" >&2
