@@ -1,0 +1,179 @@
+// ArtNetInput through the real UDP stack, on the loopback interface only.
+#include "net/artnet_input.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "core/host_time.h"
+#include "tests/support/alloc_counter.h"
+#include "tests/support/wait_for.h"
+
+namespace quillmark {
+namespace {
+
+// A sending socket of its own, so that each one is a separate sender (its own source port).
+class Sender {
+ public:
+  explicit Sender(std::uint16_t port) : fd_(::socket(AF_INET, SOCK_DGRAM, 0)) {
+    to_.sin_family = AF_INET;
+    to_.sin_port = htons(port);
+    to_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  }
+  ~Sender() { ::close(fd_); }
+  void send(std::span<const std::uint8_t> bytes) const {
+    ASSERT_EQ(
+        ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to_), sizeof to_),
+        static_cast<ssize_t>(bytes.size()));
+  }
+  void send(const Timecode& label, FrameRate rate) const { send(ArtNet::timeCode(label, rate)); }
+
+ private:
+  int fd_;
+  sockaddr_in to_{};
+};
+
+// What the handler saw, kept in fixed storage so that the handler itself never allocates.
+struct Received {
+  std::array<ArtNet::ReceivedTimeCode, 4096> timecodes;
+  std::array<double, 4096> times;
+  std::atomic<std::size_t> count{0};
+  std::atomic<bool> markRealtime{false};
+
+  ArtNetInput::Handler handler() {
+    return [this](const ArtNet::ReceivedTimeCode& timecode, double at) {
+      if (markRealtime) test::setRealtimeThread(true);  // from here on, the receive thread is counted
+      const std::size_t i = count.load();
+      if (i < timecodes.size()) {
+        timecodes[i] = timecode;
+        times[i] = at;
+        count.store(i + 1);
+      }
+    };
+  }
+};
+
+ArtNetInput::Config loopback(double followSeconds = 1.0) {
+  return {"127.0.0.1", 0, followSeconds};
+}
+
+TEST(ArtNetInput, HandsOnEveryTimeCodeInOrderStampedWhenItArrived) {
+  Received received;
+  ArtNetInput input(received.handler());
+  input.start(loopback());
+  ASSERT_NE(input.boundPort(), 0);
+  const Sender desk(input.boundPort());
+  const double before = HostTime::now();
+  for (std::int64_t frame = 0; frame < 50; ++frame)
+    desk.send(Timecode::fromFrame(2159990 + frame, FrameRate::fps25), FrameRate::fps25);  // across midnight
+  ASSERT_TRUE(test::waitFor([&] { return received.count == 50; }, 5.0));
+  for (std::size_t i = 0; i < 50; ++i) {
+    EXPECT_EQ(received.timecodes[i].timecode,
+              Timecode::fromFrame(2159990 + static_cast<std::int64_t>(i), FrameRate::fps25))
+        << i;
+    EXPECT_EQ(received.timecodes[i].rate, FrameRate::fps25);
+    EXPECT_GE(received.times[i], before);
+    if (i > 0) {
+      EXPECT_GE(received.times[i], received.times[i - 1]);
+    }
+  }
+  EXPECT_EQ(input.stats().timecodes, 50u);
+  input.stop();
+  EXPECT_FALSE(input.isRunning());
+}
+
+TEST(ArtNetInput, CountsDamageAndOtherArtNetApartAndSurvivesAFloodWithoutAllocating) {
+  Received received;
+  received.markRealtime = true;
+  test::resetRealtimeAllocations();
+  ArtNetInput input(received.handler());
+  input.start(loopback());
+  const Sender desk(input.boundPort());
+  desk.send({1, 0, 0, 0}, FrameRate::fps30);  // marks the receive thread
+  ASSERT_TRUE(test::waitFor([&] { return received.count == 1; }, 5.0));
+
+  const auto packet = ArtNet::timeCode({1, 0, 0, 1}, FrameRate::fps30);
+  std::vector<std::uint8_t> dmx(packet.begin(), packet.end());
+  dmx[9] = 0x50;  // ArtDmx
+  std::vector<std::uint8_t> badFrame(packet.begin(), packet.end());
+  badFrame[14] = 30;  // frame 30 at 30 fps
+  const std::vector<std::uint8_t> garbage = {'h', 'e', 'l', 'l', 'o'};
+  std::vector<std::uint8_t> oversized(packet.begin(), packet.end());
+  oversized.resize(ArtNet::kMaxPacketSize + 100);
+  const std::vector<std::uint8_t> empty;
+  const int rounds = 300;
+  for (int i = 0; i < rounds; ++i) {
+    desk.send(dmx);
+    desk.send(badFrame);
+    desk.send(garbage);
+    desk.send(oversized);
+    desk.send(empty);
+    if (i % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));  // let the socket drain
+  }
+  // The flood may still fill the socket's buffer, where the kernel drops what does not fit: send until
+  // the input has read a timecode after it.
+  const bool readOn = test::waitFor(
+      [&] {
+        desk.send({1, 0, 0, 2}, FrameRate::fps30);
+        return received.count >= 2;
+      },
+      5.0);
+  ASSERT_TRUE(readOn) << "the input stopped reading";
+  EXPECT_EQ(received.timecodes[1].timecode, (Timecode{1, 0, 0, 2}));
+  const ArtNetInput::Stats stats = input.stats();
+  // The kernel may drop datagrams of a flood; what arrived is sorted by kind.
+  EXPECT_GT(stats.otherPackets, 0u);
+  EXPECT_LE(stats.otherPackets, static_cast<std::uint64_t>(rounds));
+  EXPECT_GT(stats.damaged, 0u);
+  EXPECT_LE(stats.damaged, static_cast<std::uint64_t>(4 * rounds));
+  EXPECT_EQ(stats.timecodes, received.count);
+  input.stop();
+  if (test::allocationCountingAvailable()) {
+    EXPECT_EQ(test::realtimeAllocations(), 0u);
+  }
+}
+
+TEST(ArtNetInput, FollowsTheFirstSenderUntilItFallsSilent) {
+  Received received;
+  ArtNetInput input(received.handler());
+  input.start(loopback(0.2));
+  const Sender first(input.boundPort());
+  const Sender second(input.boundPort());
+  first.send({2, 0, 0, 0}, FrameRate::fps24);
+  ASSERT_TRUE(test::waitFor([&] { return received.count == 1; }, 5.0));
+  second.send({9, 0, 0, 0}, FrameRate::fps24);
+  first.send({2, 0, 0, 1}, FrameRate::fps24);
+  ASSERT_TRUE(test::waitFor([&] { return received.count == 2; }, 5.0));
+  EXPECT_EQ(received.timecodes[1].timecode, (Timecode{2, 0, 0, 1}));
+  EXPECT_EQ(input.stats().otherSenders, 1u);
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // longer than the follow time
+  second.send({9, 0, 0, 1}, FrameRate::fps24);
+  ASSERT_TRUE(test::waitFor([&] { return received.count == 3; }, 5.0));
+  EXPECT_EQ(received.timecodes[2].timecode, (Timecode{9, 0, 0, 1}));
+}
+
+TEST(ArtNetInput, StartFailsWithTheAddressInItsMessage) {
+  ArtNetInput input([](const ArtNet::ReceivedTimeCode&, double) {});
+  try {
+    input.start({"not-an-address", 6454, 1.0});
+    FAIL() << "started";
+  } catch (const std::system_error& error) {
+    EXPECT_NE(std::string(error.what()).find("not-an-address:6454"), std::string::npos) << error.what();
+  }
+  EXPECT_FALSE(input.isRunning());
+  input.start(loopback());  // and it can still start after a failure
+  EXPECT_TRUE(input.isRunning());
+}
+
+}  // namespace
+}  // namespace quillmark
