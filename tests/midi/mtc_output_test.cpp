@@ -47,6 +47,15 @@ int senderThreads() {
   return count;
 }
 
+// The index of events[1], the first quarter frame after the full frame events[0]: it starts the next
+// quarter after the full frame's position, so it is the one index in 4n+1 ... 4n+4 whose piece it carries.
+std::int64_t firstQuarterIndex(const std::vector<Event>& events) {
+  const Timecode label{events[0].bytes[5] & 0x1F, events[0].bytes[6], events[0].bytes[7], events[0].bytes[8]};
+  std::int64_t index = 4 * label.frameNumber(FrameRate::fps25) + 1;
+  while (index % 8 != events[1].bytes[1] >> 4) ++index;
+  return index;
+}
+
 int fullFrames(const std::vector<Event>& events, std::size_t from = 0) {
   int count = 0;
   for (std::size_t i = from; i < events.size(); ++i) count += events[i].isFullFrame();
@@ -127,13 +136,7 @@ TEST_F(MTCOutputTest, StartsWithAFullFrameThenLandsEveryQuarterFrameOnItsDueFram
       const std::vector<std::uint8_t> head(events[0].bytes.begin(), events[0].bytes.begin() + 8);
       EXPECT_EQ(head, (std::vector<std::uint8_t>{0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x21, 0x00, 0x00}));
       EXPECT_LE(events[0].bytes[8], 3) << "the frame in progress when sending began";
-      const Timecode label{events[0].bytes[5] & 0x1F, events[0].bytes[6], events[0].bytes[7],
-                           events[0].bytes[8]};
-      // The first quarter frame starts the next quarter after the full frame's position: the one index in
-      // 4n+1 ... 4n+4 whose piece it carries.
-      const std::int64_t n = label.frameNumber(FrameRate::fps25);
-      std::int64_t index = 4 * n + 1;
-      while (index % 8 != events[1].bytes[1] >> 4) ++index;
+      std::int64_t index = firstQuarterIndex(events);
       auto dueOf = [&](std::int64_t i) {
         return clock.fitTime + (static_cast<double>(i) / 4.0 - clock.fitPosition) / clock.slope - lead;
       };
@@ -161,6 +164,44 @@ TEST_F(MTCOutputTest, StartsWithAFullFrameThenLandsEveryQuarterFrameOnItsDueFram
     }
     EXPECT_TRUE(judged) << "every attempt had an xrun or a late message";
   }
+}
+
+// A destination that sounds 2048 frames (43 ms) after a message arrives gets each message that much
+// before its due time, once JACK's latency pass has told the ports.
+TEST_F(MTCOutputTest, HandsEachMessageOverEarlyByTheDestinationsPlaybackLatency) {
+  if (!test::allocationCountingAvailable()) GTEST_SKIP() << "sanitizer builds are too slow for 0.3 ms";
+  constexpr double kLatency = 2048 / 48000.0;
+  test::MidiTestClient late("late", 1, 0, 2048);
+  std::uint32_t to = 0;
+  for (const MIDIPort& port : ports_->destinations()) {
+    if (port.name == late.inputName(0)) to = port.ref;
+  }
+  ASSERT_NE(to, 0u);
+  output_->start(to);
+  output_->stop();
+  ASSERT_TRUE(test::waitFor([&] { return ports_->sendAheadHorizon(to) > kLatency; }, 2.0))
+      << "the destination's latency reached the ports";
+  bool judged = false;
+  for (int attempt = 0; attempt < 5 && !judged; ++attempt) {
+    ASSERT_TRUE(test::waitFor([] { return senderThreads() == 0; }, 1.0));
+    late.clear();
+    const ClockSnapshot clock = running(FrameRate::fps25, 90000.0, HostTime::now());
+    setClock(clock);
+    const int xruns = late.xruns();
+    const std::uint64_t lateMessages = ports_->lateMessages();
+    output_->start(to);
+    ASSERT_TRUE(test::waitFor([&] { return late.received(0).size() >= 21; }, 5.0));
+    output_->stop();
+    if (late.xruns() != xruns || ports_->lateMessages() != lateMessages) continue;
+    judged = true;
+    const std::vector<Event> events = late.received(0);
+    std::int64_t index = firstQuarterIndex(events);
+    for (std::size_t i = 1; i < events.size(); ++i, ++index) {
+      const double due = clock.fitTime + (static_cast<double>(index) / 4.0 - clock.fitPosition) / clock.slope;
+      EXPECT_NEAR(events[i].host + kLatency, due, 300e-6) << "message " << i;
+    }
+  }
+  EXPECT_TRUE(judged) << "every attempt had an xrun or a late message";
 }
 
 TEST_F(MTCOutputTest, SendsAFullFrameOnlyWhenTheTimeJumpsOrTheRateCodeChanges) {
