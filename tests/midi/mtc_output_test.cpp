@@ -32,10 +32,6 @@ ClockSnapshot running(FrameRate rate, double position, double at) {
   return snapshot;
 }
 
-double positionAt(const ClockSnapshot& s, double t) {
-  return s.fitPosition + (t - s.fitTime) * s.slope;
-}
-
 int senderThreads() {
   int count = 0;
   for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
@@ -202,39 +198,6 @@ TEST_F(MTCOutputTest, HandsEachMessageOverEarlyByTheDestinationsPlaybackLatency)
     }
   }
   EXPECT_TRUE(judged) << "every attempt had an xrun or a late message";
-}
-
-TEST_F(MTCOutputTest, SendsAFullFrameOnlyWhenTheTimeJumpsOrTheRateCodeChanges) {
-  ClockSnapshot clock = running(FrameRate::fps29_97ND, 108000.0, HostTime::now());
-  setClock(clock);
-  output_->start(destination(0));
-  ASSERT_TRUE(receive(0, 10));
-
-  // Each change keeps the time line continuous at the moment it happens unless it is a locate.
-  // `scale` converts the position to the new rate's frame count (labels per second), `jump` locates.
-  auto change = [&](FrameRate rate, double scale, double jump) {
-    const double now = HostTime::now();
-    clock = running(rate, positionAt(clock, now) * scale + jump, now);
-    const std::size_t mark = receiver_->received(0).size();
-    setClock(clock);
-    EXPECT_TRUE(receive(0, mark + 20));
-    return fullFrames(receiver_->received(0), mark);
-  };
-  EXPECT_EQ(change(FrameRate::fps30, 1.0, 0.0), 0) << "29.97 non-drop and 30 share a rate code";
-  EXPECT_EQ(change(FrameRate::fps25, 25.0 / 30.0, 0.0), 1) << "25 has a code of its own";
-  const std::size_t mark = receiver_->received(0).size();
-  EXPECT_EQ(change(FrameRate::fps25, 1.0, 250.0), 1) << "a locate 10 s forward";
-  const std::vector<Event> events = receiver_->received(0);
-  for (std::size_t i = mark; i < events.size(); ++i) {
-    if (!events[i].isFullFrame()) continue;
-    EXPECT_EQ(events[i].bytes[5], 0x20 | (static_cast<int>(clock.fitPosition) / 90000));  // code 1, hours
-    const Timecode label{events[i].bytes[5] & 0x1F, events[i].bytes[6], events[i].bytes[7],
-                         events[i].bytes[8]};
-    EXPECT_NEAR(double(label.frameNumber(FrameRate::fps25)), clock.fitPosition, 3.0)
-        << "from the new position";
-  }
-  EXPECT_EQ(change(FrameRate::fps25, 1.0, -double(framesPerDay(FrameRate::fps25))), 0)
-      << "a position folded by a whole day, as the time-of-day generator folds at midnight";
 }
 
 TEST_F(MTCOutputTest, StopsWhenFreewheelEndsAndResumesWithAFullFrame) {

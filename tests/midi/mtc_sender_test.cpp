@@ -103,6 +103,44 @@ TEST(MTCSender, ResynchronisesOnlyForStepsBeyondAQuarterFrameEitherWay) {
   }
 }
 
+TEST(MTCSender, SendsAFullFrameOnlyWhenTheTimeJumpsOrTheRateCodeChanges) {
+  MTCSender sender;
+  SimulatedWire wire(kStart);
+  FrameRate rate = FrameRate::fps29_97ND;
+  double position = 108000.0, since = kStart;
+  // From the moment of the change the clock runs at `newRate` from its position converted to the new
+  // rate's count (`scale`) and moved by `jump` frames; half a second of passes follow.
+  const auto change = [&](FrameRate newRate, double scale, double jump) {
+    position = (position + (wire.now() - since) * realFramesPerSecond(rate)) * scale + jump;
+    since = wire.now();
+    rate = newRate;
+    const std::size_t mark = wire.sent.size();
+    wire.run(sender, {}, since + 0.5, [&](double now) {
+      ClockSnapshot snapshot;
+      snapshot.rate = rate;
+      snapshot.lastInput = now;
+      snapshot.fitTime = since;
+      snapshot.fitPosition = position;
+      snapshot.slope = realFramesPerSecond(rate);
+      snapshot.hasLocked = true;
+      return snapshot;
+    });
+    return mark;
+  };
+  EXPECT_EQ(wire.fullFrames(change(FrameRate::fps29_97ND, 1.0, 0.0)), 1) << "sending starts";
+  EXPECT_EQ(wire.fullFrames(change(FrameRate::fps30, 1.0, 0.0)), 0) << "29.97 non-drop and 30 share a code";
+  EXPECT_EQ(wire.fullFrames(change(FrameRate::fps25, 25.0 / 30.0, 0.0)), 1) << "25 has a code of its own";
+  const std::size_t locate = change(FrameRate::fps25, 1.0, 250.0);
+  ASSERT_EQ(wire.fullFrames(locate), 1) << "a locate 10 s forward";
+  const std::vector<std::uint8_t>& full = wire.sent[locate].bytes;
+  EXPECT_EQ(full[5], 0x20 | static_cast<int>(position / 90000));  // rate code 1, hours
+  const Timecode label{full[5] & 0x1F, full[6], full[7], full[8]};
+  EXPECT_NEAR(static_cast<double>(label.frameNumber(FrameRate::fps25)), position, 1.0) << "the new position";
+  EXPECT_EQ(
+      wire.fullFrames(change(FrameRate::fps25, 1.0, -static_cast<double>(framesPerDay(FrameRate::fps25)))), 0)
+      << "a position folded by a whole day, as the time-of-day generator folds at midnight";
+}
+
 // Below 5 fps the next quarter frame is often too far ahead to wait for: the pass looks again later, but
 // the full frame it sent stands.
 TEST(MTCSender, SendsOneFullFramePerLocateForASlowClock) {
