@@ -82,6 +82,7 @@ std::vector<std::string> StatusTransitions::next(const Status& status, SourceKin
   if (source == SourceKind::generator) {
     lastState = status.state;
     lastJumps = status.jumps;
+    lastRate = status.rate;
     return lines;
   }
   const bool dropFrame = status.rate == FrameRate::fps29_97DF;
@@ -107,8 +108,13 @@ std::vector<std::string> StatusTransitions::next(const Status& status, SourceKin
         break;
     }
   }
+  if (status.state == TimecodeClock::State::locked && lastState == TimecodeClock::State::locked &&
+      status.rate && status.rate != lastRate) {
+    lines.push_back("Rate: " + std::string(rawValue(*status.rate)) + " fps");
+  }
   lastState = status.state;
   lastJumps = status.jumps;
+  lastRate = status.rate;
   return lines;
 }
 

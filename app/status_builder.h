@@ -33,8 +33,11 @@ std::optional<Timecode> labelAt(double position, FrameRate rate);
 struct StatusTransitions {
   TimecodeClock::State lastState = TimecodeClock::State::stopped;
   std::int64_t lastJumps = 0;
+  std::optional<FrameRate> lastRate;  // the rate shown at the previous refresh
 
   // The lines for the change to `status`, in log order (a jump before a state change of the same tick).
+  // The rate of a locked input is logged when it locks and again, as "Rate: ...", whenever the rate shown
+  // changes while it stays locked (pulldown found half a second after the lock, or a new rate).
   // The generator never produces lines; its state is only remembered.
   std::vector<std::string> next(const Status& status, SourceKind source);
 };

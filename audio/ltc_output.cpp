@@ -101,7 +101,7 @@ int LTCOutput::Run::onProcess(jack_nframes_t frames) noexcept {
 
   const ClockSnapshot snapshot = owner.clock ? owner.clock() : ClockSnapshot{};
   const std::optional<double> position =
-      snapshot.slope > 0 ? snapshot.position(t) : std::nullopt;  // a NaN slope is silent too
+      snapshot.slope > 0 ? snapshot.position(t, wake) : std::nullopt;  // a NaN slope is silent too
   if (!position) {
     phase.reset();  // stopped, running backwards or without a position: silence, and start afresh
     return 0;

@@ -9,9 +9,9 @@ double ClockSnapshot::window() const noexcept {
   return std::max(2.5 / realFramesPerSecond(rate), 0.1);
 }
 
-std::optional<double> ClockSnapshot::position(double at) const noexcept {
+std::optional<double> ClockSnapshot::position(double at, double now) const noexcept {
   if (!lastInput) return std::nullopt;
-  const double age = at - *lastInput;  // negative when a reader looks ahead
+  const double age = now - *lastInput;
   const double live = window();
   if (age <= live || (hasLocked && age < live + freewheelDuration)) {
     return fitPosition + (at - fitTime) * slope;

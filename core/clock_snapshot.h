@@ -32,7 +32,14 @@ struct ClockSnapshot {
 
   // Frames at host time `at` on the line; none when there is no input or it has aged out.
   // parkedPosition is never consulted here.
-  std::optional<double> position(double at) const noexcept;
+  std::optional<double> position(double at) const noexcept { return position(at, at); }
+
+  // Frames at host time `at`, for a reader who asks at host time `now` about a moment ahead of it (the
+  // MTC sender about a message's due time, the LTC output about when its buffer will be heard). Whether
+  // the input is live is a fact of `now`: judged at `at`, a look-ahead longer than the window would take
+  // the newest input for stale, silencing a perfect source such as the generator, and would shorten the
+  // freewheel by the look-ahead.
+  std::optional<double> position(double at, double now) const noexcept;
 
   TimecodeClock::State state(double at) const noexcept;
 };

@@ -78,6 +78,9 @@ void TimecodeClock::observe(double position, double at, FrameRate nominalRate) n
     // 6. The input resumed after a dropout.
     ++dropouts;
     mustReset = true;
+  } else if (fit && fit->slope < 0.0) {
+    // Forward code after reverse play: a new acquisition from here, not a jump and not a stray frame.
+    mustReset = true;
   } else if (std::abs(deviation) <= kHalfFrame) {
     pendingJump.reset();
   } else if (pendingJump &&
@@ -113,6 +116,21 @@ void TimecodeClock::observe(double position, double at, FrameRate nominalRate) n
 
   // 10. Lock once the acquisition has lasted lockTime with enough points to trust the line.
   if (acquiredAt && at - *acquiredAt >= lockTime && points.size() >= 3) hasLocked = true;
+}
+
+void TimecodeClock::observeReverse(double position, double at, FrameRate nominalRate) noexcept {
+  if (!std::isfinite(position) || !std::isfinite(at)) {
+    ++rejected;
+    return;
+  }
+  if (!compatible(nominalRate, rate)) rate = nominalRate;
+  // Unwrapped like forward code, so 00:00:00:00 backwards into 23:59:59 keeps counting down.
+  const double p = fit ? unwrap(position, fit->position + (at - fit->time) * fit->slope,
+                                static_cast<double>(framesPerDay(rate)))
+                       : position;
+  reset(at);
+  points.push_back(Point{at, p});
+  fit = Fit{at, p, -realFramesPerSecond(rate)};
 }
 
 void TimecodeClock::reset(double at) noexcept {

@@ -66,6 +66,13 @@ struct TimecodeClock {
   // that is not a finite number is counted as rejected and otherwise ignored.
   void observe(double position, double at, FrameRate nominalRate) noexcept;
 
+  // Takes one frame of code read backwards (reverse play), on the wire at host time `at`. Reverse code
+  // never feeds the forward line: the line restarts at this frame running backwards at nominal speed, so
+  // readers see a clock that is live but not running forward (the outputs fall silent, the display counts
+  // down) and that has not locked (no freewheel plays forward code once reverse play begins). The next
+  // forward frame starts a new acquisition, as after a dropout, without counting a jump or a dropout.
+  void observeReverse(double position, double at, FrameRate nominalRate) noexcept;
+
   // The few numbers a reader needs to extrapolate; see core/clock_snapshot.h.
   ClockSnapshot snapshot() const noexcept;
 

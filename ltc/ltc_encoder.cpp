@@ -13,8 +13,14 @@ double LTCEncoder::bitsPerSecond(FrameRate rate) noexcept {
   return realFramesPerSecond(rate) * 80.0;
 }
 
+double LTCEncoder::edgeHalfWidth(double step) const noexcept {
+  if (!(step > 0.0) || !std::isfinite(step)) return edgeHalfWidth();
+  const double cellsPerSecond = step * sampleRate_ * 80.0;
+  return std::min(cellsPerSecond * (riseTime_ / 0.6 * 0.5), 0.25);
+}
+
 void LTCEncoder::render(float* into, std::int64_t count, double start, double step) noexcept {
-  const double w = edgeHalfWidth();
+  const double w = edgeHalfWidth(step);
   // 2^63 as a double: the first value whose floor no longer fits a signed 64-bit integer.
   constexpr double kFrameLimit = 9223372036854775808.0;
   for (std::int64_t i = 0; i < count; ++i) {

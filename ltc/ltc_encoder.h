@@ -3,7 +3,7 @@
 // sample and the advance per sample, both in frames. Every sample is computed from its own position, so
 // the output follows a clock at any speed, across jumps and from mid-frame. The biphase-mark transitions
 // of the frame under the position are laid out once and cached; edges are raised-sine segments of a fixed
-// rise time, so the square wave stays band-limited at every frame rate.
+// rise time in seconds, so the square wave stays band-limited at every frame rate and play speed.
 // Threads: one encoder belongs to one output's render thread (or main in the file tool). render() never
 // allocates, locks or logs; the transition list is a fixed array.
 
@@ -54,8 +54,13 @@ class LTCEncoder {
   // LTC bits per second at `rate`: 80 per frame of real time.
   static double bitsPerSecond(FrameRate rate) noexcept;
 
-  // Half the width of an edge in bit cells at the current rate and rise time.
+  // Half the width of an edge in bit cells at the current rate and rise time, at play speed.
   double edgeHalfWidth() const noexcept { return bitsPerSecond(rate_) * (riseTime_ / 0.6 * 0.5); }
+  // The same for a render advancing `step` frames per sample: faster play crosses more bit cells per
+  // second, so the edge covers more of them and still lasts riseTime / 0.6 seconds. Capped at a quarter
+  // cell, where the two edges of a one (half a cell apart) meet; a step that is not positive (a clock
+  // standing still) keeps the play-speed width.
+  double edgeHalfWidth(double step) const noexcept;
 
  private:
   static constexpr int kMaxTransitions = 161;  // 81 bit boundaries + at most 80 mid-cell transitions

@@ -1,5 +1,7 @@
 #include "midi/mtc_decoder.h"
 
+#include <algorithm>
+
 #include "midi/mtc.h"
 
 namespace quillmark {
@@ -66,13 +68,16 @@ std::optional<MTCDecoder::Event> MTCDecoder::quarterFrame(std::uint8_t data, dou
   const int piece = data >> 4;
   const int nibble = data & 0x0F;
 
+  // The run only has to tell "eight or more"; counting stops there, so months of unbroken code cannot
+  // overflow it.
+  const int longer = std::min(run + 1, kCompleteRun);
   if (!lastPiece) {
     run = 1;
   } else if (piece == (*lastPiece + 1) % 8) {
-    run = reverse ? 1 : run + 1;
+    run = reverse ? 1 : longer;
     reverse = false;
   } else if (piece == (*lastPiece + 7) % 8) {
-    run = reverse ? run + 1 : 1;
+    run = reverse ? longer : 1;
     reverse = true;
   } else {
     run = 1;  // a skipped or repeated piece breaks the run
@@ -84,7 +89,7 @@ std::optional<MTCDecoder::Event> MTCDecoder::quarterFrame(std::uint8_t data, dou
   // Eight in-order pieces ending on the group's last piece in the run's direction mean all eight nibbles
   // came from this run. The run is not reset afterwards, so every further group end completes another.
   const bool groupEnd = reverse ? piece == 0 : piece == 7;
-  if (run < 8 || !groupEnd) return std::nullopt;
+  if (run < kCompleteRun || !groupEnd) return std::nullopt;
 
   const Timecode label{(nibbles[6]) | ((nibbles[7] & 1) << 4), ((nibbles[5] & 3) << 4) | nibbles[4],
                        ((nibbles[3] & 3) << 4) | nibbles[2], ((nibbles[1] & 1) << 4) | nibbles[0]};

@@ -70,10 +70,13 @@ struct MTCDecoder {
     bool operator==(const SysExBody&) const = default;
   };
 
+  static constexpr int kCompleteRun = 8;
+
   // State, all plain values so the owner may copy the decoder in and out of its per-source table.
-  std::array<int, 8> nibbles{};            // last nibble received for each piece
-  std::array<double, 8> times{};           // arrival time of the last nibble of each piece
-  int run = 0;                             // consecutive pieces in one direction, counting the current one
+  std::array<int, 8> nibbles{};   // last nibble received for each piece
+  std::array<double, 8> times{};  // arrival time of the last nibble of each piece
+  // Pieces in one direction, counting the current one, up to kCompleteRun (a complete group's worth).
+  int run = 0;
   std::optional<int> lastPiece;            // piece number of the previous quarter frame
   bool reverse = false;                    // direction of the current run: true when descending
   std::optional<SysExBody> sysex;          // present while inside a system-exclusive message

@@ -3,26 +3,30 @@
 #include <pthread.h>
 #include <sched.h>
 
-#include <algorithm>
-#include <cmath>
 #include <utility>
 
 #include "core/host_time.h"
-#include "midi/mtc.h"
 
 namespace quillmark {
-namespace {
 
-constexpr double kIdleWait = 0.002;         // polling a stopped clock
-constexpr double kTooEarly = 0.05;          // a quarter frame further ahead than this is not waited for...
-constexpr double kTooEarlyWait = 0.005;     // ...the loop looks again this much later instead
-constexpr double kHandOverMargin = 0.0003;  // hand-over this much before the last possible moment
+class MTCOutput::PortWire final : public MTCSender::Wire {
+ public:
+  PortWire(MTCOutput& output, std::uint32_t destination) : output_(output), destination_(destination) {}
 
-void waitUntilSeconds(double hostSeconds) noexcept {
-  HostTime::waitUntil(HostTime::ticks(hostSeconds));
-}
+  void sendFullFrame(const MTC::FullFrameMessage& message, double due) noexcept override {
+    output_.ports_->send(destination_, message, due);
+    output_.fullFrames_.fetch_add(1, std::memory_order_relaxed);
+  }
+  void sendQuarterFrame(const MTC::QuarterFrameMessage& message, double due) noexcept override {
+    output_.ports_->send(destination_, message, due);
+    output_.quarterFrames_.fetch_add(1, std::memory_order_relaxed);
+  }
+  void waitUntil(double hostSeconds) noexcept override { HostTime::waitUntil(HostTime::ticks(hostSeconds)); }
 
-}  // namespace
+ private:
+  MTCOutput& output_;
+  const std::uint32_t destination_;
+};
 
 ClockSnapshot idleClockSnapshot() noexcept {
   return ClockSnapshot{};  // fps25, no lastInput, a flat line at 0, never locked, no freewheel
@@ -64,68 +68,20 @@ void MTCOutput::run() noexcept {
   param.sched_priority = sched_get_priority_min(SCHED_FIFO) + 9;
   pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
 
-  SenderState state;
-  while (running.read()) pass(state);
+  MTCSender sender;
+  while (running.read()) pass(sender);
 }
 
-void MTCOutput::pass(SenderState& state) noexcept {
+void MTCOutput::pass(MTCSender& sender) noexcept {
   const double now = HostTime::now();
   const ClockSnapshot snapshot = clock_ ? clock_() : idleClockSnapshot();
-  const double offset = offsetFrames.read();
-  const double lead = leadTime.read();
+  MTCSender::Settings settings;
+  settings.offsetFrames = offsetFrames.read();
+  settings.leadSeconds = leadTime.read();
   const std::uint32_t dest = destination.read();
-  // The loop's view of "now": the instant a message handed over now can be written at, at the earliest.
-  const double horizon = ports_->sendAheadHorizon(dest);
-  const double sendNow = now + horizon;
-
-  const std::optional<double> clockPosition =
-      snapshot.slope > 0.0 ? snapshot.position(sendNow + lead) : std::nullopt;
-  const double pos = clockPosition ? offset + *clockPosition : 0.0;
-  if (!clockPosition || !std::isfinite(pos) || std::fabs(pos) > 1e15) {
-    waitUntilSeconds(now + kIdleWait);
-    state.lastIndex = 0;
-    state.needFullFrame = true;
-    return;
-  }
-
-  const auto target = static_cast<std::int64_t>(std::floor(4.0 * pos)) + 1;
-  const bool rateChanged =
-      !state.lastFullFrameRate || MTC::rateCode(*state.lastFullFrameRate) != MTC::rateCode(snapshot.rate);
-  if (!state.needFullFrame && !rateChanged) {
-    // A position folded into one day (the time-of-day generator at local midnight) continues the same
-    // run of quarter frames: shift our count by whole days instead of taking the fold for a jump back,
-    // which would send a full frame and cost receivers the midnight label. A day is a whole number of
-    // eight-piece groups at every rate, so no piece number or label changes.
-    const std::int64_t day = 4 * framesPerDay(snapshot.rate);
-    state.lastIndex +=
-        std::llround(static_cast<double>(target - state.lastIndex) / static_cast<double>(day)) * day;
-  }
-  std::int64_t index = state.lastIndex + 1;
-  if (state.needFullFrame || target < state.lastIndex || target > state.lastIndex + 2 || rateChanged) {
-    const Timecode timecode = Timecode::fromFrame(static_cast<std::int64_t>(std::floor(pos)), snapshot.rate);
-    const MTC::FullFrameMessage message = MTC::fullFrame(timecode, snapshot.rate);
-    ports_->send(dest, message, sendNow);
-    fullFrames_.fetch_add(1, std::memory_order_relaxed);
-    index = target;
-    state.lastFullFrameRate = snapshot.rate;
-  }
-
-  // The host time at which the clock, offset and lead applied, reaches the start of quarter frame `index`.
-  const double due = snapshot.fitTime +
-                     (static_cast<double>(index) / 4.0 - offset - snapshot.fitPosition) / snapshot.slope -
-                     lead;
-  if (due - sendNow > kTooEarly) {
-    // Far ahead (a slow clock): look again soon. lastIndex and needFullFrame stay as they were, so a
-    // full frame sent in this pass is sent again with the next attempt.
-    waitUntilSeconds(now + kTooEarlyWait);
-    return;
-  }
-  if (sendNow + kHandOverMargin < due) waitUntilSeconds(due - kHandOverMargin - horizon);
-  const MTC::QuarterFrameMessage message = MTC::quarterFrame(index, snapshot.rate);
-  ports_->send(dest, message, std::max(due, sendNow));
-  quarterFrames_.fetch_add(1, std::memory_order_relaxed);
-  state.needFullFrame = false;
-  state.lastIndex = index;
+  settings.horizonSeconds = ports_->sendAheadHorizon(dest);
+  PortWire wire(*this, dest);
+  sender.pass(now, snapshot, settings, wire);
 }
 
 }  // namespace quillmark

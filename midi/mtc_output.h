@@ -6,11 +6,11 @@
 // changes. Messages go to the chosen destination through the ports' "Output" port, or are published on
 // the virtual source when that is the destination.
 //
-// Send-ahead: JACK writes a message at its exact frame only if it is queued before the cycle carrying
-// that frame begins, up to one period plus the port's playback latency (the horizon) before it is due. So
-// the loop lives `horizon` seconds ahead of the host clock: it reads the position, stamps full frames and
-// judges "too early" at now + horizon, and hands each quarter frame over `horizon` plus 0.3 ms before it
-// is due. The due times themselves are exact; only the hand-over moves.
+// What to send and when is MTCSender's business; this class gives it the host clock, the snapshot, the
+// settings and the ports. Send-ahead: JACK writes a message at its exact frame only if it is queued before
+// the cycle carrying that frame begins, up to one period plus the port's playback latency (the horizon)
+// before it is due, so each pass hands its quarter frame over that much early. The due times themselves
+// are exact; only the hand-over moves.
 //
 // Threads: the constructor, start(), stop(), setClock() and the destructor on the owner's (main) thread;
 // the loop on its own thread, which reads the Locked boxes one at a time and never allocates. A stop
@@ -28,6 +28,7 @@
 #include "core/clock_snapshot.h"
 #include "core/locked.h"
 #include "midi/midi_ports.h"
+#include "midi/mtc_sender.h"
 
 namespace quillmark {
 
@@ -68,15 +69,11 @@ class MTCOutput {
   std::uint64_t quarterFramesSent() const noexcept { return quarterFrames_.load(std::memory_order_relaxed); }
 
  private:
-  // Loop state that lives only inside the sender thread.
-  struct SenderState {
-    std::int64_t lastIndex = 0;
-    bool needFullFrame = true;
-    std::optional<FrameRate> lastFullFrameRate;
-  };
+  class PortWire;  // MTCSender's wire onto the ports, for one pass
 
   void run() noexcept;
-  void pass(SenderState& state) noexcept QM_REALTIME;
+  // Reads the host clock, the snapshot and the settings, and lets `sender` make one pass with them.
+  void pass(MTCSender& sender) noexcept QM_REALTIME;
 
   std::shared_ptr<MIDIPorts> ports_;
   ClockFunction clock_;

@@ -82,7 +82,11 @@ void TimecodeEngineCore::receiveLTC(const LTCFrame& frame, double time, double d
     return ClockBefore{c.jumps, c.rate, c.fit};
   });
   const std::int64_t jumpsAfter = clock.withLock([&](TimecodeClock& c) {
-    c.observe(static_cast<double>(n), time, rate);
+    if (reverse) {
+      c.observeReverse(static_cast<double>(n), time, rate);
+    } else {
+      c.observe(static_cast<double>(n), time, rate);
+    }
     return c.jumps;
   });
 
@@ -133,7 +137,7 @@ void TimecodeEngineCore::receiveMTC(const MTCDecoder::Event& event, std::string_
   const auto& times = sequence->quarterTimes;
   clock.withLock([&](TimecodeClock& c) {
     if (sequence->reverse) {
-      c.observe(static_cast<double>(n), times[0], rate);
+      c.observeReverse(static_cast<double>(n), times[0], rate);
     } else {
       // Each piece went out a quarter frame after the one before; the label is the frame of piece 0.
       for (int k = 0; k < 8; ++k)

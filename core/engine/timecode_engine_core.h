@@ -68,6 +68,8 @@ class TimecodeEngineCore {
   static bool debug();
 
   // One decoded LTC frame: its first bit arrived at host second `time` and it lasted `duration` seconds.
+  // Reverse frames (and reverse MTC sequences) go to the clock as reverse play (observeReverse): while the
+  // code runs backwards the outputs are silent; when it runs forward again they start afresh.
   void receiveLTC(const LTCFrame& frame, double time, double duration, bool reverse) noexcept;
 
   // One MTC event from the MIDI source named `sourceName`.

@@ -172,5 +172,24 @@ TEST(StatusRefresh, DropFrameLabelsAreWrittenWithTheirSeparator) {
               ElementsAre("Locked at 01:00:00;02, 29.97 DF fps"));
 }
 
+TEST(StatusRefresh, ARateFoundOrChangedWhileLockedGetsALineOfItsOwn) {
+  StatusTransitions transitions;
+  Status status;
+  status.state = TimecodeClock::State::locked;
+  status.rate = FrameRate::fps30;
+  status.timecode = Timecode{1, 0, 0, 8};
+  EXPECT_THAT(transitions.next(status, SourceKind::ltc), ElementsAre("Locked at 01:00:00:08, 30 fps"));
+  EXPECT_THAT(transitions.next(status, SourceKind::ltc), IsEmpty());
+  status.rate = FrameRate::fps29_97ND;  // pulldown found half a second after the lock
+  EXPECT_THAT(transitions.next(status, SourceKind::ltc), ElementsAre("Rate: 29.97 ND fps"));
+  EXPECT_THAT(transitions.next(status, SourceKind::ltc), IsEmpty());
+  // Lost and found again at another rate: the lock line says the rate, once.
+  status.state = TimecodeClock::State::freewheel;
+  EXPECT_THAT(transitions.next(status, SourceKind::ltc), ElementsAre(StartsWith("Input lost at ")));
+  status.state = TimecodeClock::State::locked;
+  status.rate = FrameRate::fps25;
+  EXPECT_THAT(transitions.next(status, SourceKind::ltc), ElementsAre("Locked at 01:00:00:08, 25 fps"));
+}
+
 }  // namespace
 }  // namespace quillmark

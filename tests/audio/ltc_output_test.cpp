@@ -83,6 +83,24 @@ TEST_F(LTCOutputTest, PlaysTheGeneratorsCodeAsAnIdenticalPairAtTheSetLevelOnTheC
   EXPECT_EQ(output_.amplitude.read(), 0.25f);  // kept across stop
 }
 
+// A device heard a quarter of a second after its buffers are written: the output reads the generator that
+// far ahead of the moment it asks, which a perfect source allows.
+TEST_F(LTCOutputTest, PlaysTheGeneratorOnADeviceWithAQuarterSecondOfPlaybackLatency) {
+  TestInterfaceOptions options;
+  options.name = "Late Interface";
+  options.playbackLatency = 12000;
+  const std::unique_ptr<TestInterface> late = TestInterface::open(options);
+  ASSERT_NE(late, nullptr);
+  const std::optional<AudioDevice> device = findDevice(AudioDevice::Scope::output, "Late Interface");
+  ASSERT_TRUE(device);
+  output_.start(*device, {0, 1});
+  ASSERT_TRUE(late->record(24000));
+  LTCDecoder decoder(48000);
+  int frames = 0;
+  decoder.process(late->recorded(0).data(), 24000, 0, [&](const LTCDecoder::Frame&) { ++frames; });
+  EXPECT_GE(frames, 10);
+}
+
 TEST_F(LTCOutputTest, IsSilentUnlessTheClockRunsForwardWithAPosition) {
   output_.start(*device_, {0, 2});
   for (ClockMode mode :

@@ -143,6 +143,23 @@ TEST(TimecodeClock, ReversePlayNeverLocksAndRestartsEveryHalfSecond) {
   EXPECT_EQ(clock.jumps, 0);
 }
 
+// Reverse play told as such runs the line backwards from the newest frame, through midnight too, and the
+// forward code after it starts a new acquisition at once.
+TEST(TimecodeClock, ReverseFramesRunTheLineBackwardsAndForwardCodeStartsAfresh) {
+  TimecodeClock clock;
+  const double last = feed(clock, FrameRate::fps25, 1.0, kStart, 20);  // locked on frames 1 ... 20
+  clock.observeReverse(0, last + 0.04, FrameRate::fps25);
+  clock.observeReverse(2159999, last + 0.08, FrameRate::fps25);  // 23:59:59:24, a frame before midnight
+  const ClockSnapshot snap = clock.snapshot();
+  EXPECT_EQ(snap.slope, -25.0);
+  EXPECT_NEAR(*snap.position(last + 0.12), -2.0, 1e-9);
+  EXPECT_FALSE(snap.hasLocked) << "no forward freewheel once reverse play began";
+  clock.observe(5, last + 0.16, FrameRate::fps25);
+  EXPECT_EQ(clock.points.size(), 1u);
+  EXPECT_EQ(clock.fit->slope, 25.0);
+  EXPECT_EQ(clock.jumps + clock.rejected + clock.dropouts, 0);
+}
+
 // Damaged numbers must neither hang the receiving thread nor poison the line.
 TEST(TimecodeClock, AbsurdObservationsAreAbsorbedAndCounted) {
   TimecodeClock clock;

@@ -106,6 +106,7 @@ TEST(TimecodeEngineCore, ObservesForwardSequencesPieceByPieceAndReverseOnesOnceA
   clock = engine.clock.read();
   ASSERT_EQ(clock.points.size(), 1u);
   EXPECT_EQ(clock.points[0], (TimecodeClock::Point{kT0, 90000.0}));
+  EXPECT_EQ(engine.snapshot(kT0).slope, -25.0) << "reverse play: a live line the outputs do not play";
   EXPECT_EQ(engine.lastReceived.read(), (ReceivedFrame{kOneHour, FrameRate::fps25, std::nullopt, true, kT0}));
 }
 

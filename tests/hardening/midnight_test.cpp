@@ -1,7 +1,7 @@
 // Runs the generator through 23:59:59 into the next day at every rate, in simulated time (no JACK, no
 // sleeping, host times given explicitly), along both roads out of and back into Quillmark:
 //   LTC: generator snapshot per 256-sample buffer -> LTCEncoder -> LTCDecoder -> TimecodeEngineCore;
-//   MTC: generator snapshot per sender pass -> MTC::quarterFrame / fullFrame -> MTCDecoder -> engine core.
+//   MTC: generator snapshot per pass of the product's MTCSender -> MTCDecoder -> engine core.
 // Each output must carry every label exactly once, in order, across the wrap; each label must arrive when
 // the generator was at it; and the clock fitted on the receiving side must neither reject a frame nor
 // count a jump or a dropout, and must end locked on the generator's running position.
@@ -25,6 +25,8 @@
 #include "ltc/ltc_encoder.h"
 #include "midi/mtc.h"
 #include "midi/mtc_decoder.h"
+#include "midi/mtc_sender.h"
+#include "tests/midi/simulated_wire.h"
 
 namespace quillmark {
 
@@ -83,58 +85,6 @@ void expectCleanClock(TimecodeEngineCore& engine, FrameRate rate, const Generato
   EXPECT_NEAR(error - std::round(error / day) * day, 0.0, 0.05);
 }
 
-// The MTC sender's decisions for one pass, at host time `now`, with no offset, no lead and no send-ahead:
-// a full frame when starting or when the clock's position left the sender's own sequence, then the next
-// quarter frame stamped with its due time. It carries one mend over MTCOutput's pass: the day fold below.
-// Returns the host time of the next pass: just after the quarter frame was handed over (0.3 ms before it is
-// due), or 5 ms later when it was too far ahead.
-class SimulatedMTCSender {
- public:
-  struct Message {
-    std::vector<std::uint8_t> bytes;
-    double stamp = 0.0;
-  };
-
-  double pass(const ClockSnapshot& snapshot, double now, std::vector<Message>& sent) {
-    const double position = snapshot.position(now).value();  // the generator always runs here
-    const auto target = static_cast<std::int64_t>(std::floor(4.0 * position)) + 1;
-    // A time-of-day source folds back to 0 at midnight while the sender's own sequence runs on. Carried
-    // into the day the clock is in (a whole number of days keeps every piece and every label), the
-    // sequence continues; compared unmoved, the fold looks like a jump back of a day, and the full frame
-    // and restarted sequence that follow repeat a piece and cost the receiver the 00:00:00:00 group.
-    if (lastFullFrameRate_ && MTC::rateCode(*lastFullFrameRate_) == MTC::rateCode(snapshot.rate)) {
-      const std::int64_t day = 4 * framesPerDay(snapshot.rate);
-      lastIndex_ += std::llround(static_cast<double>(target - lastIndex_) / static_cast<double>(day)) * day;
-    }
-    std::int64_t index = lastIndex_ + 1;
-    if (needFullFrame_ || target < lastIndex_ || target > lastIndex_ + 2 || !lastFullFrameRate_ ||
-        MTC::rateCode(*lastFullFrameRate_) != MTC::rateCode(snapshot.rate)) {
-      const auto full = MTC::fullFrame(
-          Timecode::fromFrame(static_cast<std::int64_t>(std::floor(position)), snapshot.rate), snapshot.rate);
-      sent.push_back({{full.begin(), full.end()}, now});
-      ++fullFrames;
-      index = target;
-      lastFullFrameRate_ = snapshot.rate;
-    }
-    const double due =
-        snapshot.fitTime + (static_cast<double>(index) / 4.0 - snapshot.fitPosition) / snapshot.slope;
-    if (due - now > 0.05) return now + 0.005;
-    const double handOver = now + 0.0003 < due ? due - 0.0003 : now;
-    const auto quarter = MTC::quarterFrame(index, snapshot.rate);
-    sent.push_back({{quarter.begin(), quarter.end()}, std::max(due, now)});
-    needFullFrame_ = false;
-    lastIndex_ = index;
-    return handOver + 0.00002;  // the pass itself takes a little time
-  }
-
-  int fullFrames = 0;
-
- private:
-  std::int64_t lastIndex_ = 0;
-  bool needFullFrame_ = true;
-  std::optional<FrameRate> lastFullFrameRate_;
-};
-
 // Generator -> encoder -> decoder -> engine clock for kRunSeconds from kHostStart.
 void checkLTCRoad(const Generator& generator, FrameRate rate) {
   TimecodeEngineCore engine;  // LTC in, rate detected as in the studio
@@ -179,31 +129,29 @@ void checkLTCRoad(const Generator& generator, FrameRate rate) {
 int checkMTCRoad(const Generator& generator, FrameRate rate) {
   TimecodeEngineCore engine;
   engine.source.withLock([](SourceKind& source) { source = SourceKind::mtc; });
-  SimulatedMTCSender sender;
   MTCDecoder decoder;
+  // The product's own sender pass, with no offset, lead or send-ahead, in simulated host time.
+  MTCSender sender;
+  test::SimulatedWire wire(kHostStart);
+  wire.run(sender, {}, kHostStart + kRunSeconds, [&](double now) { return generator.snapshot(now); });
 
   std::vector<Timecode> sequences;
   double worstTiming = 0.0;
-  std::vector<SimulatedMTCSender::Message> sent;
-  double now = kHostStart;
-  while (now < kHostStart + kRunSeconds) {
-    sent.clear();
-    now = sender.pass(generator.snapshot(now), now, sent);
-    for (const auto& message : sent) {
-      decoder.feed(
-          std::span<const std::uint8_t>(message.bytes), message.stamp, [&](const MTCDecoder::Event& event) {
-            engine.receiveMTC(event, "Quillmark");
-            if (const auto* sequence = event.asSequence()) {
-              EXPECT_FALSE(sequence->reverse);
-              sequences.push_back(sequence->timecode);
-              // The group's label is the frame during which its piece 0 was sent.
-              worstTiming = std::max(
-                  worstTiming, std::fabs(labelError(generator.runningPosition(sequence->quarterTimes[0]),
-                                                    sequence->timecode, rate)));
-            }
-          });
-    }
+  for (const auto& message : wire.sent) {
+    decoder.feed(
+        std::span<const std::uint8_t>(message.bytes), message.stamp, [&](const MTCDecoder::Event& event) {
+          engine.receiveMTC(event, "Quillmark");
+          if (const auto* sequence = event.asSequence()) {
+            EXPECT_FALSE(sequence->reverse);
+            sequences.push_back(sequence->timecode);
+            // The group's label is the frame during which its piece 0 was sent.
+            worstTiming = std::max(worstTiming,
+                                   std::fabs(labelError(generator.runningPosition(sequence->quarterTimes[0]),
+                                                        sequence->timecode, rate)));
+          }
+        });
   }
+  const double now = wire.now();
 
   EXPECT_GE(static_cast<double>(sequences.size()), kRunSeconds * realFramesPerSecond(rate) / 2 - 3);
   expectUnbrokenAcrossMidnight(sequences, rate, 2);
@@ -211,7 +159,7 @@ int checkMTCRoad(const Generator& generator, FrameRate rate) {
   EXPECT_LT(worstTiming, 1e-4);
   expectCleanClock(engine, rate, generator, now);
   EXPECT_EQ(engine.counters.read().mtcSequences, static_cast<std::int64_t>(sequences.size()));
-  return sender.fullFrames;
+  return wire.fullFrames();
 }
 
 class AcrossMidnight : public ::testing::TestWithParam<FrameRate> {};

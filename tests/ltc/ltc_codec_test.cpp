@@ -62,6 +62,31 @@ TEST(LTCEncoder, RenderingInPiecesMatchesOneRunAndAStillPositionHoldsItsLevel) {
   for (float v : still) EXPECT_EQ(v, still.front());
 }
 
+TEST(LTCEncoder, EdgesLastTheRiseTimeAtEveryPlaySpeed) {
+  // 25 us rise time: each edge lasts 41.7 us, 8 samples at 192 kHz, whether the code plays at a quarter
+  // of its speed or at four times it. Every run of samples between the two levels is one edge.
+  constexpr double kSampleRate = 192000;
+  for (const double speed : {0.25, 0.5, 1.0, 2.0, 4.0}) {
+    LTCEncoder encoder(kSampleRate);
+    std::vector<float> out(static_cast<std::size_t>(kSampleRate / 5));
+    encoder.render(out.data(), static_cast<std::int64_t>(out.size()), 90000.3, 25.0 * speed / kSampleRate);
+    int edges = 0, inEdge = 0;
+    std::size_t i = 0;
+    while (std::fabs(out[i]) < 0.5f) ++i;  // an edge cut by the start of the run does not count
+    for (; i < out.size(); ++i) {
+      if (std::fabs(out[i]) < 0.5f) {
+        ++inEdge;
+      } else if (inEdge > 0) {
+        ASSERT_GE(inEdge, 7) << "speed " << speed << " sample " << i;
+        ASSERT_LE(inEdge, 9) << "speed " << speed << " sample " << i;
+        ++edges;
+        inEdge = 0;
+      }
+    }
+    EXPECT_GT(edges, 80 * speed) << "speed " << speed;
+  }
+}
+
 TEST(LTCEncoder, PositionsWithoutAFrameNumberRenderSilence) {
   LTCEncoder encoder(48000);
   std::vector<float> out(4, 1.0f);

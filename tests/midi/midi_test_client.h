@@ -35,7 +35,10 @@ class MidiTestClient {
     bool isQuarterFrame() const { return bytes.size() == 2 && bytes[0] == 0xF1; }
   };
 
-  MidiTestClient(const std::string& name, int inputs, int outputs) {
+  // `playbackLatency` frames are declared on the input ports, as a synthesizer that sounds that long
+  // after an event arrives would.
+  MidiTestClient(const std::string& name, int inputs, int outputs, jack_nframes_t playbackLatency = 0)
+      : playbackLatency_(playbackLatency) {
     jack_ = openTestClient(name);
     for (int i = 0; i < inputs; ++i) {
       const std::string port = "in" + std::to_string(i + 1);
@@ -51,6 +54,7 @@ class MidiTestClient {
     sent_.resize(outputs);
     jack_set_process_callback(jack_, &MidiTestClient::process, this);
     jack_set_xrun_callback(jack_, &MidiTestClient::xrun, this);
+    jack_set_latency_callback(jack_, &MidiTestClient::latency, this);
     jack_activate(jack_);
   }
   ~MidiTestClient() { jack_client_close(jack_); }
@@ -119,12 +123,19 @@ class MidiTestClient {
     }
     return 0;
   }
+  static void latency(jack_latency_callback_mode_t mode, void* arg) {
+    auto* self = static_cast<MidiTestClient*>(arg);
+    if (mode != JackPlaybackLatency) return;
+    jack_latency_range_t range{self->playbackLatency_, self->playbackLatency_};
+    for (jack_port_t* port : self->inputs_) jack_port_set_latency_range(port, JackPlaybackLatency, &range);
+  }
   static int xrun(void* arg) {
     static_cast<MidiTestClient*>(arg)->xruns_++;
     return 0;
   }
 
   static constexpr jack_nframes_t kSendOffset = 100;
+  const jack_nframes_t playbackLatency_;
   jack_client_t* jack_ = nullptr;
   std::vector<jack_port_t*> inputs_;
   std::vector<jack_port_t*> outputs_;

@@ -68,6 +68,13 @@ TEST(MTCDecoder, RunsNeedEightInOrderPiecesEndingOnTheGroupsLastPiece) {
             (std::vector<std::size_t>{26}));
   EXPECT_EQ(completionPoints(pieces({7, 6, 5, 4, 3, 2, 1, 0, 7, 6, 5, 4, 3, 2, 1, 0})),
             (std::vector<std::size_t>{32}));
+  // Months of unbroken code: the count stops at a group's worth instead of growing until it overflows,
+  // and every group end still completes a run.
+  MTCDecoder longRun;
+  std::size_t completed = 0;
+  for (int group = 0; group < 2000; ++group) completed += longRun.feed(kTwoGroups, 0.0).size();
+  EXPECT_EQ(longRun.run, MTCDecoder::kCompleteRun);
+  EXPECT_EQ(completed, 4000u);
   // A repeated piece, then a turn-around, each restart the count.
   EXPECT_TRUE(completionPoints(pieces({0, 1, 2, 2, 3, 4, 5, 6, 7, 0, 1, 2, 3, 4, 3, 4, 5, 6, 7})).empty());
   // F1 90 25: the status byte swallows piece 2, and 0x25 is not taken for it.
