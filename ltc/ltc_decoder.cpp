@@ -9,7 +9,74 @@ LTCDecoder::LTCDecoder(double sampleRate) noexcept
       dcCoefficient_(static_cast<float>(-31.41592653589793 / sampleRate) + 1.0f),
       envelopeDecay_(static_cast<float>(std::exp(-1.0 / (sampleRate * 0.05)))),
       shortestCell_(sampleRate / 3040.0),
-      longestCell_(sampleRate / 1520.0) {}
+      longestCell_(sampleRate / 1520.0),
+      minBand_(0.35 * shortestCell_ * 0.25 >= kMinHalfCell  ? 0.25
+               : 0.35 * shortestCell_ * 0.5 >= kMinHalfCell ? 0.5
+                                                            : 1.0) {
+  setBand(1);
+}
+
+void LTCDecoder::setBand(double band) noexcept {
+  band_ = band;
+  // Scaled before the factors are applied, so that at home the bounds are bit for bit those of the fixed
+  // 19-38 frames/s decoder.
+  bandShortestCell_ = shortestCell_ * band;
+  lowestInterval_ = 0.35 * bandShortestCell_;
+  longestInterval_ = 1.4 * (longestCell_ * band);
+}
+
+void LTCDecoder::SpeedFinder::observe(double d, double low, double high, double shortest) noexcept {
+  if (!(low < d && d < high)) {
+    halfPending = false;
+    run = 0;
+    return;
+  }
+  if (cell == 0) cell = d;
+  const double c = cell;
+  if (d > 0.75 * c) {
+    if (d > 1.5 * c) {
+      cell = d;
+      halfPending = false;
+      run = 0;
+      return;
+    }
+    if (halfPending) run = -1;  // a half cell left unpaired: start counting again
+    halfPending = false;
+    cell = c + (d - c) * 0.1;
+  } else if (d <= 0.25 * c) {
+    cell = std::fmax(shortest, 2 * d);
+    halfPending = false;
+    run = 0;
+    return;
+  } else {
+    cell = c + (2 * d - c) * 0.1;
+    halfPending = !halfPending;
+  }
+  ++run;
+}
+
+void LTCDecoder::followSpeed() noexcept {
+  const double s = finder_.cell;
+  const double shortest = shortestCell_ * band_, longest = longestCell_ * band_;
+  // Home is left only for code it cannot read; any other band is left for a neighbour with a margin, and
+  // for home as soon as the code is back inside 19-38 frames/s.
+  const bool inReach =
+      band_ == 1 ? (s >= shortestCell_ / 1.3 && s <= longestCell_ * 1.3)
+                 : (s >= shortest / 1.3 && s <= longest * 1.3 && !(s >= shortestCell_ && s <= longestCell_));
+  if (inReach) return;
+  double band = 1;
+  while (band < kMaxBand && s >= longestCell_ * band) band *= 2;
+  while (band > minBand_ && s < shortestCell_ * band) band /= 2;
+  if (band == band_) return;
+  setBand(band);
+  cell_ = s;  // the finder has been following this code; the decoder reads on from its estimate
+  // Bits gathered on a band that could not hold the code may be misread (a half cell taken for a whole
+  // one); only a full history read without a loss, as on a ramp across the band's edge, is kept.
+  if (bitCount_ < kHistory) {
+    bitCount_ = 0;
+    halfPending_.reset();
+  }
+}
 
 void LTCDecoder::lose() noexcept {
   halfPending_.reset();
@@ -18,6 +85,8 @@ void LTCDecoder::lose() noexcept {
 }
 
 void LTCDecoder::resetToIdle() noexcept {
+  finder_ = SpeedFinder{};
+  if (band_ != 1) setBand(1);
   state_ = 0;
   lastEdge_.reset();
   cell_ = 0;

@@ -25,10 +25,13 @@ inline std::vector<float> renderCode(FrameRate rate, double sampleRate, double s
   return out;
 }
 
-// `seconds` of code whose play speed glides linearly from `fromSpeed` to `toSpeed`, changing every 64
-// samples (the way an output following a ramping clock renders it).
+enum class Glide { linear, exponential };
+
+// `seconds` of code whose play speed glides from `fromSpeed` to `toSpeed`, linearly or by a constant ratio
+// per second, changing every 64 samples (the way an output following a ramping clock renders it).
 inline std::vector<float> renderGlide(FrameRate rate, double sampleRate, double startFrame, double seconds,
-                                      double fromSpeed, double toSpeed, std::uint32_t userBits = 0) {
+                                      double fromSpeed, double toSpeed, std::uint32_t userBits = 0,
+                                      Glide shape = Glide::linear) {
   LTCEncoder encoder(sampleRate);
   encoder.setRate(rate);
   encoder.setUserBits(userBits);
@@ -37,7 +40,9 @@ inline std::vector<float> renderGlide(FrameRate rate, double sampleRate, double 
   for (std::size_t at = 0; at < out.size(); at += 64) {
     const auto count = static_cast<std::int64_t>(std::min<std::size_t>(64, out.size() - at));
     const double along = static_cast<double>(at) / static_cast<double>(out.size());
-    const double step = realFramesPerSecond(rate) * (fromSpeed + (toSpeed - fromSpeed) * along) / sampleRate;
+    const double speed = shape == Glide::linear ? fromSpeed + (toSpeed - fromSpeed) * along
+                                                : fromSpeed * std::pow(toSpeed / fromSpeed, along);
+    const double step = realFramesPerSecond(rate) * speed / sampleRate;
     encoder.render(&out[at], count, position, step);
     position += static_cast<double>(count) * step;
   }
