@@ -12,6 +12,9 @@ constexpr double kGapSeconds = 0.5;
 constexpr double kWindowSeconds = 1.0;
 // An observation within half a frame of the line continues the running time.
 constexpr double kHalfFrame = 0.5;
+// Fastest code the clock follows from its second point, as a multiple of play speed; readers decode LTC
+// up to five times play speed.
+constexpr double kFastestSpeed = 5.0;
 // Below this span the points are too close in time to fit a slope; the nominal speed stands in.
 constexpr double kMinFitSpan = 0.001;
 // Pulldown detection needs this much history, and a speed this close to one of the two candidates.
@@ -78,11 +81,9 @@ void TimecodeClock::observe(double position, double at, FrameRate nominalRate) n
     // 6. The input resumed after a dropout.
     ++dropouts;
     mustReset = true;
-  } else if (std::abs(deviation) <= kHalfFrame) {
+  } else if (std::abs(deviation) <= kHalfFrame || startsForwardRun(at, p)) {
     pendingJump.reset();
-  } else if (pendingJump &&
-             std::abs(p - (pendingJump->position +
-                           (at - pendingJump->time) * realFramesPerSecond(nominalRate))) < kHalfFrame) {
+  } else if (pendingJump && confirmsJump(*pendingJump, Point{at, p}, nominalRate)) {
     // The previous stray frame and this one agree on a new running time: a real jump.
     ++jumps;
     --rejected;  // the pending frame no longer counts as rejected
@@ -113,6 +114,29 @@ void TimecodeClock::observe(double position, double at, FrameRate nominalRate) n
 
   // 10. Lock once the acquisition has lasted lockTime with enough points to trust the line.
   if (acquiredAt && at - *acquiredAt >= lockTime && points.size() >= 3) hasLocked = true;
+}
+
+bool TimecodeClock::startsForwardRun(double at, double p) const noexcept {
+  // With one point the line runs at play speed only because nothing better is known yet; shuttled or
+  // varispeeded code would miss it by frames and never gather a second point. So the second observation
+  // joins the first when it runs forward from it at any speed up to kFastestSpeed; the line through the
+  // two then measures the speed. (Code played backwards still never joins.)
+  if (points.size() != 1) return false;
+  const double elapsed = at - points.front().time;
+  const double advance = p - points.front().position;
+  return elapsed > 0 && advance > 0 && advance <= elapsed * realFramesPerSecond(rate) * kFastestSpeed;
+}
+
+bool TimecodeClock::confirmsJump(const Point& pending, const Point& next,
+                                 FrameRate nominalRate) const noexcept {
+  // The two agree when the second is where the first would have run to, at play speed (a locate, or a
+  // shuttle dropping back to play) or at the speed the line has been measuring (a locate while the code
+  // runs shuttled or varispeeded, where play speed would put the second frame frames away).
+  const double elapsed = next.time - pending.time;
+  const auto agreeAt = [&](double speed) {
+    return std::abs(next.position - (pending.position + elapsed * speed)) < kHalfFrame;
+  };
+  return agreeAt(realFramesPerSecond(nominalRate)) || (fit && fit->slope > 0 && agreeAt(fit->slope));
 }
 
 void TimecodeClock::reset(double at) noexcept {

@@ -79,6 +79,8 @@ struct TimecodeClock {
 
  private:
   void reset(double at) noexcept;
+  bool startsForwardRun(double at, double position) const noexcept;
+  bool confirmsJump(const Point& pending, const Point& next, FrameRate nominalRate) const noexcept;
   void refit() noexcept;
   void detectPulldown(double measured, double span) noexcept;
 };

@@ -63,13 +63,14 @@ std::optional<FrameRate> LTCRateDetector::observe(const LTCFrame& frame, double 
     speed = 1.0 / sorted[durationCount / 2];
   }
 
-  FrameRate estimate;
-  if (wrapRate && std::fabs(speed / static_cast<double>(*wrapRate) - 1.0) <= 0.12) {
-    estimate = frame.dropFrame ? FrameRate::fps29_97DF : rateForWrap(*wrapRate);
-  } else {
-    wrapRate.reset();
-    estimate = bySpeed(frame, speed);
-  }
+  // A roll-over says how many labels a second holds whatever the play speed, so it outweighs the speed
+  // until it is disproved: a frame number it cannot hold means the code changed (a new tape), and the
+  // speed decides again until the next roll-over. (Comparing the speed with it would take 25 fps code
+  // varispeeded to 0.8x for 24 fps code, and shuttled code for anything.)
+  if (wrapRate && now.frames >= *wrapRate) wrapRate.reset();
+  const FrameRate estimate = !wrapRate         ? bySpeed(frame, speed)
+                             : frame.dropFrame ? FrameRate::fps29_97DF
+                                               : rateForWrap(*wrapRate);
 
   if (!rate) {
     rate = estimate;
