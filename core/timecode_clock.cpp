@@ -116,27 +116,29 @@ void TimecodeClock::observe(double position, double at, FrameRate nominalRate) n
   if (acquiredAt && at - *acquiredAt >= lockTime && points.size() >= 3) hasLocked = true;
 }
 
+bool TimecodeClock::runsForwardFrom(const Point& from, double at, double p) const noexcept {
+  const double elapsed = at - from.time;
+  const double advance = p - from.position;
+  return elapsed > 0 && advance > 0 && advance <= elapsed * realFramesPerSecond(rate) * kFastestSpeed;
+}
+
 bool TimecodeClock::startsForwardRun(double at, double p) const noexcept {
   // With one point the line runs at play speed only because nothing better is known yet; shuttled or
   // varispeeded code would miss it by frames and never gather a second point. So the second observation
   // joins the first when it runs forward from it at any speed up to kFastestSpeed; the line through the
   // two then measures the speed. (Code played backwards still never joins.)
-  if (points.size() != 1) return false;
-  const double elapsed = at - points.front().time;
-  const double advance = p - points.front().position;
-  return elapsed > 0 && advance > 0 && advance <= elapsed * realFramesPerSecond(rate) * kFastestSpeed;
+  return points.size() == 1 && runsForwardFrom(points.front(), at, p);
 }
 
 bool TimecodeClock::confirmsJump(const Point& pending, const Point& next,
                                  FrameRate nominalRate) const noexcept {
-  // The two agree when the second is where the first would have run to, at play speed (a locate, or a
-  // shuttle dropping back to play) or at the speed the line has been measuring (a locate while the code
-  // runs shuttled or varispeeded, where play speed would put the second frame frames away).
+  // The two agree when the second is where the first would have run to at play speed (a locate), or runs
+  // forward from it at any speed the clock follows: a locate while the code is shuttled, or a change of
+  // speed faster than the line, which looks back over a second, could follow.
   const double elapsed = next.time - pending.time;
-  const auto agreeAt = [&](double speed) {
-    return std::abs(next.position - (pending.position + elapsed * speed)) < kHalfFrame;
-  };
-  return agreeAt(realFramesPerSecond(nominalRate)) || (fit && fit->slope > 0 && agreeAt(fit->slope));
+  return std::abs(next.position - (pending.position + elapsed * realFramesPerSecond(nominalRate))) <
+             kHalfFrame ||
+         runsForwardFrom(pending, next.time, next.position);
 }
 
 void TimecodeClock::reset(double at) noexcept {

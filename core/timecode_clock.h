@@ -79,6 +79,7 @@ struct TimecodeClock {
 
  private:
   void reset(double at) noexcept;
+  bool runsForwardFrom(const Point& from, double at, double position) const noexcept;
   bool startsForwardRun(double at, double position) const noexcept;
   bool confirmsJump(const Point& pending, const Point& next, FrameRate nominalRate) const noexcept;
   void refit() noexcept;

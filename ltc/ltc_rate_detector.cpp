@@ -23,9 +23,17 @@ FrameRate rateForWrap(std::int64_t wrapRate) noexcept {
   }
 }
 
+// Speeds within 12 % of some nominal rate; outside them the code is shuttled or varispeeded and its speed
+// says nothing about its rate (2.5x of 25 is no 30 fps code), so only frame numbers speak, from 25 fps,
+// the rate the engine assumes without an answer.
+constexpr double kSlowestTelling = 24.0 * 0.88, kFastestTelling = 30.0 * 1.12;
+
 FrameRate bySpeed(const LTCFrame& frame, double speed) noexcept {
   if (frame.dropFrame) return FrameRate::fps29_97DF;
-  FrameRate estimate = speed < 24.5 ? FrameRate::fps24 : speed < 27.5 ? FrameRate::fps25 : FrameRate::fps30;
+  FrameRate estimate = !(speed >= kSlowestTelling && speed <= kFastestTelling) ? FrameRate::fps25
+                       : speed < 24.5                                          ? FrameRate::fps24
+                       : speed < 27.5                                          ? FrameRate::fps25
+                                                                               : FrameRate::fps30;
   // A frame number the speed guess cannot hold overrules it.
   const std::int64_t frames = frame.timecode.frames;
   if (frames >= 25) {

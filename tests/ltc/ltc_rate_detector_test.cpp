@@ -31,6 +31,10 @@ TEST(LTCRateDetector, AnswersFromTheFirstFrameBySpeedFlagAndFrameNumber) {
   EXPECT_EQ(first(27.5, 3), FrameRate::fps30);
   EXPECT_EQ(first(24.0, 24), FrameRate::fps25);  // frame 24 rules out 24 fps
   EXPECT_EQ(first(24.0, 25), FrameRate::fps30);  // 25 or more forces 30
+  // Shuttled or varispeeded far from every rate, the speed tells nothing: 25 unless the frame says more.
+  EXPECT_EQ(first(62.5, 3), FrameRate::fps25);
+  EXPECT_EQ(first(20.0, 3), FrameRate::fps25);
+  EXPECT_EQ(first(12.0, 27), FrameRate::fps30);
 }
 
 TEST(LTCRateDetector, ARollOverPinsTheRateAtAnySpeedUntilAFrameNumberOutgrowsIt) {
