@@ -52,7 +52,7 @@ void LTCDecoder::SpeedFinder::observe(double d, double low, double high, double 
     cell = c + (2 * d - c) * 0.1;
     halfPending = !halfPending;
   }
-  ++run;
+  if (run < kSettledRun) ++run;  // saturates: code that runs for days must not overflow it
 }
 
 void LTCDecoder::followSpeed() noexcept {

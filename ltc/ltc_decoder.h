@@ -76,8 +76,10 @@ class LTCDecoder {
     int run = 0;
     void observe(double d, double low, double high, double shortest) noexcept;
   };
-  // The finder must have read this many intervals in a row (more than one frame's worth whatever the
-  // bits) before its cell length may move the band: a wrong octave cannot last past a sync word.
+  // The finder must have read this many intervals in a row before its cell length may move the band. A
+  // wrong octave cannot last that long: a cell taken for twice its length reads zeros as ones but breaks
+  // at the first true half cell, at most 66 intervals on (64 data zeros and the sync word's two); one
+  // taken for half its length breaks at the first zero.
   static constexpr int kSettledRun = 100;
   // Shortest half cell, in samples, a band may accept: below it the threshold and the interpolated zero
   // crossing no longer place edges well enough.
@@ -111,9 +113,9 @@ class LTCDecoder {
 
   // The current band and the bounds it gives; at home they are those of 19-38 frames/s.
   double band_ = 1;
-  double lowestInterval_;    // 0.35 of the band's shortest cell: shorter is a glitch
-  double longestInterval_;   // 1.4 of the band's longest cell: longer is a loss
-  double bandShortestCell_;  // what a glitch resets the cell estimate to, at least
+  double lowestInterval_ = 0;    // 0.35 of the band's shortest cell: shorter is a glitch
+  double longestInterval_ = 0;   // 1.4 of the band's longest cell: longer is a loss
+  double bandShortestCell_ = 0;  // what a glitch resets the cell estimate to, at least
   SpeedFinder finder_;
 
   float level_ = 0;
