@@ -176,6 +176,32 @@ TEST(LTCDecoder, FaintCodeYieldsNothingAndItDecodesAgainAfterGapsAndNonFiniteSam
   }
 }
 
+TEST(LTCDecoder, ReadsEverySteadySpeedFromAQuarterToTwoAndAHalfTimesPlaySpeedAndFiveAt96kHz) {
+  // Sixteen frames of code at each speed in steps of 0.05, both ways: at most four go to finding the
+  // speed and settling, and every report is the next frame.
+  for (const double sampleRate : {44100.0, 48000.0, 96000.0}) {
+    for (const FrameRate rate : kAllFrameRates) {
+      const double fastest = sampleRate == 96000.0 ? 5.0 : 2.5;
+      for (double speed = 0.25; speed <= fastest + 1e-9; speed += 0.05) {
+        std::vector<float> code =
+            renderCode(rate, sampleRate, 5000.3, 16.0 / (realFramesPerSecond(rate) * speed), speed);
+        for (const bool reversed : {false, true}) {
+          if (reversed) std::reverse(code.begin(), code.end());
+          const auto frames = decodeAll(sampleRate, code);
+          const auto step = reversed ? -1 : 1;
+          bool consecutive = true;
+          for (std::size_t i = 1; i < frames.size(); ++i)
+            consecutive = consecutive && frames[i].frame.timecode.frameNumber(rate) ==
+                                             frames[i - 1].frame.timecode.frameNumber(rate) + step;
+          ASSERT_TRUE(frames.size() >= 12 && consecutive)
+              << rawValue(rate) << " at " << sampleRate << " Hz, speed " << speed
+              << (reversed ? " reversed: " : ": ") << frames.size() << " frames";
+        }
+      }
+    }
+  }
+}
+
 TEST(LTCDecoder, FollowsAShuttleRampFromTwoAndAHalfTimesPlaySpeedDownToAQuarterAndBack) {
   // Ten seconds from 2.5x down to 0.25x by a constant ratio (under 4 % per frame even at the slow end),
   // read forwards, and time-reversed (0.25x up to 2.5x backwards). At most one frame may go missing where
@@ -270,10 +296,6 @@ const Condition kConditions[] = {
     {"speed 0.8", 0.8},
     {"speed 1.4", 1.4},
     {"speed 0.25", 0.25},
-    {"speed 0.25 time-reversed", 0.25, true},
-    {"speed 0.5", 0.5},
-    {"speed 2", 2.0},
-    {"speed 2.5", 2.5},
     {"speed 2.5 time-reversed", 2.5, true},
     {"white noise at 20 dB SNR", 1.0, false, 0.05},
     {"inverted polarity", 1.0, false, 0, -1.0f},
