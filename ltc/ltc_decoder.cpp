@@ -12,7 +12,10 @@ LTCDecoder::LTCDecoder(double sampleRate) noexcept
       longestCell_(sampleRate / 1520.0),
       minBand_(0.35 * shortestCell_ * 0.25 >= kMinHalfCell  ? 0.25
                : 0.35 * shortestCell_ * 0.5 >= kMinHalfCell ? 0.5
-                                                            : 1.0) {
+                                                            : 1.0),
+      finderShortest_(shortestCell_ * minBand_),
+      finderLowest_(0.35 * finderShortest_),
+      finderLongest_(1.4 * longestCell_ * kMaxBand) {
   setBand(1);
 }
 
@@ -23,47 +26,16 @@ void LTCDecoder::setBand(double band) noexcept {
   bandShortestCell_ = shortestCell_ * band;
   lowestInterval_ = 0.35 * bandShortestCell_;
   longestInterval_ = 1.4 * (longestCell_ * band);
-}
-
-void LTCDecoder::SpeedFinder::observe(double d, double low, double high, double shortest) noexcept {
-  if (!(low < d && d < high)) {
-    halfPending = false;
-    run = 0;
-    return;
-  }
-  if (cell == 0) cell = d;
-  const double c = cell;
-  if (d > 0.75 * c) {
-    if (d > 1.5 * c) {
-      cell = d;
-      halfPending = false;
-      run = 0;
-      return;
-    }
-    if (halfPending) run = -1;  // a half cell left unpaired: start counting again
-    halfPending = false;
-    cell = c + (d - c) * 0.1;
-  } else if (d <= 0.25 * c) {
-    cell = std::fmax(shortest, 2 * d);
-    halfPending = false;
-    run = 0;
-    return;
-  } else {
-    cell = c + (2 * d - c) * 0.1;
-    halfPending = !halfPending;
-  }
-  if (run < kSettledRun) ++run;  // saturates: code that runs for days must not overflow it
+  // Home is left only for code it cannot read (it reads 30 % beyond its cells); any other band is left
+  // for a neighbour with the same margin, and for home as soon as the code is back inside 19-38 frames/s.
+  reachShortest_ = bandShortestCell_ / 1.3;
+  reachLongest_ = longestCell_ * band * 1.3;
+  homeShortest_ = band == 1 ? 0 : shortestCell_;
+  homeLongest_ = band == 1 ? -1 : longestCell_;
 }
 
 void LTCDecoder::followSpeed() noexcept {
   const double s = finder_.cell;
-  const double shortest = shortestCell_ * band_, longest = longestCell_ * band_;
-  // Home is left only for code it cannot read; any other band is left for a neighbour with a margin, and
-  // for home as soon as the code is back inside 19-38 frames/s.
-  const bool inReach =
-      band_ == 1 ? (s >= shortestCell_ / 1.3 && s <= longestCell_ * 1.3)
-                 : (s >= shortest / 1.3 && s <= longest * 1.3 && !(s >= shortestCell_ && s <= longestCell_));
-  if (inReach) return;
   double band = 1;
   while (band < kMaxBand && s >= longestCell_ * band) band *= 2;
   while (band > minBand_ && s < shortestCell_ * band) band /= 2;

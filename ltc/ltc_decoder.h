@@ -74,7 +74,8 @@ class LTCDecoder {
     double cell = 0;
     bool halfPending = false;
     int run = 0;
-    void observe(double d, double low, double high, double shortest) noexcept;
+    // One interval `d`; the bounds are the widest of all bands.
+    void observe(double d, double lowest, double longest, double shortest) noexcept;
   };
   // The finder must have read this many intervals in a row before its cell length may move the band. A
   // wrong octave cannot last that long: a cell taken for twice its length reads zeros as ones but breaks
@@ -110,12 +111,16 @@ class LTCDecoder {
   const double shortestCell_;  // bit cell of an 80-bit frame at 38 frames/s
   const double longestCell_;   // bit cell at 19 frames/s
   const double minBand_;       // fastest band: its half cells stay at least 2.5 samples long
+  const double finderShortest_, finderLowest_, finderLongest_;  // the finder's bounds: all bands
 
   // The current band and the bounds it gives; at home they are those of 19-38 frames/s.
   double band_ = 1;
   double lowestInterval_ = 0;    // 0.35 of the band's shortest cell: shorter is a glitch
   double longestInterval_ = 0;   // 1.4 of the band's longest cell: longer is a loss
   double bandShortestCell_ = 0;  // what a glitch resets the cell estimate to, at least
+  // Cell lengths the band keeps: a settled finder outside them, or inside home's own while away from
+  // home, moves the band.
+  double reachShortest_ = 0, reachLongest_ = 0, homeShortest_ = 0, homeLongest_ = 0;
   SpeedFinder finder_;
 
   float level_ = 0;
@@ -136,6 +141,37 @@ class LTCDecoder {
   int bitCount_ = 0;
   std::uint32_t bitTotal_ = 0;
 };
+
+inline void LTCDecoder::SpeedFinder::observe(double d, double lowest, double longest,
+                                             double shortest) noexcept {
+  if (!(lowest < d && d < longest)) {
+    halfPending = false;
+    run = 0;
+    return;
+  }
+  if (cell == 0) cell = d;
+  const double c = cell;
+  if (d > 0.75 * c) {
+    if (d > 1.5 * c) {
+      cell = d;
+      halfPending = false;
+      run = 0;
+      return;
+    }
+    if (halfPending) run = -1;  // a half cell left unpaired: start counting again
+    halfPending = false;
+    cell = c + (d - c) * 0.1;
+  } else if (d <= 0.25 * c) {
+    cell = std::fmax(shortest, 2 * d);
+    halfPending = false;
+    run = 0;
+    return;
+  } else {
+    cell = c + (2 * d - c) * 0.1;
+    halfPending = !halfPending;
+  }
+  if (run < kSettledRun) ++run;  // saturates: code that runs for days must not overflow it
+}
 
 template <class Found>
 void LTCDecoder::process(const float* samples, std::int64_t count, std::int64_t startSample,
@@ -192,9 +228,11 @@ void LTCDecoder::process(const float* samples, std::int64_t count, std::int64_t 
       continue;
     }
     const double d = t - *lastEdge_;
-    finder_.observe(d, 0.35 * shortestCell_ * minBand_, 1.4 * longestCell_ * kMaxBand,
-                    shortestCell_ * minBand_);
-    if (finder_.run >= kSettledRun) followSpeed();
+    finder_.observe(d, finderLowest_, finderLongest_, finderShortest_);
+    if (finder_.run >= kSettledRun) {
+      const double s = finder_.cell;
+      if (s < reachShortest_ || s > reachLongest_ || (s >= homeShortest_ && s <= homeLongest_)) followSpeed();
+    }
     if (!(lowestInterval_ < d && d < longestInterval_)) {
       lose();
     } else {
