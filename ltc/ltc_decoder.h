@@ -61,9 +61,9 @@ class LTCDecoder {
   // The band's scale against home (1): cell lengths it holds are band() times those of 19-38 frames/s,
   // so 2 holds 9.5-19 frames/s and 0.5 holds 38-76.
   double band() const noexcept { return band_; }
-  // Largest band (slowest code); the smallest depends on the sample rate, see minBand().
+  // Largest band (slowest code). The smallest is 0.5 at 44.1 and 48 kHz, 0.25 from 88.2 kHz up, and home
+  // below 44.1 kHz (see kMinHalfCell).
   static constexpr double kMaxBand = 4;
-  double minBand() const noexcept { return minBand_; }
 
  private:
   static constexpr int kRing = 128;  // ring storage for the history, a power of two above kHistory
