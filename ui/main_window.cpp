@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QDesktopServices>
+#include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -11,7 +12,6 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPushButton>
 #include <QScrollArea>
 #include <QTimer>
 #include <QToolButton>
@@ -26,6 +26,8 @@
 #include "ui/live_views.h"
 #include "ui/log_section.h"
 #include "ui/output_section.h"
+#include "ui/section_support.h"
+#include "ui/segmented_picker.h"
 #include "ui/system_colors.h"
 
 namespace quillmark {
@@ -77,8 +79,11 @@ MainWindow::MainWindow(TimecodeStore& store, QWidget* parent) : QMainWindow(pare
   connect(&store, &TimecodeStore::settingsChanged, this, &MainWindow::showSource);
   connect(&store, &TimecodeStore::statusChanged, this, &MainWindow::showDetails);
   connect(&store.details(), &DetailStatus::statusChanged, this, &MainWindow::showDetails);
+  // The MIDI client is opened again, perhaps under another name, when a JACK server comes back.
+  connect(&store, &TimecodeStore::midiSourcesChanged, this, &MainWindow::showPortsName);
   timecode_->follow(&store.live());
   showSource();
+  showPopOutIcon();
 }
 
 QString MainWindow::titleFor(const std::optional<std::string>& profile) {
@@ -95,18 +100,14 @@ QWidget* MainWindow::makeSourcePicker() {
   auto* layout = new QHBoxLayout(row);
   layout->setContentsMargins(24, 16, 24, 0);
   layout->setSpacing(0);
-  sources_ = new QButtonGroup(this);
-  sources_->setExclusive(true);
+  auto* picker = new SegmentedPicker(row);
   for (SourceKind kind : kAllSourceKinds) {
     const auto raw = rawValue(kind);
-    auto* button = new QPushButton(QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size())), row);
-    button->setCheckable(true);
-    button->setAutoDefault(false);
-    button->setFocusPolicy(Qt::TabFocus);
-    button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    sources_->addButton(button, static_cast<int>(kind));
-    layout->addWidget(button);
+    picker->addSegment(QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size())),
+                       static_cast<int>(kind));
   }
+  sources_ = picker->group();
+  layout->addWidget(picker);
   connect(sources_, &QButtonGroup::idClicked, this, [this](int id) {
     if (!store_) return;
     Settings settings = store_->settings();
@@ -128,7 +129,6 @@ QWidget* MainWindow::makeTimecodeDisplay() {
   info_ = new InfoLine(display);
   popOut_ = new QToolButton(display);
   popOut_->setAutoRaise(true);
-  popOut_->setIcon(popOutIcon(systemColor(ColorRole::secondaryLabel, palette())));
   popOut_->setIconSize(QSize(16, 16));
   popOut_->setToolTip(QStringLiteral("Open the timecode display"));
   popOut_->setAccessibleName(QStringLiteral("Timecode Display"));
@@ -171,6 +171,7 @@ QWidget* MainWindow::makeForm() {
     section->installEventFilter(this);
     column->addWidget(section);
   }
+  alignLabelColumns({ltc_, mtc_, generator_, outputs_});
   column->addStretch(1);
   scroll->setWidget(form);
   return scroll;
@@ -180,8 +181,9 @@ QWidget* MainWindow::makeFooter() {
   auto* footer = new QWidget(content_);
   auto* row = new QHBoxLayout(footer);
   row->setContentsMargins(16, 8, 16, 8);
-  ports_ = new QLabel(QStringLiteral("MIDI ports: \u201CQuillmark\u201D"), footer);
+  ports_ = new QLabel(footer);
   ports_->setFont(captionFont(font()));
+  showPortsName();
   setTextColor(ports_, ColorRole::tertiaryLabel);
   donate_ = new QLabel(footer);
   donate_->setFont(captionFont(font()));
@@ -232,6 +234,22 @@ void MainWindow::showDetails() {
   const SourceKind source = store_->settings().source;
   info_->show(source, store_->details().status());
   if (source != SourceKind::generator) detailRows_->show(source, store_->details().status());
+}
+
+void MainWindow::showPortsName() {
+  // The name other programs list Quillmark's MIDI ports under; a second instance gets a numbered one.
+  const QString name =
+      store_ ? QString::fromStdString(store_->midiClientName()) : QStringLiteral("Quillmark");
+  ports_->setText(QStringLiteral("MIDI ports: \u201C%1\u201D").arg(name));
+}
+
+void MainWindow::showPopOutIcon() {
+  popOut_->setIcon(popOutIcon(systemColor(ColorRole::secondaryLabel, palette())));
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange && popOut_) showPopOutIcon();
 }
 
 void MainWindow::showEvent(QShowEvent* event) {

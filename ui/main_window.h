@@ -2,7 +2,8 @@
 // MainWindow: where Quillmark is operated. From top to bottom: the source picker ("LTC in", "MTC in",
 // "Generator"), the running timecode with the info line and the pop-out button, then a scrolling form
 // with the section of the selected source, the outputs, the details (not for the generator) and the event
-// log, and a footer naming the MIDI ports with a donation link. The menu bar carries "Timecode Display"
+// log, and a footer naming the MIDI ports (under the name JACK gave this instance's MIDI client) with a
+// donation link. The menu bar carries "Timecode Display"
 // (Ctrl+Shift+D) in its Window menu.
 //
 // The window is a view over the store: every control shows and writes the store's settings or calls one
@@ -76,6 +77,7 @@ class MainWindow : public QMainWindow {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -87,9 +89,11 @@ class MainWindow : public QMainWindow {
   void showSource();
   void showDetails();
   void dropFocus();
+  void showPortsName();
+  void showPopOutIcon();
 
   QPointer<TimecodeStore> store_;
-  QButtonGroup* sources_ = nullptr;  // owned by this window; the widgets below are parent-owned
+  QButtonGroup* sources_ = nullptr;  // the source picker's; the widgets below are parent-owned
   LiveTimecodeLabel* timecode_ = nullptr;
   InfoLine* info_ = nullptr;
   QToolButton* popOut_ = nullptr;
