@@ -71,7 +71,7 @@ StyleEditor::StyleEditor(QWidget* parent) : QWidget(parent) {
   showInfo_ = new QCheckBox(tr("Show status and rate"), this);
   form_->addRow(QString(), showInfo_);
   colorByState_ = new QCheckBox(tr("Colour by state"), this);
-  colorByState_->setToolTip(tr("Orange while freewheeling, yellow while acquiring, dimmed when stopped"));
+  colorByState_->setToolTip(tr("Magenta while freewheeling, yellow while acquiring, dimmed when stopped"));
   form_->addRow(QString(), colorByState_);
   alwaysOnTop_ = new QCheckBox(tr("Always on top"), this);
   form_->addRow(QString(), alwaysOnTop_);
