@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the documentation's screenshots from the running windows, on Qt's offscreen platform: the main
-# window with each of the three sources (docs/main-window-*.png), on a private JACK server with no hardware
+# window with each of the three sources and on a dark desktop (docs/main-window-*.png), on a private JACK server with no hardware
 # and an LTC source of its own, and the display window in every built-in style (docs/screenshots/).
 # The user's settings are never touched: the programs keep theirs in a temporary file.
 # Usage: scripts/screenshots.sh [build directory]   (default: build-screenshots)

@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QScrollArea>
 #include <QTimer>
 #include <QToolButton>
@@ -83,7 +84,7 @@ MainWindow::MainWindow(TimecodeStore& store, QWidget* parent) : QMainWindow(pare
   connect(&store, &TimecodeStore::midiSourcesChanged, this, &MainWindow::showPortsName);
   timecode_->follow(&store.live());
   showSource();
-  showPopOutIcon();
+  showPaletteInks();
 }
 
 QString MainWindow::titleFor(const std::optional<std::string>& profile) {
@@ -147,7 +148,9 @@ QWidget* MainWindow::makeForm() {
   scroll->setWidgetResizable(true);
   scroll->viewport()->setAutoFillBackground(false);
 
+  scroll_ = scroll;
   auto* form = new QWidget(scroll);
+  form_ = form;
   form->setAutoFillBackground(false);
   form->installEventFilter(this);
   auto* column = new QVBoxLayout(form);
@@ -188,8 +191,6 @@ QWidget* MainWindow::makeFooter() {
   donate_ = new QLabel(footer);
   donate_->setFont(captionFont(font()));
   donate_->setTextFormat(Qt::RichText);
-  donate_->setText(QStringLiteral("<a href=\"%1\" style=\"text-decoration:none\">\u2665 Donate</a>")
-                       .arg(QString::fromLatin1(kDonateAddress)));
   donate_->setToolTip(QStringLiteral("Quillmark is free. Support its development."));
   donate_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
   connect(donate_, &QLabel::linkActivated, this,
@@ -243,19 +244,41 @@ void MainWindow::showPortsName() {
   ports_->setText(QStringLiteral("MIDI ports: \u201C%1\u201D").arg(name));
 }
 
-void MainWindow::showPopOutIcon() {
+void MainWindow::showPaletteInks() {
   popOut_->setIcon(popOutIcon(systemColor(ColorRole::secondaryLabel, palette())));
+  // A rich-text label keeps the link colour it was given its text with, so the text is given again.
+  donate_->setText(QStringLiteral("<a href=\"%1\" style=\"text-decoration:none; color:%2\">\u2665 Donate</a>")
+                       .arg(QString::fromLatin1(kDonateAddress), palette().color(QPalette::Link).name()));
 }
 
 void MainWindow::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
-  if (event->type() == QEvent::PaletteChange && popOut_) showPopOutIcon();
+  if (event->type() == QEvent::PaletteChange && popOut_ && donate_) showPaletteInks();
+}
+
+int MainWindow::fittingHeight() const {
+  // The window's height less the form's visible part, plus all the form needs at the viewport's width.
+  const int viewport = scroll_->viewport()->height();
+  const int width = scroll_->viewport()->width();
+  const int form = form_->hasHeightForWidth() ? form_->heightForWidth(width) : form_->sizeHint().height();
+  return std::max(kMinimumHeight, height() - viewport + form);
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (shownBefore_) return;
   shownBefore_ = true;
+  // The window opens tall enough for everything the settings show (both outputs on, the LTC details),
+  // as far as the screen allows; content that grows later scrolls.
+  // Layouts settle bottom-up on posted events; the sections' own ones are settled first here, so that the
+  // form's size hint already counts every row it shows.
+  for (QWidget* widget : form_->findChildren<QWidget*>())
+    if (widget->layout()) widget->layout()->activate();
+  form_->layout()->activate();
+  layout()->activate();
+  const int available = screen() ? screen()->availableGeometry().height() : kIdealHeight;
+  const int fitting = std::min(fittingHeight(), std::max(height(), available));
+  if (fitting > height()) resize(width(), fitting);
   // Queued, so that it runs after Qt has given the first control focus on activation.
   QTimer::singleShot(0, this, &MainWindow::dropFocus);
 }

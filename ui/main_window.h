@@ -10,7 +10,8 @@
 // of its operations, and every readout shows its published status. The running timecode and the level
 // meter follow the live status and repaint alone; the form changes only when the store publishes a
 // settings, list or coarse status change, and the details and info line twice a second.
-// Fixed width 520; at least 640 high, 760 at first, unbounded above.
+// Fixed width 520; at least 640 high, at first 760 or as tall as the form needs (within the screen),
+// unbounded above.
 // Threads: main thread only.
 
 #include <optional>
@@ -26,6 +27,7 @@ class QAction;
 class QButtonGroup;
 class QGroupBox;
 class QLabel;
+class QScrollArea;
 class QToolButton;
 
 namespace quillmark {
@@ -68,6 +70,8 @@ class MainWindow : public QMainWindow {
   LogSection* logSection() const { return log_; }
   QLabel* portsCaption() const { return ports_; }
   QLabel* donateLink() const { return donate_; }
+  // The height at which the whole form shows without scrolling, at least the minimum.
+  int fittingHeight() const;
   // "Timecode Display" in the Window menu.
   QAction* displayAction() const { return displayAction_; }
 
@@ -90,7 +94,7 @@ class MainWindow : public QMainWindow {
   void showDetails();
   void dropFocus();
   void showPortsName();
-  void showPopOutIcon();
+  void showPaletteInks();
 
   QPointer<TimecodeStore> store_;
   QButtonGroup* sources_ = nullptr;  // the source picker's; the widgets below are parent-owned
@@ -108,6 +112,8 @@ class MainWindow : public QMainWindow {
   QLabel* donate_ = nullptr;
   QAction* displayAction_ = nullptr;
   QWidget* content_ = nullptr;
+  QScrollArea* scroll_ = nullptr;
+  QWidget* form_ = nullptr;  // the scroll area's content
   bool shownBefore_ = false;
 };
 

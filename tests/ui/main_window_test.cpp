@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -161,6 +163,23 @@ TEST_F(MainWindowTest, SpaceBarWorksTheTransportAndLocateTurnsRedOnBadTextAndNor
   EXPECT_EQ(field->text(), "01:02:03:04");
   EXPECT_EQ(field->palette().color(QPalette::Text), normal);
   EXPECT_EQ(store().settings().generatorStart, "01:02:03:04");
+}
+
+// Everything the stored settings show fits the window as it opens: LTC in with its details, both outputs.
+TEST_F(MainWindowTest, OpensWithoutAScrollBarWithBothOutputsOn) {
+  Settings settings;
+  settings.source = SourceKind::ltc;
+  settings.mtcOutEnabled = settings.ltcOutEnabled = true;
+  ASSERT_TRUE(
+      Persistence(std::nullopt, dir_.filePath("quillmark.conf").toStdString()).saveSettings(settings));
+  makeApp();
+  QApplication::processEvents();
+  const QScrollArea* form = window().findChild<QScrollArea*>();
+  ASSERT_NE(form, nullptr);
+  EXPECT_TRUE(window().outputSection()->isRowShown(window().outputSection()->channelPicker()));
+  EXPECT_TRUE(window().detailsSection()->isVisible());
+  EXPECT_FALSE(form->verticalScrollBar()->isVisible())
+      << window().height() << " < " << window().fittingHeight();
 }
 
 // A second instance's MIDI client gets a numbered name from JACK; the footer shows the one it got.

@@ -1,17 +1,20 @@
 // Renders the display window to PNG files, once in each built-in style and once with a drop-frame label,
-// plus the style editor, for the documentation. Runs on Qt's offscreen platform unless told otherwise.
-// Usage: quillmark-display-screenshots [output directory]   (default: docs/screenshots)
+// plus the style editor, closed and with a colour being chosen, for the documentation. Runs on Qt's offscreen
+// platform unless told otherwise. Usage: quillmark-display-screenshots [output directory]   (default:
+// docs/screenshots)
 
 #include <cstdio>
 #include <cstdlib>
 
 #include <QApplication>
+#include <QColorDialog>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QEnterEvent>
 #include <QFrame>
 
 #include "ui/big_timecode_content.h"
+#include "ui/color_panel.h"
 #include "ui/display_window.h"
 #include "ui/style_editor.h"
 #include "ui/tools/save_png.h"
@@ -74,6 +77,14 @@ int main(int argc, char** argv) {
   window->setEditing(true);
   settle(200);
   ok = savePng(window->popover()->grab(), directory, "display-style-editor.png") && ok;
+
+  // A colour being chosen: the chooser opens beside the form, and the digits follow as it moves.
+  QApplication::sendEvent(window, &enter);
+  window->editor()->textWell()->click();
+  window->editor()->colorPanel()->chooser()->setCurrentColor(QColor(90, 200, 255));
+  settle(300);
+  ok = savePng(window->popover()->grab(), directory, "display-style-editor-colour.png") && ok;
+  ok = savePng(window->grab(), directory, "display-colour-chosen.png") && ok;
   window->close();
   return ok ? 0 : 1;
 }
