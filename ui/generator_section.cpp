@@ -20,7 +20,7 @@ namespace {
 
 // The transport's symbol, drawn in the ink of the button's text so that both read alike on the accent or
 // red fill: a triangle to play, a square to stop.
-QIcon transportGlyph(bool stop, const QColor& ink) {
+QPixmap glyph(bool stop, const QColor& ink) {
   QPixmap pixmap(32, 32);
   pixmap.fill(Qt::transparent);
   QPainter painter(&pixmap);
@@ -33,7 +33,14 @@ QIcon transportGlyph(bool stop, const QColor& ink) {
     painter.drawPolygon(QPolygonF{{8, 5}, {27, 16}, {8, 27}});
   }
   painter.end();
-  return QIcon(pixmap);
+  return pixmap;
+}
+
+// Both states in the button's text ink: Qt's own greyed-out image would not match the disabled text.
+QIcon transportGlyph(bool stop, const QPalette& palette) {
+  QIcon icon(glyph(stop, palette.color(QPalette::Active, QPalette::ButtonText)));
+  icon.addPixmap(glyph(stop, palette.color(QPalette::Disabled, QPalette::ButtonText)), QIcon::Disabled);
+  return icon;
 }
 
 }  // namespace
@@ -146,7 +153,6 @@ void GeneratorSection::showTransport() {
   const bool timeOfDay = store_->settings().timeOfDay;
   const bool running = store_->status().generatorRunning || timeOfDay;
   transport_->setText(running ? QStringLiteral("Stop") : QStringLiteral("Play"));
-  transport_->setIcon(transportGlyph(running, systemColor(ColorRole::onAccent, palette())));
   transport_->setEnabled(!timeOfDay);
   if (timeOfDay) {
     transport_->setToolTip(QStringLiteral("Runs on the computer's clock while Time of day is on"));
@@ -157,6 +163,10 @@ void GeneratorSection::showTransport() {
   // Filled with the accent colour, or red while the generator runs.
   setTextColor(transport_, running ? ColorRole::red : ColorRole::accent, QPalette::Button);
   setTextColor(transport_, ColorRole::onAccent, QPalette::ButtonText);
+  // Disabled (time of day), it keeps its colours, faded, so that it still reads as running.
+  setDisabledColor(transport_, running ? ColorRole::red : ColorRole::accent, 0.5, QPalette::Button);
+  setDisabledColor(transport_, ColorRole::onAccent, 0.8, QPalette::ButtonText);
+  transport_->setIcon(transportGlyph(running, transport_->palette()));
 }
 
 void GeneratorSection::changeEvent(QEvent* event) {

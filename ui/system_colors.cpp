@@ -1,6 +1,6 @@
 #include "ui/system_colors.h"
 
-#include <utility>
+#include <optional>
 #include <vector>
 
 #include <QApplication>
@@ -33,9 +33,10 @@ class PaletteFollower : public QObject {
     return follower;
   }
 
-  void set(QPalette::ColorRole target, std::optional<ColorRole> role) {
-    std::erase_if(entries_, [&](const auto& entry) { return entry.first == target; });
-    if (role) entries_.emplace_back(target, *role);
+  void set(QPalette::ColorGroup group, QPalette::ColorRole target, std::optional<ColorRole> role,
+           double opacity) {
+    std::erase_if(entries_, [&](const Entry& e) { return e.group == group && e.target == target; });
+    if (role) entries_.push_back({group, target, *role, opacity});
     apply();
   }
 
@@ -54,13 +55,27 @@ class PaletteFollower : public QObject {
     const QPalette inherited = parent ? parent->palette() : QApplication::palette(widget_);
     QPalette own;
     own.setResolveMask(0);
-    for (const auto& [target, role] : entries_) own.setColor(target, systemColor(role, inherited));
+    // Entries for every group first, so that an entry for one group refines them.
+    for (bool allGroups : {true, false}) {
+      for (const Entry& e : entries_) {
+        if ((e.group == QPalette::All) != allGroups) continue;
+        QColor color = systemColor(e.role, inherited);
+        color.setAlphaF(static_cast<float>(color.alphaF() * e.opacity));
+        own.setColor(e.group, e.target, color);
+      }
+    }
     widget_->setPalette(own);
     applying_ = false;
   }
 
+  struct Entry {
+    QPalette::ColorGroup group;
+    QPalette::ColorRole target;
+    ColorRole role;
+    double opacity;
+  };
   QWidget* widget_;  // the parent
-  std::vector<std::pair<QPalette::ColorRole, ColorRole>> entries_;
+  std::vector<Entry> entries_;
   bool applying_ = false;
 };
 
@@ -92,11 +107,16 @@ QColor systemColor(ColorRole role, const QPalette& palette) {
 }
 
 void setTextColor(QWidget* widget, ColorRole role, QPalette::ColorRole target) {
-  PaletteFollower::of(widget, true)->set(target, role);
+  PaletteFollower::of(widget, true)->set(QPalette::All, target, role, 1.0);
+}
+
+void setDisabledColor(QWidget* widget, ColorRole role, double opacity, QPalette::ColorRole target) {
+  PaletteFollower::of(widget, true)->set(QPalette::Disabled, target, role, opacity);
 }
 
 void clearTextColor(QWidget* widget, QPalette::ColorRole target) {
-  if (PaletteFollower* follower = PaletteFollower::of(widget, false)) follower->set(target, std::nullopt);
+  if (PaletteFollower* follower = PaletteFollower::of(widget, false))
+    follower->set(QPalette::All, target, std::nullopt, 1.0);
 }
 
 QFont captionFont(const QFont& base) {

@@ -22,7 +22,10 @@ QColor systemColor(ColorRole role, const QPalette& palette);
 // the widget inherits, and resolves it again whenever that palette changes: a desktop switched between
 // light and dark while Quillmark runs, or a parent restyled. Each widget keeps one entry per target.
 void setTextColor(QWidget* widget, ColorRole role, QPalette::ColorRole target = QPalette::WindowText);
-// Gives `target` back to the inherited palette.
+// The same for the disabled state alone, at `opacity` times the role's own; set after setTextColor.
+void setDisabledColor(QWidget* widget, ColorRole role, double opacity,
+                      QPalette::ColorRole target = QPalette::WindowText);
+// Gives `target` back to the inherited palette (in every state).
 void clearTextColor(QWidget* widget, QPalette::ColorRole target = QPalette::WindowText);
 
 // The size of captions and small print: `base` at 85 %.
