@@ -137,6 +137,10 @@ TEST(DisplayWindow, GearShowsOnHoverAndStaysWhileItsPopoverIsOpen) {
   EXPECT_EQ(window->style().text, DisplayStyle::preset("Black on white")->text);
   EXPECT_FALSE(panel->isVisible());
   EXPECT_TRUE(window->popover()->isVisible());
+  QTest::mouseClick(window->editor()->textWell(), Qt::LeftButton);  // opens again after "Cancel"
+  EXPECT_TRUE(panel->chooser()->isVisible());
+  panel->chooser()->accept();
+  EXPECT_FALSE(panel->isVisible());
   EXPECT_EQ(edits.last().at(0).value<DisplayStyle>(), window->style());  // each step announced for storing
 
   window->popover()->hide();  // closed from outside, as a click elsewhere does

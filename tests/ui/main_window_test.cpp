@@ -206,6 +206,7 @@ TEST_F(MainWindowTest, EveryColourFollowsAPaletteChange) {
   for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
     dark.setColor(role, QColor(0xf2, 0xf2, 0xf2));
   dark.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
+  dark.setColor(QPalette::Link, QColor(0x78, 0xae, 0xed));
   QApplication::setPalette(dark);
   QApplication::processEvents();
 
@@ -226,6 +227,7 @@ TEST_F(MainWindowTest, EveryColourFollowsAPaletteChange) {
   generator->locate();
   EXPECT_EQ(field->palette().color(QPalette::Text), dark.color(QPalette::Text));
   EXPECT_EQ(generator->transportButton()->palette().color(QPalette::Button), dark.color(QPalette::Highlight));
+  EXPECT_TRUE(window().donateLink()->text().contains(dark.color(QPalette::Link).name()));
   // The pop-out icon is drawn again in the new ink.
   const QImage icon =
       window().popOutButton()->icon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
