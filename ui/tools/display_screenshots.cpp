@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QEnterEvent>
 #include <QFrame>
+#include <QPainter>
 
 #include "ui/big_timecode_content.h"
 #include "ui/color_panel.h"
@@ -33,6 +34,19 @@ QString fileName(std::string_view presetName) {
   QString name = QString::fromUtf8(presetName.data(), static_cast<qsizetype>(presetName.size())).toLower();
   name.replace(' ', '-');
   return "display-" + name + ".png";
+}
+
+// The window with its popover over it, each where it is on the screen, on a transparent ground.
+QPixmap withPopover(DisplayWindow& window) {
+  const QRect windowArea = window.geometry();
+  const QRect popoverArea = window.popover()->geometry();
+  const QRect all = windowArea.united(popoverArea);
+  QPixmap canvas(all.size());
+  canvas.fill(Qt::transparent);
+  QPainter painter(&canvas);
+  painter.drawPixmap(windowArea.topLeft() - all.topLeft(), window.grab());
+  painter.drawPixmap(popoverArea.topLeft() - all.topLeft(), window.popover()->grab());
+  return canvas;
 }
 
 }  // namespace
@@ -78,13 +92,15 @@ int main(int argc, char** argv) {
   settle(200);
   ok = savePng(window->popover()->grab(), directory, "display-style-editor.png") && ok;
 
-  // A colour being chosen: the chooser opens beside the form, and the digits follow as it moves.
+  // A colour being chosen: the chooser opens beside the form, and the digits follow as it moves. The
+  // window is made larger so that the digits show beside the popover.
+  window->resize(1600, 500);
+  settle(200);
   QApplication::sendEvent(window, &enter);
   window->editor()->textWell()->click();
   window->editor()->colorPanel()->chooser()->setCurrentColor(QColor(90, 200, 255));
   settle(300);
-  ok = savePng(window->popover()->grab(), directory, "display-style-editor-colour.png") && ok;
-  ok = savePng(window->grab(), directory, "display-colour-chosen.png") && ok;
+  ok = savePng(withPopover(*window), directory, "display-style-editor-colour.png") && ok;
   window->close();
   return ok ? 0 : 1;
 }
