@@ -276,7 +276,9 @@ void MainWindow::showEvent(QShowEvent* event) {
     if (widget->layout()) widget->layout()->activate();
   form_->layout()->activate();
   layout()->activate();
-  const int available = screen() ? screen()->availableGeometry().height() : kIdealHeight;
+  // The title bar and frame come out of the screen's height too, as far as the window system has said.
+  const int frame = frameGeometry().height() - geometry().height();
+  const int available = screen() ? screen()->availableGeometry().height() - frame : kIdealHeight;
   const int fitting = std::min(fittingHeight(), std::max(height(), available));
   if (fitting > height()) resize(width(), fitting);
   // Queued, so that it runs after Qt has given the first control focus on activation.
