@@ -118,6 +118,17 @@ TEST_F(MainWindowTest, ChoosingEachSourceShowsItsSection) {
   EXPECT_TRUE(window().ltcSection()->isVisible());
   EXPECT_FALSE(window().generatorSection()->isVisible());
   EXPECT_TRUE(processUntil([&] { return badge() == "NO TIMECODE"; }));
+
+  // The fields of every section start on one line, whichever section's labels are longest.
+  auto fieldX = [&](QWidget* field) { return field->mapTo(&window(), QPoint()).x(); };
+  const int outputs = fieldX(window().outputSection()->mtcOutSwitch());
+  EXPECT_EQ(fieldX(window().ltcSection()->devicePicker()), outputs);
+  chooseSource(SourceKind::mtc);
+  QApplication::processEvents();
+  EXPECT_EQ(fieldX(window().mtcSection()->sourcePicker()), outputs);
+  chooseSource(SourceKind::generator);
+  QApplication::processEvents();
+  EXPECT_EQ(fieldX(window().generatorSection()->ratePicker()), outputs);
 }
 
 TEST_F(MainWindowTest, SpaceBarWorksTheTransportAndLocateTurnsRedOnBadTextAndNormalisesGoodText) {
