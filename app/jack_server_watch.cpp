@@ -5,6 +5,7 @@
 #include <QMetaObject>
 #include <atomic>
 #include <cstdio>
+#include <string_view>
 
 #include "audio/jack_client.h"
 
@@ -15,8 +16,19 @@ namespace {
 // list, port list and client, which say nothing the store's own log line does not.
 std::atomic<bool> serverUnreachable{false};
 
+// What every client's thread of libjack says the moment its server dies, before the shutdown notice can
+// mark the server unreachable: the store's own log line says it once and better.
+bool saysServerDied(std::string_view message) {
+  for (std::string_view known : {"Cannot read socket", "Cannot write socket", "CheckRes error",
+                                 "JackSocketClientChannel read fail", "Could not read result",
+                                 "Could not write request"}) {
+    if (message.substr(0, known.size()) == known) return true;
+  }
+  return false;
+}
+
 void filteredJackMessage(const char* message) {
-  if (serverUnreachable.load(std::memory_order_relaxed)) return;
+  if (serverUnreachable.load(std::memory_order_relaxed) || saysServerDied(message)) return;
   std::fprintf(stderr, "%s\n", message);
 }
 
@@ -35,7 +47,7 @@ JackServerWatch::JackServerWatch(int retryMilliseconds, QObject* parent)
 JackServerWatch::~JackServerWatch() = default;
 
 bool JackServerWatch::connectClient() {
-  client_ = JackClient::open("Quillmark watch");
+  client_ = JackClient::open(jackClientName("watch"));
   if (client_) {
     jack_on_info_shutdown(client_->get(), &onShutdown, this);
     if (jack_activate(client_->get()) != 0) client_.reset();

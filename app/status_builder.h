@@ -33,6 +33,9 @@ std::optional<Timecode> labelAt(double position, FrameRate rate);
 struct StatusTransitions {
   TimecodeClock::State lastState = TimecodeClock::State::stopped;
   std::int64_t lastJumps = 0;
+  // The latest label a status showed, for a "Stopped at" line whose status has none any more (the JACK
+  // server went away with the clock that held it).
+  std::string lastLabel;
 
   // The lines for the change to `status`, in log order (a jump before a state change of the same tick).
   // The generator never produces lines; its state is only remembered.

@@ -13,6 +13,15 @@ namespace {
 std::mutex ownNamesMutex;
 std::vector<std::string> ownNames;  // guarded by ownNamesMutex
 
+constexpr std::string_view kBase = "Quillmark";
+// The longest role (" LTC out", " devices") and the "-NN" JACK may append.
+constexpr std::size_t kRoleRoom = 8 + 4;
+
+std::string& clientBase() {
+  static std::string base(kBase);
+  return base;
+}
+
 }  // namespace
 
 std::unique_ptr<JackClient> JackClient::open(const std::string& name) {
@@ -61,6 +70,39 @@ void JackClient::waitForCycleToEnd() const noexcept {
   for (int waited = 0; inCycle_.load() && waited < 500; ++waited) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+}
+
+void setJackClientBase(const std::optional<std::string>& profile) {
+  std::string base(kBase);
+  if (profile && !profile->empty()) {
+    std::string part = *profile;
+    std::replace(part.begin(), part.end(), ':', '-');
+    const auto limit = static_cast<std::size_t>(std::max(jack_client_name_size() - 1, 32));
+    const std::size_t room = limit - std::min(limit, kBase.size() + 1 + kRoleRoom);
+    if (part.size() > room) {
+      part.resize(room);
+      // Never end inside a UTF-8 sequence: drop continuation bytes and the lead byte they follow.
+      while (!part.empty() && (static_cast<unsigned char>(part.back()) & 0xC0) == 0x80) part.pop_back();
+      if (!part.empty() && (static_cast<unsigned char>(part.back()) & 0x80) != 0) part.pop_back();
+    }
+    if (!part.empty()) base += "-" + part;
+  }
+  clientBase() = std::move(base);
+}
+
+const std::string& jackClientBase() {
+  return clientBase();
+}
+
+std::string jackClientName(std::string_view role) {
+  if (role.empty()) return clientBase();
+  return clientBase() + " " + std::string(role);
+}
+
+bool isQuillmarkJackClient(std::string_view clientName) {
+  if (clientName.substr(0, kBase.size()) != kBase) return false;
+  return clientName.size() == kBase.size() || clientName[kBase.size()] == ' ' ||
+         clientName[kBase.size()] == '-';
 }
 
 bool isOwnJackClient(std::string_view clientName) {

@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -53,5 +54,21 @@ class JackClient {
 
 // True when `clientName` is one of this process's open clients.
 bool isOwnJackClient(std::string_view clientName);
+
+// Every client of this process is named from one base: "Quillmark", or "Quillmark-<profile>" with a
+// settings profile, so that two instances on one server never take each other's names and a patchbay shows
+// whose client is whose. The profile is cut to fit JACK's name limit with room for the longest role and the
+// suffix JACK appends on a clash, and a ':' (which separates client from port) becomes '-'.
+// Set it before the first client opens; the default is "Quillmark".
+void setJackClientBase(const std::optional<std::string>& profile);
+const std::string& jackClientBase();
+// The base followed by " <role>" ("Quillmark-B LTC in"); the base alone for an empty role.
+std::string jackClientName(std::string_view role);
+
+// True for a client of any Quillmark process: its name is "Quillmark" or starts with "Quillmark " or
+// "Quillmark-" (the latter also covers jackd2's "-01" on a clash). Such clients are never devices: two
+// instances on one server would otherwise list each other's LTC clients and restart on each other's
+// comings and goings.
+bool isQuillmarkJackClient(std::string_view clientName);
 
 }  // namespace quillmark

@@ -121,7 +121,7 @@ void LTCInput::start(const AudioDevice& device, int channel) {
   };
 
   std::optional<DeviceConnection> connection =
-      DeviceConnection::open(device, "Quillmark LTC in", AudioDevice::Scope::input);
+      DeviceConnection::open(device, jackClientName("LTC in"), AudioDevice::Scope::input);
   if (!connection) throw unavailable();
   auto& client = connection->client;
   const std::vector<std::string>& devicePorts = connection->devicePorts;
@@ -164,6 +164,10 @@ void LTCInput::stop() {
 
 int LTCInput::channelInUse() const noexcept {
   return run_ ? run_->channel : -1;
+}
+
+bool LTCInput::isConnectedTo(const std::string& portName) const {
+  return run_ && jack_port_connected_to(run_->port, portName.c_str()) != 0;
 }
 
 float LTCInput::level() const {
