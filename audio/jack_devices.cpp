@@ -133,6 +133,9 @@ jack_client_t* JackDevices::monitor() {
   if (monitor_) return monitor_->get();
   auto client = JackClient::open(jackClientName("devices"));
   if (!client) return nullptr;
+  // A pass posted while no poster was installed (a test's main loop already gone) never ran; the new
+  // monitor's notices must not wait for it.
+  checkPending_.store(false);
   jack_client_t* c = client->get();
   jack_set_client_registration_callback(c, onClientRegistration, this);
   jack_set_port_registration_callback(c, onPortRegistration, this);
