@@ -19,9 +19,9 @@ std::atomic<bool> serverUnreachable{false};
 // What every client's thread of libjack says the moment its server dies, before the shutdown notice can
 // mark the server unreachable: the store's own log line says it once and better.
 bool saysServerDied(std::string_view message) {
-  for (std::string_view known : {"Cannot read socket", "Cannot write socket", "CheckRes error",
-                                 "JackSocketClientChannel read fail", "Could not read result",
-                                 "Could not write request"}) {
+  for (std::string_view known :
+       {"Cannot read socket", "Cannot write socket", "CheckRes error", "JackSocketClientChannel read fail",
+        "Could not read result", "Could not write request", "Server is not running"}) {
     if (message.substr(0, known.size()) == known) return true;
   }
   return false;

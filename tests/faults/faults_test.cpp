@@ -205,6 +205,17 @@ TEST_F(FaultsTest, KilledServerIsSurvivedLoggedAndEverythingRunsAgainWhenAServer
   ASSERT_TRUE(quillmark->waitForText("JACK server started", 15.0, *lost)) << quillmark->output();
   ASSERT_TRUE(patchbay->connect(desk->port())) << quillmark->output();
   ASSERT_TRUE(bothOutputsFollow(*desk, *tape, *player)) << quillmark->output();
+  // The loss is told once, with the last label read, and without libjack's own complaints; the return
+  // starts everything once.
+  const std::string& out = quillmark->output();
+  EXPECT_NE(out.find("Stopped at 10:"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Stopped at \n"), std::string::npos) << out;
+  for (const char* noise : {"Cannot read socket", "CheckRes error", "Server is not running"})
+    EXPECT_EQ(out.find(noise), std::string::npos) << out;
+  const std::string back = out.substr(*lost);
+  for (const char* once : {"LTC input: ", "Outputs: ", "JACK server started"})
+    EXPECT_EQ(back.find(once), back.rfind(once)) << back;
+  EXPECT_EQ(back.find("Audio devices changed"), std::string::npos) << back;
   quillmark->expectCleanEnd();
 }
 
