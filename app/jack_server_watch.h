@@ -1,10 +1,10 @@
 #pragma once
 // JackServerWatch tells the store whether a JACK server is reachable. While one is, it keeps a port-less
-// client of its own open ("Quillmark watch") to hear when the server goes away, and can confirm on demand
-// that the server still answers. While none is, it tries again every interval from the main thread's
-// event loop; an attempt on a machine with no server fails at once (the server's socket is missing), so
-// the retry never holds up the main thread. Failed attempts are silent: libjack's complaints are dropped
-// while no server is reachable instead of reaching standard error every two seconds.
+// client of its own open ("Quillmark watch", named after jackClientBase()) to hear when the server goes away,
+// and can confirm on demand that the server still answers. While none is, it tries again every interval from
+// the main thread's event loop; an attempt on a machine with no server fails at once (the server's socket is
+// missing), so the retry never holds up the main thread. Failed attempts are silent: libjack's complaints are
+// dropped while no server is reachable instead of reaching standard error every two seconds.
 //
 // libjack frees every client of a process whose server died the moment the process opens a new one, so
 // whoever owns such a client must close it first. The store does that on serverLost, before anything

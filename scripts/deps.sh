@@ -7,7 +7,8 @@ packages=(build-essential cmake ninja-build pkg-config
           libjack-jackd2-dev jackd2 qt6-base-dev libsndfile1-dev
           libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core)
 if [ "${1:-build}" = test ]; then
-  packages+=(clang libclang-rt-14-dev xauth xvfb)
+  # pipewire stage: a private PipeWire with its JACK library, session manager and session bus
+  packages+=(clang libclang-rt-14-dev xauth xvfb pipewire pipewire-jack wireplumber dbus)
 fi
 
 missing=()

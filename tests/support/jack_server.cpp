@@ -111,16 +111,13 @@ pid_t spawn(std::vector<std::string> args, const std::vector<std::pair<std::stri
   ::_exit(127);
 }
 
-// The private PipeWire's only devices. The sink is described as "system" so that, like jackd's dummy
-// back end, a client of that name offers two channels each way (its playback ports, which PipeWire marks
-// physical, and its monitor ports); the source's name sorts after it.
+// The private PipeWire's one device: a null node that is sink and source at once, described as "system",
+// so that a client of that name offers two channels each way like jackd's dummy back end
+// ("system:playback_AUX0", "system:capture_AUX0", ...). PipeWire marks its ports as not physical.
 constexpr const char* kPipeWireNodes = R"(context.objects = [
   { factory = adapter
-    args = { factory.name = support.null-audio-sink node.name = "null-sink" node.description = "system"
-             media.class = Audio/Sink audio.position = [ AUX0 AUX1 ] node.driver = true } }
-  { factory = adapter
-    args = { factory.name = support.null-audio-sink node.name = "virtual-source"
-             media.class = Audio/Source/Virtual audio.position = [ AUX0 AUX1 ] node.driver = true } }
+    args = { factory.name = support.null-audio-sink node.name = "null-duplex" node.description = "system"
+             media.class = Audio/Duplex audio.position = [ AUX0 AUX1 ] node.driver = true } }
 ]
 )";
 

@@ -6,8 +6,8 @@
 // With QUILLMARK_TEST_SERVER=pipewire in the environment (and PipeWire's libjack first on the library path,
 // as scripts/test.sh's pipewire stage arranges) the server is a private PipeWire instead: a session D-Bus,
 // pipewire and wireplumber, in a runtime directory of their own (XDG_RUNTIME_DIR, set for this process and
-// its children), with a null sink described as "system" (two channels each way, like jackd's dummy
-// hardware) and a null source as the only devices. PipeWire's libjack ignores JACK_DEFAULT_SERVER and
+// its children), with one null sink-and-source node described as "system" (two channels each way, like
+// jackd's dummy hardware) as the only device. PipeWire's libjack ignores JACK_DEFAULT_SERVER and
 // finds the server through the runtime directory.
 // Threads: create and destroy it on the test's main thread.
 
