@@ -2,9 +2,16 @@
 
 #include <jack/jack.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <QMetaObject>
 #include <atomic>
+
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 #include <string_view>
 
 #include "audio/jack_client.h"
@@ -32,14 +39,44 @@ void filteredJackMessage(const char* message) {
   std::fprintf(stderr, "%s\n", message);
 }
 
+// PipeWire's libjack gives its clients no shutdown notice when the PipeWire daemon dies, and answers their
+// questions from its own cache: a dead daemon is only seen by its socket refusing connections.
+bool onPipeWire() {
+  const char* version = jack_get_version_string();
+  return version && std::strstr(version, "PipeWire") != nullptr;
+}
+
+bool pipeWireAnswers() {
+  const char* remote = std::getenv("PIPEWIRE_REMOTE");
+  std::string path = remote && *remote ? remote : "pipewire-0";
+  if (path.front() != '/') {
+    const char* dir = std::getenv("PIPEWIRE_RUNTIME_DIR");
+    if (!dir || !*dir) dir = std::getenv("XDG_RUNTIME_DIR");
+    if (!dir || !*dir) return true;  // nowhere to look: trust libjack
+    path = std::string(dir) + "/" + path;
+  }
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return true;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return true;
+  const bool answers = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return answers;
+}
+
 }  // namespace
 
 JackServerWatch::JackServerWatch(int retryMilliseconds, QObject* parent)
-    : QObject(parent), retry_(new QTimer(this)) {
+    : QObject(parent), retry_(new QTimer(this)), poll_(new QTimer(this)) {
   jack_set_error_function(filteredJackMessage);
   jack_set_info_function(filteredJackMessage);
   retry_->setInterval(retryMilliseconds);
   connect(retry_, &QTimer::timeout, this, &JackServerWatch::retry);
+  poll_->setInterval(retryMilliseconds);
+  connect(poll_, &QTimer::timeout, this, &JackServerWatch::verify);
+  if (onPipeWire()) poll_->start();
   serverUnreachable.store(true);  // this first attempt's failure is reported by the store's log line
   if (!connectClient()) retry_->start();
 }
@@ -65,6 +102,10 @@ void JackServerWatch::retry() {
 bool JackServerWatch::verify() {
   if (!client_) return false;
   char* uuid = jack_get_uuid_for_client_name(client_->get(), client_->name().c_str());
+  if (uuid && poll_->isActive() && !pipeWireAnswers()) {
+    jack_free(uuid);
+    uuid = nullptr;
+  }
   if (uuid) {
     jack_free(uuid);
     return true;

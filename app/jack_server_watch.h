@@ -6,6 +6,9 @@
 // missing), so the retry never holds up the main thread. Failed attempts are silent: libjack's complaints are
 // dropped while no server is reachable instead of reaching standard error every two seconds.
 //
+// PipeWire's libjack sends no shutdown notice when the PipeWire daemon dies and answers from its cache, so
+// there the watch also verifies every interval, by whether the daemon's socket still takes a connection.
+//
 // libjack frees every client of a process whose server died the moment the process opens a new one, so
 // whoever owns such a client must close it first. The store does that on serverLost, before anything
 // opens a client again; this watch closes its own client before it emits.
@@ -50,6 +53,7 @@ class JackServerWatch : public QObject {
 
   std::unique_ptr<JackClient> client_;
   QTimer* retry_;  // child of this watch
+  QTimer* poll_;   // child of this watch: verifies every interval on PipeWire, which sends no shutdown notice
 };
 
 }  // namespace quillmark

@@ -30,8 +30,8 @@ struct AudioDevice {
   // natural sort of their client names). Empty when no JACK server is running; never starts or waits for one.
   static std::vector<AudioDevice> all(Scope scope);
 
-  // The id of the client owning the first physical capture (input) or playback (output) port; none when
-  // there is no such port or no server.
+  // The id of the client owning the first physical capture (input) or playback (output) port, else of the
+  // first listed device; none when there is no device or no server.
   static std::optional<std::uint32_t> defaultDeviceID(Scope scope);
 
   // Registers `callback` to run on the main thread after the JACK graph changed (a client or a port

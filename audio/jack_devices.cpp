@@ -4,6 +4,7 @@
 #include <jack/uuid.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 
 #include "audio/jack_metadata_lock.h"
@@ -72,12 +73,14 @@ bool naturalLess(std::string_view a, std::string_view b) {
       j = ej;
       continue;
     }
-    if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+    const auto ca = static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(a[i])));
+    const auto cb = static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(b[j])));
+    if (ca != cb) return ca < cb;
     ++i;
     ++j;
   }
   if ((a.size() - i) != (b.size() - j)) return a.size() - i < b.size() - j;
-  return a < b;  // equal by value ("ch01" and "ch1"): any fixed order
+  return a < b;  // equal but for case or leading zeros ("Ch1", "ch01"): any fixed order
 }
 
 std::vector<std::string> jackDevicePorts(jack_client_t* client, std::string_view clientName,
@@ -192,10 +195,16 @@ std::optional<std::uint32_t> JackDevices::defaultDeviceID(AudioDevice::Scope sco
   if (!client) return std::nullopt;
   PortList ports(
       jack_get_ports(client, nullptr, JACK_DEFAULT_AUDIO_TYPE, portFlagsFor(scope) | JackPortIsPhysical));
-  if (!ports.names || !ports.names[0]) return std::nullopt;
-  const std::string_view owner = jackClientOfPort(ports.names[0]);
-  if (isQuillmarkJackClient(owner)) return std::nullopt;
-  return idFor(std::string(owner));
+  if (ports.names && ports.names[0]) {
+    const std::string_view owner = jackClientOfPort(ports.names[0]);
+    if (isQuillmarkJackClient(owner)) return std::nullopt;
+    return idFor(std::string(owner));
+  }
+  // No hardware: PipeWire marks the ports of virtual sinks and sources (and of some null devices) as not
+  // physical. The first listed device stands in.
+  const std::vector<AudioDevice> devices = list(scope);
+  if (devices.empty()) return std::nullopt;
+  return devices.front().id;
 }
 
 std::vector<std::string> JackDevices::portsOf(std::string_view clientName, AudioDevice::Scope scope) {

@@ -83,7 +83,8 @@ std::string_view jackClientOfPort(std::string_view portName);
 std::vector<std::string> jackDevicePorts(jack_client_t* client, std::string_view clientName,
                                          AudioDevice::Scope scope);
 
-// Whether `a` sorts before `b` when runs of digits are compared by their value.
+// Whether `a` sorts before `b` when runs of digits are compared by their value and letters regardless of
+// case ("Deck 2" before "deck 10").
 bool naturalLess(std::string_view a, std::string_view b);
 
 // The latency JACK declares for the port named `portName` in `mode` (the largest of its range), in frames;

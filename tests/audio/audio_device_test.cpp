@@ -98,7 +98,7 @@ TEST_F(AudioDeviceTest, ListsOtherClientsWithTheirChannelsButNeverOursAndDefault
 
   // A client that leaves and comes back keeps its id, so a running choice stays valid.
   ti.reset();
-  EXPECT_FALSE(findDevice(Scope::input, "Test Interface"));
+  EXPECT_TRUE(deviceGone(Scope::input, "Test Interface"));
   ti = TestInterface::open();
   ASSERT_NE(ti, nullptr);
   EXPECT_EQ(findDevice(Scope::input, "Test Interface")->id, asInput->id);
