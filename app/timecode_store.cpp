@@ -428,8 +428,9 @@ void TimecodeStore::onDevicesChanged() {
 }
 
 void TimecodeStore::onMIDIPortsChanged() {
-  refreshDevices();
-  apply(std::nullopt);
+  // The MIDI client may hear of a change first (an audio device that also had MIDI ports): judged the same
+  // way, so that an input the change cut off is logged whichever notice comes first.
+  onDevicesChanged();
   // Sources beyond the MIDI client's input ports are listed but not heard; said once when it begins.
   const std::size_t unheard = engine_ ? engine_->ports->unheardSources() : 0;
   if (unheard > 0 && unheardMIDISources_ == 0) {

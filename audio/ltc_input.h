@@ -57,6 +57,8 @@ class LTCInput {
   int channelInUse() const noexcept;
   // Whether the capture is connected to the device port `portName` right now (a port that left, even if
   // it came back since, has lost its connection); false when stopped.
+  // A connection younger than kConnectionGrace counts as made (PipeWire links asynchronously).
+  static constexpr double kConnectionGrace = 1.0;  // seconds
   bool isConnectedTo(const std::string& portName) const;
 
   // The decoder's envelope and error count after the latest buffer, each read under the stats lock.

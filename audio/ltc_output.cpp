@@ -64,6 +64,8 @@ struct LTCOutput::Run {
   std::optional<JackConfigurationWatch> watch;
   std::atomic<jack_nframes_t> playbackLatency{0};  // frames; written by start() and the latency handler
   std::atomic<bool> latencyKnown{false};           // set by start() once the connection's latency is read
+  std::vector<std::string> devicePorts;            // main thread: the device ports connected at start
+  double startedAt = 0;                            // main thread: host seconds
 
   // Process thread only.
   LTCEncoder encoder;
@@ -188,6 +190,8 @@ void LTCOutput::start(const AudioDevice& device, Channels channels) {
   run->playbackLatency.store(latency, std::memory_order_relaxed);
   run->readPlaybackLatency();
   run->latencyKnown.store(true, std::memory_order_release);
+  run->devicePorts.assign(devicePorts.begin() + c1, devicePorts.begin() + c1 + used.count);
+  run->startedAt = HostTime::now();
   run_ = std::move(run);
 }
 
@@ -209,6 +213,8 @@ LTCOutput::Channels LTCOutput::clamp(Channels wanted, int deviceChannels) noexce
 
 bool LTCOutput::isConnectedTo(const std::vector<std::string>& portNames) const {
   if (!run_ || portNames.size() != static_cast<std::size_t>(run_->portCount)) return false;
+  // PipeWire makes the links a moment after jack_connect returned; jackd before.
+  if (portNames == run_->devicePorts && HostTime::now() - run_->startedAt < kConnectionGrace) return true;
   for (std::size_t i = 0; i < portNames.size(); ++i) {
     if (!jack_port_connected_to(run_->ports[i], portNames[i].c_str())) return false;
   }

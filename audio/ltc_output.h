@@ -63,6 +63,8 @@ class LTCOutput {
   Channels channelsInUse() const noexcept;
   // Whether our ports are connected, one to one, to exactly the device ports `portNames` right now (a port
   // that left, even if it came back since, has lost its connection); false when stopped.
+  // A connection younger than kConnectionGrace counts as made (PipeWire links asynchronously).
+  static constexpr double kConnectionGrace = 1.0;  // seconds
   bool isConnectedTo(const std::vector<std::string>& portNames) const;
   // `wanted` on a device with `deviceChannels` channels (at least 1), clamped as start() does.
   static Channels clamp(Channels wanted, int deviceChannels) noexcept;
