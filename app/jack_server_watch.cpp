@@ -2,15 +2,10 @@
 
 #include <jack/jack.h>
 
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 #include <QMetaObject>
 #include <atomic>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -39,33 +34,6 @@ void filteredJackMessage(const char* message) {
   std::fprintf(stderr, "%s\n", message);
 }
 
-// PipeWire's libjack gives its clients no shutdown notice when the PipeWire daemon dies, and answers their
-// questions from its own cache: a dead daemon is only seen by its socket refusing connections.
-bool onPipeWire() {
-  const char* version = jack_get_version_string();
-  return version && std::strstr(version, "PipeWire") != nullptr;
-}
-
-bool pipeWireAnswers() {
-  const char* remote = std::getenv("PIPEWIRE_REMOTE");
-  std::string path = remote && *remote ? remote : "pipewire-0";
-  if (path.front() != '/') {
-    const char* dir = std::getenv("PIPEWIRE_RUNTIME_DIR");
-    if (!dir || !*dir) dir = std::getenv("XDG_RUNTIME_DIR");
-    if (!dir || !*dir) return true;  // nowhere to look: trust libjack
-    path = std::string(dir) + "/" + path;
-  }
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof address.sun_path) return true;
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return true;
-  const bool answers = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return answers;
-}
-
 }  // namespace
 
 JackServerWatch::JackServerWatch(int retryMilliseconds, QObject* parent)
@@ -76,7 +44,7 @@ JackServerWatch::JackServerWatch(int retryMilliseconds, QObject* parent)
   connect(retry_, &QTimer::timeout, this, &JackServerWatch::retry);
   poll_->setInterval(retryMilliseconds);
   connect(poll_, &QTimer::timeout, this, &JackServerWatch::verify);
-  if (onPipeWire()) poll_->start();
+  if (jackServerIdentity() != std::optional<std::uint64_t>(0)) poll_->start();  // PipeWire, or none yet
   serverUnreachable.store(true);  // this first attempt's failure is reported by the store's log line
   if (!connectClient()) retry_->start();
 }
@@ -84,6 +52,7 @@ JackServerWatch::JackServerWatch(int retryMilliseconds, QObject* parent)
 JackServerWatch::~JackServerWatch() = default;
 
 bool JackServerWatch::connectClient() {
+  identity_ = jackServerIdentity();
   client_ = JackClient::open(jackClientName("watch"));
   if (client_) {
     jack_on_info_shutdown(client_->get(), &onShutdown, this);
@@ -102,7 +71,7 @@ void JackServerWatch::retry() {
 bool JackServerWatch::verify() {
   if (!client_) return false;
   char* uuid = jack_get_uuid_for_client_name(client_->get(), client_->name().c_str());
-  if (uuid && poll_->isActive() && !pipeWireAnswers()) {
+  if (uuid && jackServerIdentity() != identity_) {  // PipeWire's daemon died, or was replaced
     jack_free(uuid);
     uuid = nullptr;
   }

@@ -18,7 +18,9 @@
 
 #include <QObject>
 #include <QTimer>
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace quillmark {
 
@@ -52,8 +54,9 @@ class JackServerWatch : public QObject {
   static void onShutdown(jack_status_t code, const char* reason, void* self);
 
   std::unique_ptr<JackClient> client_;
-  QTimer* retry_;  // child of this watch
-  QTimer* poll_;   // child of this watch: verifies every interval on PipeWire, which sends no shutdown notice
+  QTimer* retry_;                          // child of this watch
+  std::optional<std::uint64_t> identity_;  // jackServerIdentity() when client_ was opened
+  QTimer* poll_;  // child of this watch: verifies every interval on PipeWire, which sends no shutdown notice
 };
 
 }  // namespace quillmark

@@ -17,6 +17,7 @@
 #include <jack/jack.h>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,6 +55,13 @@ class JackClient {
 
 // True when `clientName` is one of this process's open clients.
 bool isOwnJackClient(std::string_view clientName);
+
+// Which instance of the server this process's libjack reaches, for telling a server that was replaced
+// from one that ran on. PipeWire's libjack sends its clients no shutdown notice when the daemon dies and
+// answers their questions from its cache, so there the identity is that of the daemon's socket (its
+// inode and time of creation, while it takes connections; none when it refuses them). With jackd, whose
+// clients are told, always 0.
+std::optional<std::uint64_t> jackServerIdentity();
 
 // Every client of this process is named from one base: "Quillmark", or "Quillmark-<profile>" with a
 // settings profile, so that two instances on one server never take each other's names and a patchbay shows

@@ -131,8 +131,13 @@ jack_client_t* JackDevices::monitor() {
   // Clients reach the server JACK_DEFAULT_SERVER names; when that changes, the old one is not ours any more.
   const char* named = std::getenv("JACK_DEFAULT_SERVER");
   const std::string server = named ? named : "default";
-  if (serverGone_.exchange(false) || server != monitorServer_) monitor_.reset();
+  const std::optional<std::uint64_t> identity = jackServerIdentity();
+  if (serverGone_.exchange(false) || server != monitorServer_ || identity != monitorIdentity_) {
+    if (monitor_ && identity != monitorIdentity_) monitor_->noteServerGone();  // PipeWire: gone unannounced
+    monitor_.reset();
+  }
   monitorServer_ = server;
+  monitorIdentity_ = identity;
   if (monitor_) return monitor_->get();
   auto client = JackClient::open(jackClientName("devices"));
   if (!client) return nullptr;

@@ -64,7 +64,8 @@ class JackDevices {
 
   // Main thread only.
   std::unique_ptr<JackClient> monitor_;
-  std::string monitorServer_;  // the server monitor_ was opened on
+  std::string monitorServer_;                     // the server monitor_ was opened on
+  std::optional<std::uint64_t> monitorIdentity_;  // and its jackServerIdentity()
   std::vector<std::function<void()>> observers_;
 
   std::mutex idsMutex_;

@@ -84,11 +84,6 @@ JackServer::~JackServer() {
 
 namespace {
 
-bool onPipeWire() {
-  const char* server = std::getenv("QUILLMARK_TEST_SERVER");
-  return server && std::string_view(server) == "pipewire";
-}
-
 // Starts `args` as a child that dies with this process, its output dropped unless asked for; `env` is
 // added to its environment.
 pid_t spawn(std::vector<std::string> args, const std::vector<std::pair<std::string, std::string>>& env = {}) {
@@ -122,6 +117,11 @@ constexpr const char* kPipeWireNodes = R"(context.objects = [
 )";
 
 }  // namespace
+
+bool JackServer::onPipeWire() {
+  const char* server = std::getenv("QUILLMARK_TEST_SERVER");
+  return server && std::string_view(server) == "pipewire";
+}
 
 void JackServer::launchPipeWire() {
   const std::string dir = "/tmp/" + name_ + "-pipewire";

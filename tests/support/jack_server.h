@@ -36,6 +36,9 @@ class JackServer {
   JackServer(const JackServer&) = delete;
   JackServer& operator=(const JackServer&) = delete;
 
+  // Whether the servers are private PipeWires (QUILLMARK_TEST_SERVER=pipewire) rather than jackd.
+  static bool onPipeWire();
+
   const std::string& name() const { return name_; }
   int sampleRate() const { return options_.sampleRate; }
   int period() const { return options_.period; }
