@@ -313,15 +313,18 @@ void TimecodeStore::applyOutputs() {
 
 // ---- Devices ----
 
-void TimecodeStore::refreshDevices() {
+bool TimecodeStore::refreshDevices() {
   // Every graph change comes here, most of them changing no list: the windows hear of real changes only.
+  bool changed = false;
   auto inputs = AudioDevice::all(AudioDevice::Scope::input);
   if (inputs != inputDevices_) {
+    changed = true;
     inputDevices_ = std::move(inputs);
     emit inputDevicesChanged();
   }
   auto outputs = AudioDevice::all(AudioDevice::Scope::output);
   if (outputs != outputDevices_) {
+    changed = true;
     outputDevices_ = std::move(outputs);
     emit outputDevicesChanged();
   }
@@ -329,12 +332,14 @@ void TimecodeStore::refreshDevices() {
   auto sources =
       engine_ ? engine_->ports->sources() : std::vector<MIDIPort>{MIDIPort{0, MIDIPorts::kVirtualPortName}};
   if (sources != midiSources_) {
+    changed = true;
     midiSources_ = std::move(sources);
     emit midiSourcesChanged();
   }
   auto destinations = engine_ ? engine_->ports->destinations()
                               : std::vector<MIDIPort>{MIDIPort{0, MIDIPorts::kVirtualPortName}};
   if (destinations != midiDestinations_) {
+    changed = true;
     midiDestinations_ = std::move(destinations);
     emit midiDestinationsChanged();
   }
@@ -349,6 +354,7 @@ void TimecodeStore::refreshDevices() {
     filled.ltcOutUID = defaultDeviceUID(outputDevices_, AudioDevice::Scope::output);
     setSettings(filled);
   }
+  return changed;
 }
 
 void TimecodeStore::restartAudio(const std::string& reason) {
@@ -395,7 +401,7 @@ bool TimecodeStore::ltcOutputHolds() const {
 }
 
 void TimecodeStore::onDevicesChanged() {
-  refreshDevices();
+  const bool listsChanged = refreshDevices();
   bool restarted = false;
   // Restarted only when the graph change cut what it reads or plays: its device left or came back, or the
   // port its channel maps to is another one now.
@@ -409,6 +415,10 @@ void TimecodeStore::onDevicesChanged() {
     runningLTCOut_.reset();
     restarted = true;
   }
+  // With the lists as they were and nothing cut off there is nothing to start either. An input or output
+  // that failed to start is tried again when the lists change, not on every notice: the attempt itself
+  // opens and closes a client, which would bring the next notice.
+  if (!restarted && !listsChanged) return;
   const auto inputBefore = runningInput_;
   const auto outputBefore = runningLTCOut_;
   const auto inputErrorBefore = inputError_;

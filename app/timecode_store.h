@@ -120,8 +120,9 @@ class TimecodeStore : public QObject {
   // False, and nothing changed or logged, when the text does not parse or is not valid at that rate.
   bool locate(std::string_view text);
 
-  // Re-reads the device and port lists and fills in a missing input or output device.
-  void refreshDevices();
+  // Re-reads the device and port lists and fills in a missing input or output device. True when a list
+  // changed.
+  bool refreshDevices();
 
   // Whether a JACK server was reachable at the latest check.
   bool jackServerReachable() const noexcept;
