@@ -16,7 +16,6 @@
 #include "audio/jack_client.h"
 #include "audio/jack_devices.h"
 #include "audio/main_thread.h"
-#include "audio/microphone_permission.h"
 #include "core/host_time.h"
 #include "core/timecode.h"
 
@@ -227,21 +226,6 @@ void TimecodeStore::applyLTCInput() {
   if (s.source == SourceKind::ltc && device) {
     const RunningInput wanted{device->uid, s.ltcInputChannel};
     if (runningInput_ == wanted) return;
-    switch (microphonePermission()) {
-      case MicrophonePermission::notDetermined: {
-        const QPointer<TimecodeStore> self(this);
-        requestMicrophoneAccess([self](bool) {
-          if (self) self->later([store = self.data()] { store->applyLTCInput(); });
-        });
-        return;
-      }
-      case MicrophonePermission::denied:
-      case MicrophonePermission::restricted:
-        setInputError(AudioError::permissionDenied().description());
-        return;
-      case MicrophonePermission::authorized:
-        break;
-    }
     try {
       engine_->ltcInput.start(*device, channelNumber(s.ltcInputChannel));
       runningInput_ = wanted;

@@ -10,25 +10,18 @@ namespace quillmark {
 
 class AudioError : public std::exception {
  public:
-  enum class Kind { deviceUnavailable, permissionDenied };
-
   // The device is gone, has no channels or no valid sample rate, or no JACK server runs.
   static AudioError deviceUnavailable(std::string deviceName);
-  // Kept for the store's permission check; there is no microphone permission on Linux, so nothing here
-  // throws it.
-  static AudioError permissionDenied();
 
-  Kind kind() const noexcept { return kind_; }
-  // The device's name for deviceUnavailable, empty otherwise.
+  // The device's name.
   const std::string& deviceName() const noexcept { return deviceName_; }
   // The text the main window shows.
   const std::string& description() const noexcept { return description_; }
   const char* what() const noexcept override { return description_.c_str(); }
 
  private:
-  AudioError(Kind kind, std::string deviceName, std::string description);
+  AudioError(std::string deviceName, std::string description);
 
-  Kind kind_;
   std::string deviceName_;
   std::string description_;
 };

@@ -5,7 +5,8 @@
 //
 // Reading: within the window (2.5 frame durations, at least 0.1 s) after the newest observation the line
 // is extrapolated; a clock that has locked keeps extrapolating for freewheelDuration more seconds; after
-// that there is no position.
+// that there is no position. A default-constructed snapshot is the idle one: no input, so no position, on
+// which every output stays silent (what they read before they have a clock, or once the engine is gone).
 // Threads: a plain value; position and state are pure, lock-free and never allocate.
 
 #include <optional>

@@ -9,7 +9,7 @@
 namespace quillmark::HostTime {
 
 std::uint64_t ticks(double seconds) noexcept {
-  const double t = std::max(seconds, 0.0) * 1e9 * timebase.denom / timebase.numer;
+  const double t = std::max(seconds, 0.0) * 1e9;
   // NaN fails the comparison above (max returns the NaN) and lands here as 0; huge values saturate
   // instead of being undefined in the conversion.
   if (!(t >= 0.0)) return 0;
@@ -18,7 +18,7 @@ std::uint64_t ticks(double seconds) noexcept {
 }
 
 double seconds(std::uint64_t ticks) noexcept {
-  return timebase.numer * static_cast<double>(ticks) / timebase.denom / 1e9;
+  return static_cast<double>(ticks) / 1e9;
 }
 
 std::uint64_t nowTicks() noexcept {
@@ -32,7 +32,6 @@ double now() noexcept {
 }
 
 void waitUntil(std::uint64_t ticks) noexcept {
-  // Nanosecond ticks: the timebase is 1/1, so ticks are CLOCK_MONOTONIC nanoseconds.
   timespec deadline{};
   deadline.tv_sec = static_cast<time_t>(ticks / 1000000000ULL);
   deadline.tv_nsec = static_cast<long>(ticks % 1000000000ULL);

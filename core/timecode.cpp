@@ -148,12 +148,4 @@ std::optional<Timecode> Timecode::parse(std::string_view text) {
   return std::nullopt;
 }
 
-std::size_t TimecodeHash::operator()(const Timecode& t) const noexcept {
-  std::size_t h = 0;
-  for (std::int64_t v : {t.hours, t.minutes, t.seconds, t.frames}) {
-    h ^= std::hash<std::int64_t>{}(v) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
-  }
-  return h;
-}
-
 }  // namespace quillmark

@@ -44,9 +44,4 @@ struct Timecode {
   std::string description() const { return text(false); }
 };
 
-// Hashing combines the four fields, so a Timecode can key an unordered container.
-struct TimecodeHash {
-  std::size_t operator()(const Timecode& t) const noexcept;
-};
-
 }  // namespace quillmark

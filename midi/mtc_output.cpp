@@ -28,10 +28,6 @@ class MTCOutput::PortWire final : public MTCSender::Wire {
   const std::uint32_t destination_;
 };
 
-ClockSnapshot idleClockSnapshot() noexcept {
-  return ClockSnapshot{};  // fps25, no lastInput, a flat line at 0, never locked, no freewheel
-}
-
 MTCOutput::MTCOutput(std::shared_ptr<MIDIPorts> ports) : ports_(std::move(ports)) {}
 
 MTCOutput::~MTCOutput() {
@@ -74,7 +70,7 @@ void MTCOutput::run() noexcept {
 
 void MTCOutput::pass(MTCSender& sender) noexcept {
   const double now = HostTime::now();
-  const ClockSnapshot snapshot = clock_ ? clock_() : idleClockSnapshot();
+  const ClockSnapshot snapshot = clock_ ? clock_() : ClockSnapshot{};
   MTCSender::Settings settings;
   settings.offsetFrames = offsetFrames.read();
   settings.leadSeconds = leadTime.read();

@@ -83,7 +83,4 @@ class MTCOutput {
   std::atomic<std::uint64_t> quarterFrames_{0};
 };
 
-// The snapshot the output follows until it is given a clock: no input, so no position, so it idles.
-ClockSnapshot idleClockSnapshot() noexcept;
-
 }  // namespace quillmark

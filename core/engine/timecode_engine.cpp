@@ -45,7 +45,7 @@ std::function<ClockSnapshot()> TimecodeEngine::clockFunction() const {
   const std::weak_ptr<TimecodeEngineCore> weak = core_;
   return [weak]() -> ClockSnapshot {
     if (const std::shared_ptr<TimecodeEngineCore> core = weak.lock()) return core->snapshot(HostTime::now());
-    return TimecodeEngineCore::idleSnapshot();
+    return ClockSnapshot{};
   };
 }
 

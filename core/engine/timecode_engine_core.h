@@ -84,9 +84,6 @@ class TimecodeEngineCore {
   // on exactly when no rate is forced.
   void resetInput() noexcept;
 
-  // What the outputs read once the engine is gone: no input, no line, so they stay silent.
-  static ClockSnapshot idleSnapshot() noexcept { return ClockSnapshot{}; }
-
   // The TIMECODE_DEBUG line for a confirmed LTC jump, line feed included. `expected` is where the line
   // fitted before the frame put it at the frame's time, none when there was no line.
   static std::string jumpLine(const Timecode& timecode, FrameRate rate, std::int64_t frameNumber,

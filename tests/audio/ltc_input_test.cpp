@@ -88,7 +88,6 @@ TEST_F(LTCInputTest, NamesTheDeviceWhenItCannotBeOpened) {
     input_.start(*device_, 0);
     ADD_FAILURE() << "started on a device that is gone";
   } catch (const AudioError& error) {
-    EXPECT_EQ(error.kind(), AudioError::Kind::deviceUnavailable);
     EXPECT_EQ(error.description(), kUnavailable);
   }
   EXPECT_THROW(input_.start(AudioDevice{9999, "Elsewhere", "Elsewhere", 2}, 0), AudioError);
@@ -102,8 +101,6 @@ TEST_F(LTCInputTest, NamesTheDeviceWhenItCannotBeOpened) {
     EXPECT_EQ(error.description(), kUnavailable);
   }
   EXPECT_FALSE(input_.isRunning());
-  EXPECT_EQ(AudioError::permissionDenied().description(),
-            "Allow Quillmark under System Settings \u2192 Privacy & Security \u2192 Microphone to read LTC.");
 }
 
 TEST_F(LTCInputTest, ReportsANewBufferSizeAndAServerShutdownOnTheMainThread) {

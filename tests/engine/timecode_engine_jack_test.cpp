@@ -325,7 +325,7 @@ TEST_F(TimecodeEngineRoads, GivesTheOutputsTheIdleSnapshotOnceTheEngineIsGone) {
   const auto clock = engine_->clockFunction();
   ASSERT_TRUE(clock().position(HostTime::now()));
   engine_.reset();
-  EXPECT_EQ(clock(), TimecodeEngineCore::idleSnapshot());
+  EXPECT_EQ(clock(), ClockSnapshot{});
 }
 
 }  // namespace
