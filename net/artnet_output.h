@@ -21,6 +21,8 @@
 
 #include "core/clock_snapshot.h"
 
+struct sockaddr_in;
+
 namespace quillmark {
 
 class ArtNetOutput {
@@ -45,7 +47,7 @@ class ArtNetOutput {
   // 255.255.255.255) and `port`, and starts the loop. Throws std::system_error, whose what() names the
   // destination, when the address is not an IPv4 address or no socket can be had.
   void start(const std::string& address, std::uint16_t port);
-  // Ends the loop and waits for it (at most about one frame).
+  // Ends the loop and waits for it (a few milliseconds).
   void stop() noexcept;
   bool isStarted() const noexcept { return thread_.joinable(); }
 
@@ -57,7 +59,7 @@ class ArtNetOutput {
  private:
   class SocketWire;
 
-  void run() noexcept;
+  void run(const sockaddr_in& destination) noexcept;
 
   ClockFunction clock_;
   int socket_ = -1;

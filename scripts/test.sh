@@ -28,7 +28,7 @@ supp=$root/tests/sanitizers
 # multi-threaded process through fork, and the application's own threads are covered by the store, engine,
 # audio and MIDI suites here.
 tsan_targets=(support_tests midi_jack_tests audio_tests engine_core_tests engine_jack_tests mtc_speed_tests
-              app_store_tests)
+              app_store_tests net_tests)
 
 # Any finding ends the test process with a failure: sanitizers otherwise only print and carry on.
 asan_env=(

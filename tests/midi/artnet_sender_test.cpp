@@ -1,0 +1,128 @@
+// The Art-Net output's decisions in simulated host time: no thread, no socket, no sleeping.
+#include "midi/artnet_sender.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace quillmark {
+namespace {
+
+class SimulatedWire final : public ArtNetSender::Wire {
+ public:
+  struct Packet {
+    Timecode timecode;
+    double stamp;
+  };
+  explicit SimulatedWire(double start) : now(start) {}
+  void send(const ArtNet::TimeCodePacket& packet, double due) noexcept override {
+    sent.push_back({ArtNet::parseTimeCode(packet)->timecode, due});
+  }
+  void waitUntil(double hostSeconds) noexcept override { now = std::max(now, hostSeconds); }
+
+  // Passes until `end`, each 20 us after the previous one returned, with the snapshot lineAt(now).
+  template <class LineAt>
+  void run(ArtNetSender& sender, const ArtNetSender::Settings& settings, double end, LineAt&& lineAt) {
+    while (now < end) {
+      sender.pass(now, lineAt(now), settings, *this);
+      now += 20e-6;
+    }
+  }
+
+  double now;
+  std::vector<Packet> sent;
+};
+
+// A running line as the generator serves it: live whenever it is read.
+ClockSnapshot line(FrameRate rate, double at, double fitPosition, double speed = 1.0) {
+  ClockSnapshot snapshot;
+  snapshot.rate = rate;
+  snapshot.lastInput = at;
+  snapshot.fitPosition = fitPosition;
+  snapshot.slope = speed * realFramesPerSecond(rate);
+  return snapshot;
+}
+
+TEST(ArtNetSender, SendsEveryFrameOnceAtItsDueTimeAcrossMidnightWithOffsetAndLead) {
+  for (const FrameRate rate : kAllFrameRates) {
+    for (const double lead : {-0.1, 0.0, 0.1}) {
+      const double offset = 2.5;
+      const double start = static_cast<double>(framesPerDay(rate)) - 40.0;  // 40 frames before midnight
+      SimulatedWire wire(0.0);
+      ArtNetSender sender;
+      wire.run(sender, {offset, lead}, 3.0, [&](double now) { return line(rate, now, start); });
+      ASSERT_GT(wire.sent.size(), 60u);
+      const double fps = realFramesPerSecond(rate);
+      // The first packet is the frame the clock stands in, sent at once; each later one is due when the
+      // clock, offset and lead applied, reaches its start.
+      const auto first = static_cast<std::int64_t>(std::floor(start + offset + lead * fps));
+      for (std::size_t i = 0; i < wire.sent.size(); ++i) {
+        const std::int64_t frame = first + static_cast<std::int64_t>(i);
+        ASSERT_EQ(wire.sent[i].timecode, Timecode::fromFrame(frame, rate))
+            << rawValue(rate) << " lead " << lead << " packet " << i;
+        if (i > 0) {
+          const double due = (static_cast<double>(frame) - offset - start) / fps - lead;
+          EXPECT_NEAR(wire.sent[i].stamp, due, 1e-9) << rawValue(rate) << " packet " << i;
+        }
+      }
+    }
+  }
+}
+
+TEST(ArtNetSender, IsSilentWhileIdleOrBackwardsAndResumesWithTheCurrentFrame) {
+  SimulatedWire wire(0.0);
+  ArtNetSender sender;
+  wire.run(sender, {}, 0.5, [](double) { return ClockSnapshot{}; });
+  wire.run(sender, {}, 1.0, [](double now) { return line(FrameRate::fps25, now, 1000.0, -1.0); });
+  EXPECT_TRUE(wire.sent.empty());
+  wire.run(sender, {}, 1.1, [](double now) { return line(FrameRate::fps25, now, 500.0); });
+  ASSERT_FALSE(wire.sent.empty());
+  // The frame the clock stands in when it runs again, at once.
+  const double resumed = wire.sent.front().stamp;
+  EXPECT_NEAR(resumed, 1.0, 0.0021);
+  EXPECT_EQ(wire.sent.front().timecode,
+            Timecode::fromFrame(500 + static_cast<std::int64_t>(25 * resumed), FrameRate::fps25));
+}
+
+TEST(ArtNetSender, StepsWithinHalfAFrameSendNothingTwiceAndLargerOnesSendTheNewFrameOnce) {
+  const FrameRate rate = FrameRate::fps25;
+  const auto framesAfterStep = [&](double step) {
+    SimulatedWire wire(0.0);
+    ArtNetSender sender;
+    wire.run(sender, {}, 1.01, [&](double now) { return line(rate, now, 100.0); });
+    const std::size_t before = wire.sent.size();
+    wire.run(sender, {}, 1.5, [&](double now) { return line(rate, now, 100.0 + step); });
+    std::vector<std::int64_t> frames;
+    for (std::size_t i = before; i < wire.sent.size(); ++i)
+      frames.push_back(wire.sent[i].timecode.frameNumber(rate));
+    return frames;
+  };
+  // Frame 125 went out at 1.0 s; the clock now stands 0.01 s (a quarter frame) into it.
+  for (const double step : {-0.2, 0.3}) {
+    const auto frames = framesAfterStep(step);
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames.front(), 126) << step;  // the run goes on, nothing re-sent
+  }
+  for (const double step : {-1.0, 3.0, 1000.0}) {
+    const auto frames = framesAfterStep(step);
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames.front(), static_cast<std::int64_t>(std::floor(125.25 + step))) << step;
+    for (std::size_t i = 1; i < frames.size(); ++i) EXPECT_EQ(frames[i], frames[i - 1] + 1) << step;
+  }
+}
+
+TEST(ArtNetSender, ASlowClockGetsOnePacketPerFrame) {
+  SimulatedWire wire(0.0);
+  ArtNetSender sender;
+  // 0.04x play speed: one frame a second.
+  wire.run(sender, {}, 5.5, [](double now) { return line(FrameRate::fps25, now, 10.0, 0.04); });
+  ASSERT_EQ(wire.sent.size(), 6u);
+  for (std::size_t i = 0; i < wire.sent.size(); ++i)
+    EXPECT_EQ(wire.sent[i].timecode,
+              Timecode::fromFrame(10 + static_cast<std::int64_t>(i), FrameRate::fps25));
+}
+
+}  // namespace
+}  // namespace quillmark
