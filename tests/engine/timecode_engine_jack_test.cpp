@@ -303,6 +303,7 @@ TEST_F(TimecodeEngineRoads, CarriesArtNetInToLTCOutAndMTCOutAndFreewheelsThrough
   })) << "an xrun in every run";
   if (HasFatalFailure()) return;
   ASSERT_TRUE(run.lockedAt) << "never locked";
+  std::printf("Art-Net in: locked %.3f s after the first packet\n", *run.lockedAt - *run.firstPacket);
   EXPECT_LE(*run.lockedAt - *run.firstPacket, 0.5);
   EXPECT_EQ(run.stats.damaged, 0u);
   EXPECT_GE(run.stats.timecodes, 90u);
@@ -356,6 +357,7 @@ TEST_F(TimecodeEngineRoads, SendsArtNetEveryFrameOnTimeAcrossMidnightAtEveryRate
     });
     selectSource(SourceKind::generator);
     lights.clear();
+    const std::uint64_t sentBefore = engine_->artnetOutput.packetsSent();
     engine_->artnetOutput.start("127.0.0.1", lights.port());
     pause(1.5);
     engine_->artnetOutput.stop();
@@ -363,7 +365,7 @@ TEST_F(TimecodeEngineRoads, SendsArtNetEveryFrameOnTimeAcrossMidnightAtEveryRate
     const ClockSnapshot line = engine_->snapshot(HostTime::now());
     const auto datagrams = lights.datagrams();
     ASSERT_GE(static_cast<double>(datagrams.size()), realFramesPerSecond(rate) * 1.3) << rawValue(rate);
-    EXPECT_EQ(engine_->artnetOutput.packetsSent(), datagrams.size()) << rawValue(rate);
+    EXPECT_EQ(engine_->artnetOutput.packetsSent() - sentBefore, datagrams.size()) << rawValue(rate);
 
     std::optional<std::int64_t> previous;
     bool crossedMidnight = false;
@@ -376,7 +378,9 @@ TEST_F(TimecodeEngineRoads, SendsArtNetEveryFrameOnTimeAcrossMidnightAtEveryRate
         crossedMidnight = true;
         n += framesPerDay(rate);
       }
-      if (previous) EXPECT_EQ(n, *previous + 1) << rawValue(rate) << " " << packet->timecode.description();
+      if (previous) {
+        EXPECT_EQ(n, *previous + 1) << rawValue(rate) << " " << packet->timecode.description();
+      }
       previous = n;
       const double due = line.fitTime + (static_cast<double>(n) - line.fitPosition) / line.slope;
       lateness.push_back((datagram.host - due) * 1000.0);
