@@ -107,7 +107,8 @@ TEST_F(HeadlessTest, TwoProfilesRunSideBySideWithTheirOwnSettingsAndEndOnSIGINT)
 
   ASSERT_TRUE(endsCleanly(*a, SIGINT));
   ASSERT_TRUE(endsCleanly(*b, SIGINT));
-  EXPECT_EQ(stored("A"), artnet);
+  EXPECT_EQ(stored("A").source, SourceKind::artnet);
+  EXPECT_EQ(stored("A").artnetOutAddress, "127.0.0.256");
   EXPECT_EQ(stored("B").source, SourceKind::ltc);
   EXPECT_EQ(stored("A").ltcInputUID, stored("B").ltcInputUID);
   EXPECT_EQ(stored("B").ltcInputUID, std::optional<std::string>("system"));

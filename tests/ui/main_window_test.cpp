@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -23,6 +24,7 @@
 #include "tests/support/wait_for.h"
 #include "ui/application.h"
 #include "ui/artnet_sections.h"
+#include "ui/detail_rows.h"
 #include "ui/display_window.h"
 #include "ui/generator_section.h"
 #include "ui/info_line.h"
