@@ -30,7 +30,7 @@ struct Settings {
   std::int64_t ltcOutChannel = 0;        // first output channel, counted from 0
   bool ltcOutPair = false;               // also write the next channel
   double ltcOutLevel = -6.0;             // dBFS; linear amplitude is 10^(level / 20)
-  std::int64_t offsetFrames = 0;         // added to the time on both outputs
+  std::int64_t offsetFrames = 0;         // added to the time on every output
   FrameRate generatorRate = FrameRate::fps25;
   std::string generatorStart = "01:00:00:00";  // always "HH:MM:SS:FF", ":" before the frames too
   bool timeOfDay = false;                      // the generator follows the wall clock

@@ -71,7 +71,7 @@ class TimecodeEngine {
   ClockSnapshot snapshot(double at) noexcept { return core_->snapshot(at); }
   void resetInput() noexcept { core_->resetInput(); }
 
-  // The function installed as both outputs' clock: snapshot(HostTime::now()), or the idle snapshot once
+  // The function installed as every output's clock: snapshot(HostTime::now()), or the idle snapshot once
   // the engine is gone. Safe on real-time threads.
   std::function<ClockSnapshot()> clockFunction() const;
 
