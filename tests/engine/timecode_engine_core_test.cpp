@@ -296,11 +296,12 @@ TEST(TimecodeEngineCore, ServesEveryThreadAtOnceWithoutDeadlock) {
       finished.fetch_add(1);
     });
   };
-  repeat([&](int i) { feedLTC(engine, i, FrameRate::fps25, 1, kT0 + i * 0.04, 0.04); });  // audio input
-  repeat([&](int i) { engine.receiveMTC(sequence(kOneHour, kT0 + i * 0.08), "Desk"); });  // MIDI receive
-  repeat([&](int i) { (void)engine.snapshot(kT0 + i * 0.01); });                          // an output
-  repeat([&](int i) {                                                                     // the store
-    select(engine, kAllSourceKinds[static_cast<std::size_t>(i % 3)]);
+  repeat([&](int i) { feedLTC(engine, i, FrameRate::fps25, 1, kT0 + i * 0.04, 0.04); });     // audio input
+  repeat([&](int i) { engine.receiveMTC(sequence(kOneHour, kT0 + i * 0.08), "Desk"); });     // MIDI receive
+  repeat([&](int i) { feedArtNet(engine, i, FrameRate::fps25, 1, kT0 + i * 0.04, 0.04); });  // Art-Net
+  repeat([&](int i) { (void)engine.snapshot(kT0 + i * 0.01); });                             // an output
+  repeat([&](int i) {                                                                        // the store
+    select(engine, kAllSourceKinds[static_cast<std::size_t>(i) % kAllSourceKinds.size()]);
     engine.rateOverride.withLock([&](std::optional<FrameRate>& r) {
       r = (i % 2) ? std::optional<FrameRate>(FrameRate::fps24) : std::nullopt;
     });
@@ -308,7 +309,7 @@ TEST(TimecodeEngineCore, ServesEveryThreadAtOnceWithoutDeadlock) {
     (void)engine.lastReceived.read();
     (void)engine.counters.read();
   });
-  if (!test::waitFor([&] { return finished.load() == 4; }, 120.0)) {
+  if (!test::waitFor([&] { return finished.load() == 5; }, 120.0)) {
     ADD_FAILURE() << "the engine's locks deadlocked";
     std::abort();  // the stuck threads cannot be joined, and must not outlive the engine
   }
