@@ -339,11 +339,15 @@ void TimecodeStore::applyArtNetInput() {
     if (runningArtNetIn_ == wanted) return;
     // A sender that falls silent for the freewheel time has stopped, so another may take over.
     const ArtNetInput::Config config{s.artnetInAddress, portNumber(s.artnetInPort), s.freewheel};
+    // A new freewheel time restarts the receiver on the same socket address: the code being followed
+    // carries on, so what was learned from it stays.
+    const bool sameStream = runningArtNetIn_ && runningArtNetIn_->address == wanted.address &&
+                            runningArtNetIn_->port == wanted.port;
     try {
       engine_->artnetInput.start(config);
       runningArtNetIn_ = wanted;
       setInputError(std::nullopt);
-      engine_->resetInput();
+      if (!sameStream) engine_->resetInput();
     } catch (const std::system_error& error) {
       runningArtNetIn_.reset();
       setInputError(std::string(error.what()));
