@@ -156,6 +156,14 @@ class TimecodeStore : public QObject {
   // is no engine the one that stands in for it, so the generator and the settings keep working.
   TimecodeEngineCore& core() noexcept { return engine_ ? engine_->core() : *offlineCore_; }
 
+  // The name other programs see Quillmark's MIDI ports under: the name JACK gave the engine's MIDI
+  // client, or the one it asks for while there is no engine or no server.
+  std::string midiClientName() const {
+    if (engine_ && engine_->ports && !engine_->ports->clientName().empty())
+      return engine_->ports->clientName();
+    return MIDIPorts::kClientName;
+  }
+
   // Orderly end: stops the outputs and the input and saves the settings. The store stays usable.
   void shutdown();
 

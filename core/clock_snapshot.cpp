@@ -5,8 +5,12 @@
 namespace quillmark {
 
 double ClockSnapshot::window() const noexcept {
-  // 0.1042708 s at 23.976, 0.1041666 s at 24, exactly 0.1 s at 25 and the 30-label rates.
-  return std::max(2.5 / realFramesPerSecond(rate), 0.1);
+  // 0.1042708 s at 23.976, 0.1041666 s at 24, exactly 0.1 s at 25 and the 30-label rates. Code running
+  // slower than that (shuttle, varispeed: 6 frames/s at a quarter of 24) arrives further apart, so the
+  // window is 2.5 of its own frame durations: a locked clock is not in freewheel between two frames.
+  const double nominal = realFramesPerSecond(rate);
+  const double running = slope > 0 && slope < nominal ? slope : nominal;
+  return std::max(2.5 / running, 0.1);
 }
 
 std::optional<double> ClockSnapshot::position(double at, double now) const noexcept {

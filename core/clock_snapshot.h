@@ -27,7 +27,8 @@ struct ClockSnapshot {
 
   bool operator==(const ClockSnapshot&) const = default;
 
-  // Seconds after lastInput during which the line is read as live: 2.5 frame durations, at least 0.1 s.
+  // Seconds after lastInput during which the line is read as live: 2.5 frame durations, at least 0.1 s;
+  // the durations of the code as it runs (slope) when that is slower than the rate's.
   double window() const noexcept;
 
   // Frames at host time `at` on the line; none when there is no input or it has aged out.

@@ -12,6 +12,9 @@ constexpr double kGapSeconds = 0.5;
 constexpr double kWindowSeconds = 1.0;
 // An observation within half a frame of the line continues the running time.
 constexpr double kHalfFrame = 0.5;
+// Fastest code the clock follows from its second point, as a multiple of play speed; readers decode LTC
+// up to five times play speed.
+constexpr double kFastestSpeed = 5.0;
 // Below this span the points are too close in time to fit a slope; the nominal speed stands in.
 constexpr double kMinFitSpan = 0.001;
 // Pulldown detection needs this much history, and a speed this close to one of the two candidates.
@@ -81,11 +84,9 @@ void TimecodeClock::observe(double position, double at, FrameRate nominalRate) n
   } else if (fit && fit->slope < 0.0) {
     // Forward code after reverse play: a new acquisition from here, not a jump and not a stray frame.
     mustReset = true;
-  } else if (std::abs(deviation) <= kHalfFrame) {
+  } else if (std::abs(deviation) <= kHalfFrame || startsForwardRun(at, p)) {
     pendingJump.reset();
-  } else if (pendingJump &&
-             std::abs(p - (pendingJump->position +
-                           (at - pendingJump->time) * realFramesPerSecond(nominalRate))) < kHalfFrame) {
+  } else if (pendingJump && confirmsJump(*pendingJump, Point{at, p}, nominalRate)) {
     // The previous stray frame and this one agree on a new running time: a real jump.
     ++jumps;
     --rejected;  // the pending frame no longer counts as rejected
@@ -131,6 +132,31 @@ void TimecodeClock::observeReverse(double position, double at, FrameRate nominal
   reset(at);
   points.push_back(Point{at, p});
   fit = Fit{at, p, -realFramesPerSecond(rate)};
+}
+
+bool TimecodeClock::runsForwardFrom(const Point& from, double at, double p) const noexcept {
+  const double elapsed = at - from.time;
+  const double advance = p - from.position;
+  return elapsed > 0 && advance > 0 && advance <= elapsed * realFramesPerSecond(rate) * kFastestSpeed;
+}
+
+bool TimecodeClock::startsForwardRun(double at, double p) const noexcept {
+  // With one point the line runs at play speed only because nothing better is known yet; shuttled or
+  // varispeeded code would miss it by frames and never gather a second point. So the second observation
+  // joins the first when it runs forward from it at any speed up to kFastestSpeed; the line through the
+  // two then measures the speed. (Code played backwards still never joins.)
+  return points.size() == 1 && runsForwardFrom(points.front(), at, p);
+}
+
+bool TimecodeClock::confirmsJump(const Point& pending, const Point& next,
+                                 FrameRate nominalRate) const noexcept {
+  // The two agree when the second is where the first would have run to at play speed (a locate), or runs
+  // forward from it at any speed the clock follows: a locate while the code is shuttled, or a change of
+  // speed faster than the line, which looks back over a second, could follow.
+  const double elapsed = next.time - pending.time;
+  return std::abs(next.position - (pending.position + elapsed * realFramesPerSecond(nominalRate))) <
+             kHalfFrame ||
+         runsForwardFrom(pending, next.time, next.position);
 }
 
 void TimecodeClock::reset(double at) noexcept {

@@ -86,6 +86,9 @@ struct TimecodeClock {
 
  private:
   void reset(double at) noexcept;
+  bool runsForwardFrom(const Point& from, double at, double position) const noexcept;
+  bool startsForwardRun(double at, double position) const noexcept;
+  bool confirmsJump(const Point& pending, const Point& next, FrameRate nominalRate) const noexcept;
   void refit() noexcept;
   void detectPulldown(double measured, double span) noexcept;
 };

@@ -3,7 +3,14 @@
 // began on the tape and its length in samples, so the caller can stamp it with the time its first bit
 // arrived. It removes DC, follows the envelope, interpolates zero crossings, reads biphase mark by
 // classifying the intervals between confirmed transitions as full or half bit cells, and recognises the
-// sync word played forwards or backwards. It follows speed changes between about 19 and 38 frames/s.
+// sync word played forwards or backwards.
+//
+// Speed: the intervals it accepts come from a band of cell lengths. The home band holds 19 to 38 frames/s
+// of real rate (and reads from about 14.6 to 49 frames/s); a SpeedFinder watches every interval with the
+// widest bounds and, once it has followed code for a while at a cell length the band cannot hold, moves
+// the band by a power of two (down to a quarter of the home speed, up to double it, or four times it where
+// the sample rate leaves half cells of at least 2.5 samples). While the band is home the decoder reads
+// exactly as a decoder with fixed 19-38 frames/s bounds; silence brings it home.
 // Threads: an instance belongs to one thread (a JACK process thread, or main in the file tool). process()
 // never allocates, locks or logs: the bit history is fixed-size and `found` is called synchronously.
 
@@ -51,9 +58,37 @@ class LTCDecoder {
   static constexpr float kSilenceLevel = 0.003f;
   // Most bits (and bit starts) kept: enough for a reverse frame framed by two sync words.
   static constexpr int kHistory = 96;
+  // The band's scale against home (1): cell lengths it holds are band() times those of 19-38 frames/s,
+  // so 2 holds 9.5-19 frames/s and 0.5 holds 38-76.
+  double band() const noexcept { return band_; }
+  // Largest band (slowest code). The smallest is 0.5 at 44.1 and 48 kHz, 0.25 from 88.2 kHz up, and home
+  // below 44.1 kHz (see kMinHalfCell).
+  static constexpr double kMaxBand = 4;
 
  private:
   static constexpr int kRing = 128;  // ring storage for the history, a power of two above kHistory
+
+  // Follows the cell length of any code between the slowest and the fastest band, with the same rules as
+  // the decoder itself but without gathering bits, and counts how many intervals in a row it could read.
+  struct SpeedFinder {
+    double cell = 0;
+    bool halfPending = false;
+    int run = 0;
+    // One interval `d`; the bounds are the widest of all bands.
+    void observe(double d, double lowest, double longest, double shortest) noexcept;
+  };
+  // The finder must have read this many intervals in a row before its cell length may move the band. A
+  // wrong octave cannot last that long: a cell taken for twice its length reads zeros as ones but breaks
+  // at the first true half cell, at most 66 intervals on (64 data zeros and the sync word's two); one
+  // taken for half its length breaks at the first zero.
+  static constexpr int kSettledRun = 100;
+  // Shortest half cell, in samples, a band may accept: below it the threshold and the interpolated zero
+  // crossing no longer place edges well enough.
+  static constexpr double kMinHalfCell = 2.5;
+
+  // Moves the band when the finder has settled on a cell length outside the current band's reach.
+  void followSpeed() noexcept;
+  void setBand(double band) noexcept;
 
   template <class Found>
   void append(std::uint8_t bit, double start, double end, Found& found) noexcept;
@@ -75,6 +110,18 @@ class LTCDecoder {
   const float envelopeDecay_;  // 50 ms time constant
   const double shortestCell_;  // bit cell of an 80-bit frame at 38 frames/s
   const double longestCell_;   // bit cell at 19 frames/s
+  const double minBand_;       // fastest band: its half cells stay at least 2.5 samples long
+  const double finderShortest_, finderLowest_, finderLongest_;  // the finder's bounds: all bands
+
+  // The current band and the bounds it gives; at home they are those of 19-38 frames/s.
+  double band_ = 1;
+  double lowestInterval_ = 0;    // 0.35 of the band's shortest cell: shorter is a glitch
+  double longestInterval_ = 0;   // 1.4 of the band's longest cell: longer is a loss
+  double bandShortestCell_ = 0;  // what a glitch resets the cell estimate to, at least
+  // Cell lengths the band keeps: a settled finder outside them, or inside home's own while away from
+  // home, moves the band.
+  double reachShortest_ = 0, reachLongest_ = 0, homeShortest_ = 0, homeLongest_ = 0;
+  SpeedFinder finder_;
 
   float level_ = 0;
   std::int64_t errors_ = 0;
@@ -94,6 +141,37 @@ class LTCDecoder {
   int bitCount_ = 0;
   std::uint32_t bitTotal_ = 0;
 };
+
+inline void LTCDecoder::SpeedFinder::observe(double d, double lowest, double longest,
+                                             double shortest) noexcept {
+  if (!(lowest < d && d < longest)) {
+    halfPending = false;
+    run = 0;
+    return;
+  }
+  if (cell == 0) cell = d;
+  const double c = cell;
+  if (d > 0.75 * c) {
+    if (d > 1.5 * c) {
+      cell = d;
+      halfPending = false;
+      run = 0;
+      return;
+    }
+    if (halfPending) run = -1;  // a half cell left unpaired: start counting again
+    halfPending = false;
+    cell = c + (d - c) * 0.1;
+  } else if (d <= 0.25 * c) {
+    cell = std::fmax(shortest, 2 * d);
+    halfPending = false;
+    run = 0;
+    return;
+  } else {
+    cell = c + (2 * d - c) * 0.1;
+    halfPending = !halfPending;
+  }
+  if (run < kSettledRun) ++run;  // saturates: code that runs for days must not overflow it
+}
 
 template <class Found>
 void LTCDecoder::process(const float* samples, std::int64_t count, std::int64_t startSample,
@@ -150,7 +228,12 @@ void LTCDecoder::process(const float* samples, std::int64_t count, std::int64_t 
       continue;
     }
     const double d = t - *lastEdge_;
-    if (!(0.35 * shortestCell_ < d && d < 1.4 * longestCell_)) {
+    finder_.observe(d, finderLowest_, finderLongest_, finderShortest_);
+    if (finder_.run >= kSettledRun) {
+      const double s = finder_.cell;
+      if (s < reachShortest_ || s > reachLongest_ || (s >= homeShortest_ && s <= homeLongest_)) followSpeed();
+    }
+    if (!(lowestInterval_ < d && d < longestInterval_)) {
       lose();
     } else {
       if (cell_ == 0) cell_ = d;  // the first interval seeds the estimate, even a half cell
@@ -168,7 +251,7 @@ void LTCDecoder::process(const float* samples, std::int64_t count, std::int64_t 
           append(0, *lastEdge_, t, found);
         }
       } else if (d <= 0.25 * c) {
-        cell_ = std::fmax(shortestCell_, 2 * d);
+        cell_ = std::fmax(bandShortestCell_, 2 * d);
         lose();
       } else {
         cell_ = c + (2 * d - c) * 0.1;

@@ -23,9 +23,17 @@ FrameRate rateForWrap(std::int64_t wrapRate) noexcept {
   }
 }
 
+// Speeds within 12 % of some nominal rate; outside them the code is shuttled or varispeeded and its speed
+// says nothing about its rate (2.5x of 25 is no 30 fps code), so only frame numbers speak, from 25 fps,
+// the rate the engine assumes without an answer.
+constexpr double kSlowestTelling = 24.0 * 0.88, kFastestTelling = 30.0 * 1.12;
+
 FrameRate bySpeed(const LTCFrame& frame, double speed) noexcept {
   if (frame.dropFrame) return FrameRate::fps29_97DF;
-  FrameRate estimate = speed < 24.5 ? FrameRate::fps24 : speed < 27.5 ? FrameRate::fps25 : FrameRate::fps30;
+  FrameRate estimate = !(speed >= kSlowestTelling && speed <= kFastestTelling) ? FrameRate::fps25
+                       : speed < 24.5                                          ? FrameRate::fps24
+                       : speed < 27.5                                          ? FrameRate::fps25
+                                                                               : FrameRate::fps30;
   // A frame number the speed guess cannot hold overrules it.
   const std::int64_t frames = frame.timecode.frames;
   if (frames >= 25) {
@@ -63,13 +71,14 @@ std::optional<FrameRate> LTCRateDetector::observe(const LTCFrame& frame, double 
     speed = 1.0 / sorted[durationCount / 2];
   }
 
-  FrameRate estimate;
-  if (wrapRate && std::fabs(speed / static_cast<double>(*wrapRate) - 1.0) <= 0.12) {
-    estimate = frame.dropFrame ? FrameRate::fps29_97DF : rateForWrap(*wrapRate);
-  } else {
-    wrapRate.reset();
-    estimate = bySpeed(frame, speed);
-  }
+  // A roll-over says how many labels a second holds whatever the play speed, so it outweighs the speed
+  // until it is disproved: a frame number it cannot hold means the code changed (a new tape), and the
+  // speed decides again until the next roll-over. (Comparing the speed with it would take 25 fps code
+  // varispeeded to 0.8x for 24 fps code, and shuttled code for anything.)
+  if (wrapRate && now.frames >= *wrapRate) wrapRate.reset();
+  const FrameRate estimate = !wrapRate         ? bySpeed(frame, speed)
+                             : frame.dropFrame ? FrameRate::fps29_97DF
+                                               : rateForWrap(*wrapRate);
 
   if (!rate) {
     rate = estimate;

@@ -2,8 +2,9 @@
 // LTCRateDetector decides the nominal frame rate of incoming LTC when the user has not fixed one. It weighs
 // the highest frame number seen before the seconds digit rolls over, the measured speed (median frame
 // duration over the last 15 frames) and the drop-frame flag, and changes its answer only after the same
-// new answer came three times in a row. It answers with the nominal family only (24, 25, 29.97 DF, 30);
-// telling 23.976 from 24 or 29.97 ND from 30 by speed is the clock's business.
+// new answer came three times in a row. A roll-over, once seen, outweighs the speed at any play speed
+// (shuttle, varispeed) until a frame number it cannot hold disproves it. It answers with the nominal family
+// only (24, 25, 29.97 DF, 30); telling 23.976 from 24 or 29.97 ND from 30 by speed is the clock's business.
 // Threads: a plain value mutated by one caller at a time (the engine keeps it in a Locked box).
 // observe() never allocates.
 

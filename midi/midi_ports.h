@@ -72,6 +72,10 @@ class MIDIPorts : public std::enable_shared_from_this<MIDIPorts> {
   // Called on the main thread after a change of MIDI ports has been handled.
   void setOnPortsChanged(std::function<void()> callback);
 
+  // The name JACK gave the client: "Quillmark", or a numbered one ("Quillmark-01") when another client
+  // already has that name. Empty without a server. Constant after construction.
+  const std::string& clientName() const noexcept { return clientName_; }
+
   // "Virtual port" (ref = virtualDestination) first, then every other program's MIDI output port in
   // JACK's order. Queries JACK on every call.
   std::vector<MIDIPort> sources() const;

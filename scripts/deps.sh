@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Quillmark needs that are not installed yet.
 # Usage: scripts/deps.sh [build|test]   ("test" adds what only the test suites need)
+# The fonts stand in for the display's typefaces on Linux: JetBrains Mono for "SF Mono", Quicksand for
+# "SF Rounded", Inter for "SF Pro", OSP-DIN for "DIN"; DejaVu Sans Mono is "Menlo" and draws the window.
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config
           libjack-jackd2-dev jackd2 qt6-base-dev libsndfile1-dev
-          libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core)
+          libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core
+          fonts-jetbrains-mono fonts-quicksand fonts-inter fonts-opendin)
 if [ "${1:-build}" = test ]; then
   packages+=(clang libclang-rt-14-dev xauth xvfb)
 fi

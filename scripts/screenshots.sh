@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the documentation's screenshots from the running windows, on Qt's offscreen platform: the main
-# window with each of the three sources (docs/main-window-*.png), on a private JACK server with no hardware
-# and an LTC source of its own, and the display window in every built-in style (docs/screenshots/).
+# window with each of the three sources and on a dark desktop (docs/main-window-*.png), on a private JACK
+# server with no hardware and an LTC source of its own, and the display window in every built-in style
+# and with its style editor (docs/screenshots/).
 # The user's settings are never touched: the programs keep theirs in a temporary file.
 # Usage: scripts/screenshots.sh [build directory]   (default: build-screenshots)
 set -euo pipefail
@@ -10,9 +11,13 @@ build=${1:-build-screenshots}
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DQM_BUILD_TESTS=OFF -DQM_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j2 --target quillmark-main-screenshots quillmark-display-screenshots
 
-export QT_QPA_PLATFORM=offscreen
 XDG_RUNTIME_DIR=$(mktemp -d)
 export XDG_RUNTIME_DIR
+# A desktop-sized offscreen screen (the platform's own is 800 x 600), so windows and popovers sit as
+# they would on one.
+echo '{"screens": [{"name": "desk", "x": 0, "y": 0, "width": 1920, "height": 1080, "logicalDpiX": 96, "logicalDpiY": 96, "dpr": 1}]}' \
+  >"$XDG_RUNTIME_DIR/screens.json"
+export QT_QPA_PLATFORM="offscreen:configfile=$XDG_RUNTIME_DIR/screens.json"
 export JACK_NO_START_SERVER=1
 export JACK_DEFAULT_SERVER="quillmark-screenshots-$$"
 jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -p 128 -d dummy -r 48000 -p 1024 >/dev/null 2>&1 &

@@ -16,9 +16,11 @@ namespace quillmark {
 
 namespace {
 
-// The desktop's standard orange and yellow (the GNOME palette's "Orange 3" and "Yellow 3"), used for the
-// freewheel and acquiring states.
-constexpr RGBA kStandardOrange{1.0, 0.471, 0.0, 1.0};
+// Freewheel is magenta, not the desktop's orange: orange is a few steps from the amber digits of the
+// default preset (CIELAB distance 11), so the state would hardly show; magenta is at least 99 from every
+// preset's digit colour and 81 from every preset's background. Acquiring is the desktop's standard yellow
+// (the GNOME palette's "Yellow 3").
+constexpr RGBA kFreewheelMagenta{0.9, 0.3, 0.9, 1.0};
 constexpr RGBA kStandardYellow{0.965, 0.827, 0.176, 1.0};
 
 RGBA withAlphaTimes(RGBA color, double factor) {
@@ -107,7 +109,7 @@ RGBA BigTimecodeView::currentColor() const {
     case TimecodeClock::State::locked:
       return base;
     case TimecodeClock::State::freewheel:
-      return kStandardOrange;
+      return kFreewheelMagenta;
     case TimecodeClock::State::acquiring:
       return kStandardYellow;
     case TimecodeClock::State::stopped:

@@ -1,6 +1,5 @@
 #include "ui/color_well.h"
 
-#include <QColorDialog>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyleOptionToolButton>
@@ -10,11 +9,12 @@ namespace quillmark {
 
 ColorWell::ColorWell(QWidget* parent) : QToolButton(parent) {
   setCursor(Qt::PointingHandCursor);
-  connect(this, &QToolButton::clicked, this, &ColorWell::openDialog);
-}
-
-QColorDialog* ColorWell::dialog() const {
-  return dialog_.data();
+  setCheckable(true);
+  // The chooser decides when the well is pressed: a click asks, it does not toggle.
+  connect(this, &QToolButton::clicked, this, [this] {
+    setChecked(!isChecked());
+    emit editRequested();
+  });
 }
 
 void ColorWell::setColor(const QColor& color) {
@@ -23,22 +23,9 @@ void ColorWell::setColor(const QColor& color) {
   update();
 }
 
-void ColorWell::openDialog() {
-  if (dialog_) {
-    dialog_->raise();
-    dialog_->activateWindow();
-    return;
-  }
-  dialog_ = new QColorDialog(color_, this);
-  dialog_->setAttribute(Qt::WA_DeleteOnClose);
-  dialog_->setWindowTitle(accessibleName().isEmpty() ? tr("Choose a colour") : accessibleName());
-  // The desktop's own dialog may have no opacity control; Qt's always does.
-  dialog_->setOptions(QColorDialog::ShowAlphaChannel | QColorDialog::DontUseNativeDialog);
-  connect(dialog_, &QColorDialog::colorSelected, this, [this](const QColor& picked) {
-    setColor(picked);
-    emit colorPicked(picked);
-  });
-  dialog_->open();
+void ColorWell::pick(const QColor& color) {
+  setColor(color);
+  emit colorPicked(color);
 }
 
 void ColorWell::paintEvent(QPaintEvent*) {

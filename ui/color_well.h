@@ -1,13 +1,12 @@
 #pragma once
-// ColorWell: a button showing a colour swatch (over a checkerboard, so that opacity shows) which opens
-// Qt's colour dialog with an opacity channel; the chosen colour comes back through colorPicked.
+// ColorWell: a button showing a colour swatch (over a checkerboard, so that opacity shows). Pressing it
+// asks for the colour to be chosen (editRequested); whoever shows the chooser reports each colour back
+// through pick, which the well announces with colorPicked. The well stays pressed while it is the one
+// being chosen for.
 // Threads: main thread only.
 
 #include <QColor>
-#include <QPointer>
 #include <QToolButton>
-
-class QColorDialog;
 
 namespace quillmark {
 
@@ -20,23 +19,20 @@ class ColorWell : public QToolButton {
   QColor color() const { return color_; }
   // Shows a colour without announcing it (the caller already knows it).
   void setColor(const QColor& color);
-
-  // The open colour dialog, or null when none is open.
-  QColorDialog* dialog() const;
+  // Shows a colour the user chose and announces it.
+  void pick(const QColor& color);
 
   QSize sizeHint() const override { return {44, 22}; }
 
  signals:
+  void editRequested();
   void colorPicked(const QColor& color);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  void openDialog();
-
   QColor color_ = Qt::white;
-  QPointer<QColorDialog> dialog_;  // owned by this well while open; deletes itself when closed
 };
 
 }  // namespace quillmark

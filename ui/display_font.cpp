@@ -12,16 +12,23 @@ namespace {
 
 // Menlo is a descendant of Bitstream Vera Sans Mono, as is DejaVu Sans Mono, which nearly every Linux
 // desktop has: the same letterforms, so it is the closest stand-in there is.
+// Menlo is a descendant of Bitstream Vera Sans Mono, as is DejaVu Sans Mono, which nearly every Linux
+// desktop has: the same letterforms, so it is the closest stand-in there is.
 const QStringList kMenloLike = {"Menlo", "DejaVu Sans Mono", "Bitstream Vera Sans Mono"};
+// JetBrains Mono (fonts-jetbrains-mono) is, like SF Mono, a modern monospace drawn for screens, and looks
+// unlike Menlo's stand-in.
 const QStringList kMonoLike = {"SF Mono",        "JetBrains Mono",   "Source Code Pro",
                                "Noto Sans Mono", "DejaVu Sans Mono", "Liberation Mono"};
-const QStringList kRoundedLike = {"SF Pro Rounded", "SF Rounded", "Nunito", "Varela Round",
-                                  "M PLUS Rounded 1c"};
+// Quicksand (fonts-quicksand) is the rounded sans Debian ships; the others are used where installed.
+const QStringList kRoundedLike = {"SF Pro Rounded", "SF Rounded",        "Nunito",
+                                  "Varela Round",   "M PLUS Rounded 1c", "Quicksand"};
+// Inter (fonts-inter) was drawn after the same neo-grotesque models as SF Pro.
 const QStringList kSansLike = {"SF Pro", "SF Pro Display", "Inter"};
-// DIN 1451 revivals and relatives: D-DIN and Barlow are free, Bahnschrift comes with Windows fonts.
-const QStringList kDinAlternateLike = {"DIN Alternate", "D-DIN", "Barlow", "Bahnschrift"};
+// DIN 1451 revivals and relatives: OSP-DIN (fonts-opendin) is a DIN 1451 Mittelschrift in Debian, D-DIN
+// and Barlow are free, Bahnschrift comes with Windows fonts.
+const QStringList kDinAlternateLike = {"DIN Alternate", "D-DIN", "OSP-DIN", "Barlow", "Bahnschrift"};
 const QStringList kDinCondensedLike = {"DIN Condensed", "D-DIN Condensed", "Barlow Condensed",
-                                       "Bahnschrift Condensed"};
+                                       "Bahnschrift Condensed", "OSP-DIN"};
 
 bool isInstalled(const QString& family) {
   static const QStringList families = QFontDatabase::families();

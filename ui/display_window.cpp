@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include "ui/color_panel.h"
 #include "ui/gear_button.h"
 #include "ui/rgba_color.h"
 #include "ui/style_editor.h"
@@ -30,7 +31,7 @@ QColor opaque(QColor color) {
 
 }  // namespace
 
-DisplayWindow::DisplayWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+DisplayWindow::DisplayWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(tr("Timecode Display"));
   setMinimumSize(kMinimumSize);
@@ -130,22 +131,27 @@ void DisplayWindow::setEditing(bool editing) {
   editing_ = editing;
   if (editing_) {
     popover_->adjustSize();
-    // Under the gear, its trailing edge lined up with the gear's, kept on the screen.
-    const QPoint gearBottomRight = gear_->mapToGlobal(QPoint(gear_->width(), gear_->height() + 4));
-    QPoint topLeft(gearBottomRight.x() - popover_->width(), gearBottomRight.y());
-    if (const QScreen* screen = this->screen()) {
-      const QRect area = screen->availableGeometry();
-      topLeft.setX(
-          std::clamp(topLeft.x(), area.left(), std::max(area.left(), area.right() - popover_->width())));
-      topLeft.setY(
-          std::clamp(topLeft.y(), area.top(), std::max(area.top(), area.bottom() - popover_->height())));
-    }
-    popover_->move(topLeft);
+    placePopover();
     popover_->show();
   } else {
     popover_->hide();
   }
   updateGear();
+}
+
+void DisplayWindow::placePopover() {
+  // Under the gear, its trailing edge lined up with the gear's, kept on the screen. A popover that grows
+  // (the colour chooser opening beside the form) is placed again, so it grows away from the gear.
+  const QPoint gearBottomRight = gear_->mapToGlobal(QPoint(gear_->width(), gear_->height() + 4));
+  QPoint topLeft(gearBottomRight.x() - popover_->width(), gearBottomRight.y());
+  if (const QScreen* screen = this->screen()) {
+    const QRect area = screen->availableGeometry();
+    topLeft.setX(
+        std::clamp(topLeft.x(), area.left(), std::max(area.left(), area.right() - popover_->width())));
+    topLeft.setY(
+        std::clamp(topLeft.y(), area.top(), std::max(area.top(), area.bottom() - popover_->height())));
+  }
+  popover_->move(topLeft);
 }
 
 void DisplayWindow::popoverClosed() {
@@ -263,7 +269,12 @@ void DisplayWindow::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 bool DisplayWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == popover_ && event->type() == QEvent::Hide) popoverClosed();
+  if (watched == popover_ && event->type() == QEvent::Hide) {
+    // A colour being chosen keeps what it shows when the popover goes, however it was closed.
+    editor_->colorPanel()->keep();
+    popoverClosed();
+  }
+  if (watched == popover_ && event->type() == QEvent::Resize && editing_) placePopover();
   return QWidget::eventFilter(watched, event);
 }
 

@@ -7,8 +7,9 @@
 // each refresh's content. Edits made in the style editor show at once and are announced with styleEdited
 // for the owner to store; the stored style coming back through setStyle is then a no-op.
 //
-// Window behaviour: always on top while the style says so (changed in place, without reopening), movable
-// by dragging its background, full screen with F11 or a double click (Escape leaves), closed with Ctrl+W.
+// Window behaviour: no title bar or frame; always on top while the style says so (changed in place,
+// without reopening), moved by dragging its background (the window manager's own move, so that it works
+// on Wayland too), full screen with F11 or a double click (Escape leaves), closed with Ctrl+W.
 // Each opening is a new window that deletes itself when closed; openOrRaise keeps to one at a time.
 // Threads: main thread only.
 
@@ -75,6 +76,7 @@ class DisplayWindow : public QWidget {
   void setHovering(bool hovering);
   void updateGear();
   void placeGear();
+  void placePopover();
   void applyWindowLevel(bool floating);
   void applyBackground(const RGBA& background);
   void toggleFullScreen();

@@ -2,12 +2,13 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
-#include <QStyle>
 
 #include "ui/picker_entries.h"
 #include "ui/section_support.h"
@@ -17,12 +18,29 @@ namespace quillmark {
 
 namespace {
 
-// The transport button is filled with the accent colour, or red while the generator runs.
-void tintButton(QPushButton* button, ColorRole role) {
-  QPalette palette = button->palette();
-  palette.setColor(QPalette::Button, systemColor(role, palette));
-  palette.setColor(QPalette::ButtonText, Qt::white);
-  button->setPalette(palette);
+// The transport's symbol, drawn in the ink of the button's text so that both read alike on the accent or
+// red fill: a triangle to play, a square to stop.
+QPixmap glyph(bool stop, const QColor& ink) {
+  QPixmap pixmap(32, 32);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(ink);
+  if (stop) {
+    painter.drawRoundedRect(QRectF(7, 7, 18, 18), 2.5, 2.5);
+  } else {
+    painter.drawPolygon(QPolygonF{{8, 5}, {27, 16}, {8, 27}});
+  }
+  painter.end();
+  return pixmap;
+}
+
+// Both states in the button's text ink: Qt's own greyed-out image would not match the disabled text.
+QIcon transportGlyph(bool stop, const QPalette& palette) {
+  QIcon icon(glyph(stop, palette.color(QPalette::Active, QPalette::ButtonText)));
+  icon.addPixmap(glyph(stop, palette.color(QPalette::Disabled, QPalette::ButtonText)), QIcon::Disabled);
+  return icon;
 }
 
 }  // namespace
@@ -101,10 +119,11 @@ void GeneratorSection::locate() {
 }
 
 void GeneratorSection::showInvalid() {
-  QPalette palette = start_->palette();
-  palette.setColor(QPalette::Text,
-                   invalid_ ? systemColor(ColorRole::red, palette) : this->palette().color(QPalette::Text));
-  start_->setPalette(palette);
+  if (invalid_) {
+    setTextColor(start_, ColorRole::red, QPalette::Text);
+  } else {
+    clearTextColor(start_, QPalette::Text);
+  }
 }
 
 void GeneratorSection::showEvent(QShowEvent* event) {
@@ -125,12 +144,35 @@ void GeneratorSection::showStore() {
     const QSignalBlocker blocker(timeOfDay_);
     timeOfDay_->setChecked(settings.timeOfDay);
   }
-  const bool running = store_->status().generatorRunning;
+  showTransport();
+}
+
+void GeneratorSection::showTransport() {
+  if (!store_) return;
+  // On the computer's clock the generator always runs: there is nothing for the transport to stop.
+  const bool timeOfDay = store_->settings().timeOfDay;
+  const bool running = store_->status().generatorRunning || timeOfDay;
   transport_->setText(running ? QStringLiteral("Stop") : QStringLiteral("Play"));
-  transport_->setIcon(style()->standardIcon(running ? QStyle::SP_MediaStop : QStyle::SP_MediaPlay));
-  transport_->setToolTip(running ? QStringLiteral("Stop the generator (Space)")
-                                 : QStringLiteral("Start the generator (Space)"));
-  tintButton(transport_, running ? ColorRole::red : ColorRole::accent);
+  transport_->setEnabled(!timeOfDay);
+  if (timeOfDay) {
+    transport_->setToolTip(QStringLiteral("Runs on the computer's clock while Time of day is on"));
+  } else {
+    transport_->setToolTip(running ? QStringLiteral("Stop the generator (Space)")
+                                   : QStringLiteral("Start the generator (Space)"));
+  }
+  // Filled with the accent colour, or red while the generator runs.
+  setTextColor(transport_, running ? ColorRole::red : ColorRole::accent, QPalette::Button);
+  setTextColor(transport_, ColorRole::onAccent, QPalette::ButtonText);
+  // Disabled (time of day), it keeps its colours, faded, so that it still reads as running.
+  setDisabledColor(transport_, running ? ColorRole::red : ColorRole::accent, 0.5, QPalette::Button);
+  setDisabledColor(transport_, ColorRole::onAccent, 0.8, QPalette::ButtonText);
+  transport_->setIcon(transportGlyph(running, transport_->palette()));
+}
+
+void GeneratorSection::changeEvent(QEvent* event) {
+  QGroupBox::changeEvent(event);
+  // The glyph is a picture in the palette's ink: it is drawn again for a new palette.
+  if (event->type() == QEvent::PaletteChange) showTransport();
 }
 
 }  // namespace quillmark

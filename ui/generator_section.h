@@ -1,10 +1,11 @@
 #pragma once
 // GeneratorSection ("Generator"): the generator's frame rate, the time-of-day switch, the start time with
 // "Locate", and the transport button ("Play" / "Stop"), which the space bar works from anywhere in the
-// window except a text field. The section's own state is the start-time text and whether the last locate
-// failed; a text that does not parse or names no frame at the rate turns red until the next good locate,
-// and a good one is replaced by the label as the store normalised it.
-// Threads: main thread only.
+// window except a text field. With time of day on the generator follows the computer's clock and always
+// runs, so the transport shows "Stop", disabled, with a tooltip saying why. The section's own state is the
+// start-time text and whether the last locate failed; a text that does not parse or names no frame at the
+// rate turns red until the next good locate, and a good one is replaced by the label as the store normalised
+// it. Threads: main thread only.
 
 #include <QGroupBox>
 #include <QPointer>
@@ -39,9 +40,11 @@ class GeneratorSection : public QGroupBox {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   void showStore();
+  void showTransport();
   void showInvalid();
 
   QPointer<TimecodeStore> store_;

@@ -20,12 +20,6 @@ QString rateText(FrameRate rate) {
   return QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size())) + QStringLiteral(" fps");
 }
 
-void setColor(QLabel* label, ColorRole role) {
-  QPalette palette = label->palette();
-  palette.setColor(QPalette::WindowText, systemColor(role, label->parentWidget()->palette()));
-  label->setPalette(palette);
-}
-
 }  // namespace
 
 std::vector<InfoItem> infoLineItems(const Status& status) {
@@ -88,7 +82,7 @@ void InfoLine::show(SourceKind source, const Status& status) {
     QLabel* target = label(item.kind);
     if (target->text() != item.text) target->setText(item.text);
     target->setToolTip(item.toolTip);
-    setColor(target, item.color);
+    setTextColor(target, item.color);
     target->setVisible(true);
   }
 }

@@ -33,8 +33,12 @@ LogSection::LogSection(TimecodeStore& store, QWidget* parent) : QWidget(parent),
   disclosure_ = new QToolButton(this);
   disclosure_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   disclosure_->setArrowType(Qt::RightArrow);
+  // A flat header like a form's section title, not a button that stays pressed while the group is open.
   disclosure_->setAutoRaise(true);
-  disclosure_->setCheckable(true);
+  disclosure_->setCursor(Qt::PointingHandCursor);
+  QFont header = disclosure_->font();
+  header.setBold(true);
+  disclosure_->setFont(header);
   column->addWidget(disclosure_);
 
   body_ = new QWidget(this);
@@ -72,7 +76,7 @@ LogSection::LogSection(TimecodeStore& store, QWidget* parent) : QWidget(parent),
   column->addWidget(body_);
   body_->hide();
 
-  connect(disclosure_, &QToolButton::toggled, this, &LogSection::setExpanded);
+  connect(disclosure_, &QToolButton::clicked, this, [this] { setExpanded(!expanded_); });
   connect(clear_, &QPushButton::clicked, this, [this] {
     if (store_) store_->setLog({});
   });
@@ -83,10 +87,6 @@ LogSection::LogSection(TimecodeStore& store, QWidget* parent) : QWidget(parent),
 void LogSection::setExpanded(bool expanded) {
   if (expanded == expanded_) return;
   expanded_ = expanded;
-  {
-    const QSignalBlocker blocker(disclosure_);
-    disclosure_->setChecked(expanded);
-  }
   disclosure_->setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
   body_->setVisible(expanded);
   refresh();

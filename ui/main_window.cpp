@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QDesktopServices>
+#include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -11,7 +12,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QTimer>
 #include <QToolButton>
@@ -27,6 +28,8 @@
 #include "ui/live_views.h"
 #include "ui/log_section.h"
 #include "ui/output_section.h"
+#include "ui/section_support.h"
+#include "ui/segmented_picker.h"
 #include "ui/system_colors.h"
 
 namespace quillmark {
@@ -78,8 +81,11 @@ MainWindow::MainWindow(TimecodeStore& store, QWidget* parent) : QMainWindow(pare
   connect(&store, &TimecodeStore::settingsChanged, this, &MainWindow::showSource);
   connect(&store, &TimecodeStore::statusChanged, this, &MainWindow::showDetails);
   connect(&store.details(), &DetailStatus::statusChanged, this, &MainWindow::showDetails);
+  // The MIDI client is opened again, perhaps under another name, when a JACK server comes back.
+  connect(&store, &TimecodeStore::midiSourcesChanged, this, &MainWindow::showPortsName);
   timecode_->follow(&store.live());
   showSource();
+  showPaletteInks();
 }
 
 QString MainWindow::titleFor(const std::optional<std::string>& profile) {
@@ -96,18 +102,14 @@ QWidget* MainWindow::makeSourcePicker() {
   auto* layout = new QHBoxLayout(row);
   layout->setContentsMargins(24, 16, 24, 0);
   layout->setSpacing(0);
-  sources_ = new QButtonGroup(this);
-  sources_->setExclusive(true);
+  auto* picker = new SegmentedPicker(row);
   for (SourceKind kind : kAllSourceKinds) {
     const auto raw = rawValue(kind);
-    auto* button = new QPushButton(QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size())), row);
-    button->setCheckable(true);
-    button->setAutoDefault(false);
-    button->setFocusPolicy(Qt::TabFocus);
-    button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    sources_->addButton(button, static_cast<int>(kind));
-    layout->addWidget(button);
+    picker->addSegment(QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size())),
+                       static_cast<int>(kind));
   }
+  sources_ = picker->group();
+  layout->addWidget(picker);
   connect(sources_, &QButtonGroup::idClicked, this, [this](int id) {
     if (!store_) return;
     Settings settings = store_->settings();
@@ -129,7 +131,6 @@ QWidget* MainWindow::makeTimecodeDisplay() {
   info_ = new InfoLine(display);
   popOut_ = new QToolButton(display);
   popOut_->setAutoRaise(true);
-  popOut_->setIcon(popOutIcon(systemColor(ColorRole::secondaryLabel, palette())));
   popOut_->setIconSize(QSize(16, 16));
   popOut_->setToolTip(QStringLiteral("Open the timecode display"));
   popOut_->setAccessibleName(QStringLiteral("Timecode Display"));
@@ -148,7 +149,9 @@ QWidget* MainWindow::makeForm() {
   scroll->setWidgetResizable(true);
   scroll->viewport()->setAutoFillBackground(false);
 
+  scroll_ = scroll;
   auto* form = new QWidget(scroll);
+  form_ = form;
   form->setAutoFillBackground(false);
   form->installEventFilter(this);
   auto* column = new QVBoxLayout(form);
@@ -174,6 +177,7 @@ QWidget* MainWindow::makeForm() {
     section->installEventFilter(this);
     column->addWidget(section);
   }
+  alignLabelColumns({ltc_, mtc_, artnetIn_, generator_, outputs_, artnetOut_});
   column->addStretch(1);
   scroll->setWidget(form);
   return scroll;
@@ -183,14 +187,13 @@ QWidget* MainWindow::makeFooter() {
   auto* footer = new QWidget(content_);
   auto* row = new QHBoxLayout(footer);
   row->setContentsMargins(16, 8, 16, 8);
-  ports_ = new QLabel(QStringLiteral("MIDI ports: \u201CQuillmark\u201D"), footer);
+  ports_ = new QLabel(footer);
   ports_->setFont(captionFont(font()));
+  showPortsName();
   setTextColor(ports_, ColorRole::tertiaryLabel);
   donate_ = new QLabel(footer);
   donate_->setFont(captionFont(font()));
   donate_->setTextFormat(Qt::RichText);
-  donate_->setText(QStringLiteral("<a href=\"%1\" style=\"text-decoration:none\">\u2665 Donate</a>")
-                       .arg(QString::fromLatin1(kDonateAddress)));
   donate_->setToolTip(QStringLiteral("Quillmark is free. Support its development."));
   donate_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
   connect(donate_, &QLabel::linkActivated, this,
@@ -238,10 +241,50 @@ void MainWindow::showDetails() {
   if (source != SourceKind::generator) detailRows_->show(source, store_->details().status());
 }
 
+void MainWindow::showPortsName() {
+  // The name other programs list Quillmark's MIDI ports under; a second instance gets a numbered one.
+  const QString name =
+      store_ ? QString::fromStdString(store_->midiClientName()) : QStringLiteral("Quillmark");
+  ports_->setText(QStringLiteral("MIDI ports: \u201C%1\u201D").arg(name));
+}
+
+void MainWindow::showPaletteInks() {
+  popOut_->setIcon(popOutIcon(systemColor(ColorRole::secondaryLabel, palette())));
+  // A rich-text label keeps the link colour it was given its text with, so the text is given again.
+  donate_->setText(QStringLiteral("<a href=\"%1\" style=\"text-decoration:none; color:%2\">\u2665 Donate</a>")
+                       .arg(QString::fromLatin1(kDonateAddress), palette().color(QPalette::Link).name()));
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange && popOut_ && donate_) showPaletteInks();
+}
+
+int MainWindow::fittingHeight() const {
+  // The window's height less the form's visible part, plus all the form needs at the viewport's width.
+  const int viewport = scroll_->viewport()->height();
+  const int width = scroll_->viewport()->width();
+  const int form = form_->hasHeightForWidth() ? form_->heightForWidth(width) : form_->sizeHint().height();
+  return std::max(kMinimumHeight, height() - viewport + form);
+}
+
 void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (shownBefore_) return;
   shownBefore_ = true;
+  // The window opens tall enough for everything the settings show (both outputs on, the LTC details),
+  // as far as the screen allows; content that grows later scrolls.
+  // Layouts settle bottom-up on posted events; the sections' own ones are settled first here, so that the
+  // form's size hint already counts every row it shows.
+  for (QWidget* widget : form_->findChildren<QWidget*>())
+    if (widget->layout()) widget->layout()->activate();
+  form_->layout()->activate();
+  layout()->activate();
+  // The title bar and frame come out of the screen's height too, as far as the window system has said.
+  const int frame = frameGeometry().height() - geometry().height();
+  const int available = screen() ? screen()->availableGeometry().height() - frame : kIdealHeight;
+  const int fitting = std::min(fittingHeight(), std::max(height(), available));
+  if (fitting > height()) resize(width(), fitting);
   // Queued, so that it runs after Qt has given the first control focus on activation.
   QTimer::singleShot(0, this, &MainWindow::dropFocus);
 }

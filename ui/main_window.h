@@ -2,14 +2,16 @@
 // MainWindow: where Quillmark is operated. From top to bottom: the source picker ("LTC in", "MTC in",
 // "Generator"), the running timecode with the info line and the pop-out button, then a scrolling form
 // with the section of the selected source, the outputs, the details (not for the generator) and the event
-// log, and a footer naming the MIDI ports with a donation link. The menu bar carries "Timecode Display"
+// log, and a footer naming the MIDI ports (under the name JACK gave this instance's MIDI client) with a
+// donation link. The menu bar carries "Timecode Display"
 // (Ctrl+Shift+D) in its Window menu.
 //
 // The window is a view over the store: every control shows and writes the store's settings or calls one
 // of its operations, and every readout shows its published status. The running timecode and the level
 // meter follow the live status and repaint alone; the form changes only when the store publishes a
 // settings, list or coarse status change, and the details and info line twice a second.
-// Fixed width 520; at least 640 high, 760 at first, unbounded above.
+// Fixed width 520; at least 640 high, at first 760 or as tall as the form needs (within the screen),
+// unbounded above.
 // Threads: main thread only.
 
 #include <optional>
@@ -25,6 +27,7 @@ class QAction;
 class QButtonGroup;
 class QGroupBox;
 class QLabel;
+class QScrollArea;
 class QToolButton;
 
 namespace quillmark {
@@ -71,6 +74,8 @@ class MainWindow : public QMainWindow {
   LogSection* logSection() const { return log_; }
   QLabel* portsCaption() const { return ports_; }
   QLabel* donateLink() const { return donate_; }
+  // The height at which the whole form shows without scrolling, at least the minimum.
+  int fittingHeight() const;
   // "Timecode Display" in the Window menu.
   QAction* displayAction() const { return displayAction_; }
 
@@ -80,6 +85,7 @@ class MainWindow : public QMainWindow {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -91,9 +97,11 @@ class MainWindow : public QMainWindow {
   void showSource();
   void showDetails();
   void dropFocus();
+  void showPortsName();
+  void showPaletteInks();
 
   QPointer<TimecodeStore> store_;
-  QButtonGroup* sources_ = nullptr;  // owned by this window; the widgets below are parent-owned
+  QButtonGroup* sources_ = nullptr;  // the source picker's; the widgets below are parent-owned
   LiveTimecodeLabel* timecode_ = nullptr;
   InfoLine* info_ = nullptr;
   QToolButton* popOut_ = nullptr;
@@ -110,6 +118,8 @@ class MainWindow : public QMainWindow {
   QLabel* donate_ = nullptr;
   QAction* displayAction_ = nullptr;
   QWidget* content_ = nullptr;
+  QScrollArea* scroll_ = nullptr;
+  QWidget* form_ = nullptr;  // the scroll area's content
   bool shownBefore_ = false;
 };
 

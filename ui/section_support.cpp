@@ -1,5 +1,8 @@
 #include "ui/section_support.h"
 
+#include <algorithm>
+#include <vector>
+
 #include <QFormLayout>
 
 #include "ui/system_colors.h"
@@ -13,6 +16,22 @@ QFormLayout* makeForm(QGroupBox* section) {
   form->setRowWrapPolicy(QFormLayout::DontWrapRows);
   form->setHorizontalSpacing(16);
   return form;
+}
+
+void alignLabelColumns(std::initializer_list<QWidget*> sections) {
+  std::vector<QWidget*> labels;
+  int widest = 0;
+  for (QWidget* section : sections) {
+    for (QFormLayout* form : section->findChildren<QFormLayout*>()) {
+      for (int row = 0; row < form->rowCount(); ++row) {
+        QLayoutItem* item = form->itemAt(row, QFormLayout::LabelRole);
+        if (!item || !item->widget()) continue;
+        labels.push_back(item->widget());
+        widest = std::max(widest, item->widget()->sizeHint().width());
+      }
+    }
+  }
+  for (QWidget* label : labels) label->setMinimumWidth(widest);
 }
 
 QLabel* makeErrorCaption(QWidget* parent) {

@@ -3,6 +3,7 @@
 // of a section, and the red caption under a section for the store's error texts.
 // Threads: main thread only.
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 
@@ -25,6 +26,10 @@ void editSettings(TimecodeStore& store, Change&& change) {
 
 // The form of a titled section: labels on the left, fields growing to the right edge.
 QFormLayout* makeForm(QGroupBox* section);
+
+// Gives the label column of every form inside `sections` one width, the widest label's, so that the
+// fields of all sections start on one line however their own labels run.
+void alignLabelColumns(std::initializer_list<QWidget*> sections);
 
 // A caption in red for an error text, hidden until there is one.
 QLabel* makeErrorCaption(QWidget* parent);

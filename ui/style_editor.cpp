@@ -3,10 +3,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QSignalBlocker>
-#include <QVBoxLayout>
 
+#include "ui/color_panel.h"
 #include "ui/color_well.h"
 #include "ui/rgba_color.h"
 
@@ -23,8 +24,17 @@ const QString kChoose = QStringLiteral("Choose\u2026");
 }  // namespace
 
 StyleEditor::StyleEditor(QWidget* parent) : QWidget(parent) {
-  setFixedWidth(kWidth);  // and as tall as its content: the popover holding it follows its size hint
-  form_ = new QFormLayout(this);
+  // The form is kWidth wide and as tall as its content; the colour chooser opens beside it, and the
+  // popover holding the editor follows its size hint.
+  auto* row = new QHBoxLayout(this);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(0);
+  auto* pane = new QWidget(this);
+  pane->setFixedWidth(kWidth);
+  row->addWidget(pane, 0, Qt::AlignTop);
+  colors_ = new ColorPanel(this);
+  row->addWidget(colors_, 0, Qt::AlignTop);
+  form_ = new QFormLayout(pane);
   form_->setContentsMargins(14, 12, 14, 12);
   form_->setHorizontalSpacing(12);
   form_->setVerticalSpacing(8);
@@ -61,7 +71,7 @@ StyleEditor::StyleEditor(QWidget* parent) : QWidget(parent) {
   showInfo_ = new QCheckBox(tr("Show status and rate"), this);
   form_->addRow(QString(), showInfo_);
   colorByState_ = new QCheckBox(tr("Colour by state"), this);
-  colorByState_->setToolTip(tr("Orange while freewheeling, yellow while acquiring, dimmed when stopped"));
+  colorByState_->setToolTip(tr("Magenta while freewheeling, yellow while acquiring, dimmed when stopped"));
   form_->addRow(QString(), colorByState_);
   alwaysOnTop_ = new QCheckBox(tr("Always on top"), this);
   form_->addRow(QString(), alwaysOnTop_);
@@ -88,6 +98,8 @@ StyleEditor::StyleEditor(QWidget* parent) : QWidget(parent) {
   bindSwitch(showInfo_, &DisplayStyle::showInfo);
   bindSwitch(colorByState_, &DisplayStyle::colorByState);
   bindSwitch(alwaysOnTop_, &DisplayStyle::alwaysOnTop);
+  for (ColorWell* well : {text_, background_})
+    connect(well, &ColorWell::editRequested, colors_, [this, well] { colors_->edit(well); });
   connect(text_, &ColorWell::colorPicked, this,
           [this](const QColor& c) { edit([&](DisplayStyle& s) { s.text = rgbaFromQColor(c); }); });
   connect(background_, &ColorWell::colorPicked, this,

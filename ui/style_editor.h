@@ -1,8 +1,10 @@
 #pragma once
 // StyleEditor: the small form, shown in the display window's popover, through which the user changes the
 // display style: a preset, the typeface and its weight or segment switches, the two colours and the
-// switches. Every control writes through at once: each change is announced with styleChanged, which the
-// owner stores (and so persists and redraws). setStyle shows a style from outside without announcing it.
+// switches. The colour wells open a chooser beside the form, inside the same popover. Every control,
+// each step of a colour being dragged included, writes through at once: each change is announced with
+// styleChanged, which the owner stores (and so persists and redraws). setStyle shows a style from outside
+// without announcing it.
 //
 // The "Preset" picker always reads "Choose…": choosing a preset gives that preset's look with the current
 // alwaysOnTop, since a preset never changes the window level.
@@ -18,6 +20,7 @@ class QFormLayout;
 
 namespace quillmark {
 
+class ColorPanel;
 class ColorWell;
 
 class StyleEditor : public QWidget {
@@ -42,6 +45,8 @@ class StyleEditor : public QWidget {
   QCheckBox* slantedSwitch() const { return slanted_; }
   ColorWell* textWell() const { return text_; }
   ColorWell* backgroundWell() const { return background_; }
+  // Where a well's colour is chosen, beside the form while open.
+  ColorPanel* colorPanel() const { return colors_; }
   QCheckBox* showFramesSwitch() const { return showFrames_; }
   QCheckBox* showInfoSwitch() const { return showInfo_; }
   QCheckBox* colorByStateSwitch() const { return colorByState_; }
@@ -71,6 +76,7 @@ class StyleEditor : public QWidget {
   QCheckBox* showInfo_ = nullptr;
   QCheckBox* colorByState_ = nullptr;
   QCheckBox* alwaysOnTop_ = nullptr;
+  ColorPanel* colors_ = nullptr;
 };
 
 }  // namespace quillmark

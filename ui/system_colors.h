@@ -13,12 +13,20 @@ class QWidget;
 
 namespace quillmark {
 
-enum class ColorRole { label, secondaryLabel, tertiaryLabel, red, orange, yellow, green, accent };
+// `onAccent` is the ink of text and symbols drawn on a control filled with the accent or a state colour.
+enum class ColorRole { label, secondaryLabel, tertiaryLabel, red, orange, yellow, green, accent, onAccent };
 
 QColor systemColor(ColorRole role, const QPalette& palette);
 
-// Sets `widget`'s text to `role`, resolved against its own palette.
-void setTextColor(QWidget* widget, ColorRole role);
+// Paints `widget`'s `target` palette entry (its text by default) in `role`, resolved against the palette
+// the widget inherits, and resolves it again whenever that palette changes: a desktop switched between
+// light and dark while Quillmark runs, or a parent restyled. Each widget keeps one entry per target.
+void setTextColor(QWidget* widget, ColorRole role, QPalette::ColorRole target = QPalette::WindowText);
+// The same for the disabled state alone, at `opacity` times the role's own; set after setTextColor.
+void setDisabledColor(QWidget* widget, ColorRole role, double opacity,
+                      QPalette::ColorRole target = QPalette::WindowText);
+// Gives `target` back to the inherited palette (in every state).
+void clearTextColor(QWidget* widget, QPalette::ColorRole target = QPalette::WindowText);
 
 // The size of captions and small print: `base` at 85 %.
 QFont captionFont(const QFont& base);

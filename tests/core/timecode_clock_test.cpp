@@ -113,6 +113,39 @@ TEST(TimecodeClock, StrayFrameIsRejectedUntilTheNextFrameConfirmsAJump) {
   EXPECT_EQ(far.points.back().position, fourteen + 1 - 2160000.0);
 }
 
+// Shuttled and varispeeded code: the clock locks, reports the speed, stays locked between frames that come
+// further apart than at play speed, follows a locate made there without a dropout, and relocks at the
+// right rate when the code drops back to play speed.
+TEST(TimecodeClock, LocksOnShuttledCodeFollowsALocateThereAndRelocksBackAtPlaySpeed) {
+  const double ntsc = 30000.0 / 1001.0;
+  for (const double speed : {0.25, 0.5, 2.0, 2.5}) {
+    SCOPED_TRACE(speed);
+    TimecodeClock clock;
+    const double frame = 1.0 / (ntsc * speed);
+    double t = kStart;
+    double n = 108000;
+    const auto run = [&](int count, double duration) {
+      for (int i = 0; i < count; ++i, t += duration) clock.observe(n++, t, FrameRate::fps30);
+    };
+    run(30, frame);
+    ASSERT_TRUE(clock.hasLocked);
+    EXPECT_NEAR(*clock.speed(), speed / 1.001, 1e-6);  // against 30, the rate it counts in till it knows
+    EXPECT_EQ(clock.snapshot().state(t - frame + 0.9 * frame), State::locked);
+
+    n += 500;  // a locate while shuttling: the second frame there confirms it
+    run(2, frame);
+    EXPECT_EQ(clock.jumps, 1);
+    EXPECT_EQ(clock.dropouts, 0);
+
+    run(30, frame);
+    run(60, 1.0 / ntsc);  // back to play speed at once
+    EXPECT_EQ(clock.dropouts, 0);
+    EXPECT_TRUE(clock.hasLocked);
+    EXPECT_NEAR(*clock.speed(), 1.0, 1e-6);
+    EXPECT_EQ(clock.rate, FrameRate::fps29_97ND);
+  }
+}
+
 TEST(TimecodeClock, ShortGapFreewheelsAndLongGapCountsADropout) {
   TimecodeClock clock;
   double last = feed(clock, FrameRate::fps25, 0.0, kStart, 25);

@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdlib>
 #include <thread>
 #include <vector>
 
+#include "tests/ltc/ltc_signal.h"
 #include "tests/support/alloc_counter.h"
 #include "tests/support/wait_for.h"
 
@@ -219,6 +221,78 @@ TEST(TimecodeEngineCore, StartsRateDetectionOverAfterABreakInTheCode) {
   EXPECT_EQ(engine.detector.read().durationCount, 1);
   EXPECT_EQ(engine.detector.read().previous, Timecode::fromFrame(40, FrameRate::fps25));
   EXPECT_EQ(engine.clock.read().dropouts, 1);
+}
+
+// Code decoded from audio that a transport plays at play speed, then varispeeded and shuttled, then at
+// play speed again, each stretch starting where the last one ended; frames reach the engine stamped with
+// the host time of their first sample and their measured length, as the LTC input stamps them.
+struct Stretch {
+  double speed;
+  double seconds;
+  double endTime = 0;      // host seconds at its end
+  double endPosition = 0;  // the position played then, in frames
+};
+std::vector<LTCDecoder::Frame> play(FrameRate rate, double sampleRate, std::vector<Stretch>& stretches) {
+  std::vector<float> audio;
+  double position = 3600.0 * realFramesPerSecond(rate);
+  for (Stretch& s : stretches) {
+    const std::vector<float> part = test::renderCode(rate, sampleRate, position, s.seconds, s.speed);
+    audio.insert(audio.end(), part.begin(), part.end());
+    position += static_cast<double>(part.size()) / sampleRate * realFramesPerSecond(rate) * s.speed;
+    s.endTime = kT0 + static_cast<double>(audio.size()) / sampleRate;
+    s.endPosition = position;
+  }
+  return test::decodeAll(sampleRate, audio);
+}
+
+TEST(TimecodeEngineCore, LocksOnShuttledCodeAtItsSpeedWithoutBeingFooledAboutItsRate) {
+  for (const FrameRate rate : {FrameRate::fps25, FrameRate::fps29_97ND, FrameRate::fps24}) {
+    SCOPED_TRACE(std::string(rawValue(rate)));
+    std::vector<Stretch> stretches = {{1.0, 2.0},  {0.8, 3.0}, {0.5, 3.0}, {2.0, 3.0},
+                                      {0.25, 4.0}, {2.5, 3.0}, {1.0, 3.0}};
+    const auto frames = play(rate, 48000, stretches);
+    TimecodeEngineCore engine;
+    std::size_t next = 0;
+    for (const Stretch& s : stretches) {
+      SCOPED_TRACE(s.speed);
+      for (; next < frames.size() && kT0 + frames[next].start / 48000 < s.endTime; ++next) {
+        engine.receiveLTC(frames[next].frame, kT0 + frames[next].start / 48000, frames[next].length / 48000,
+                          false);
+        // The label count per second is never mistaken, whatever the speed.
+        ASSERT_EQ(framesPerSecond(engine.lastReceived.read()->rate), framesPerSecond(rate));
+      }
+      // Judged at the end of every stretch: locked, at the stretch's speed, where the code is.
+      const TimecodeClock clock = engine.clock.read();
+      EXPECT_TRUE(clock.hasLocked);
+      EXPECT_NEAR(clock.fit->slope / realFramesPerSecond(rate), s.speed, 1e-3);
+      EXPECT_NEAR(*engine.snapshot(s.endTime).position(s.endTime), s.endPosition, 0.05);
+    }
+    EXPECT_EQ(engine.clock.read().rate, rate);  // 29.97 ND told from 30 again once back at play speed
+    EXPECT_EQ(engine.clock.read().dropouts, 0);
+  }
+
+  // A shuttle ramp from 2.5x down to a quarter of play speed over ten seconds: the clock reads where the
+  // code is, frame by frame, throughout.
+  const auto frames = test::decodeAll(
+      48000, test::renderGlide(FrameRate::fps25, 48000, 90000, 10.0, 2.5, 0.25, 0, test::Glide::exponential));
+  TimecodeEngineCore engine;
+  double worst = 0;
+  int judged = 0;
+  for (const auto& f : frames) {
+    const double at = kT0 + f.start / 48000;
+    const ClockSnapshot before = engine.snapshot(at);
+    if (before.hasLocked && before.position(at)) {
+      ++judged;
+      worst =
+          std::max(worst, std::abs(*before.position(at) - f.frame.timecode.frameNumber(FrameRate::fps25)));
+    }
+    engine.receiveLTC(f.frame, at, f.length / 48000, false);
+  }
+  // The line looks back over a second, so while the speed falls by a ratio it lags: less than a frame,
+  // and where it misses by more than half a frame two frames agreeing on the new running time relock it.
+  EXPECT_LT(worst, 1.0);
+  EXPECT_GE(judged, static_cast<int>(frames.size()) * 3 / 4);
+  EXPECT_EQ(engine.clock.read().dropouts, 0);
 }
 
 TEST(TimecodeEngineCore, ResetInputForgetsEverythingLearnedFromTheInput) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 
 #include "tests/engine/artnet_world.h"
 #include "tests/engine/engine_on_jack.h"
@@ -82,6 +83,69 @@ TEST_F(TimecodeEngineRoads, CarriesLTCInToMTCOut) {
     }
   }
   EXPECT_GE(sequences, 20);
+}
+
+// Code shuttled at half and at double speed, and crawling at 4.75 frames/s (below 5, where MTC has a
+// quarter frame due more than 50 ms ahead after every full frame): the clock locks and reports the speed,
+// and both outputs carry the code at that speed.
+TEST_F(TimecodeEngineRoads, CarriesShuttledLTCToBothOutputsAtItsSpeed) {
+  for (const double speed : {0.5, 2.0, 0.19}) {
+    SCOPED_TRACE(speed);
+    std::vector<MIDIRecorder::Message> messages;
+    std::vector<std::pair<MTCDecoder::Event, std::size_t>> events;
+    std::vector<AudioRecorder::Frame> played;
+    std::optional<double> measured;
+    double firstJudged = 0;
+    std::unique_ptr<LTCPlayer> player;
+    ASSERT_TRUE(runWithoutXruns([&](auto startJudging) {
+      player = std::make_unique<LTCPlayer>(FrameRate::fps25, 900000.0, 25.0 * speed);
+      MIDIRecorder desk;
+      AudioRecorder recorder(8.0);
+      selectSource(SourceKind::ltc);
+      listenTo(*player);
+      publishTo(desk);
+      playInto(recorder);
+      ASSERT_TRUE(waitForLock(5.0));
+      startJudging();
+      firstJudged = HostTime::now() + 0.5;
+      pause(3.0);
+      measured = engine_->clock.withLock([](const TimecodeClock& c) { return c.speed(); });
+      engine_->mtcOutput().stop();
+      engine_->ltcOutput.stop();
+      engine_->ltcInput.stop();
+      messages = desk.messages();
+      events = desk.events();
+      played = recorder.decode();
+    })) << "an xrun in every run";
+    ASSERT_TRUE(measured);
+    EXPECT_NEAR(*measured, speed, 0.002);
+    EXPECT_EQ(engine_->clock.read().rate, FrameRate::fps25);
+
+    // MTC, once locked: no full frame (no jump), only sequences that follow the code played. (Before the
+    // second frame the line runs at play speed, since nothing better is known, and the sender follows it.)
+    EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                            [&](const auto& m) { return m.host >= firstJudged && isFullFrame(m); }),
+              0);
+    int sequences = 0;
+    for (const auto& [event, index] : events) {
+      const auto* sequence = event.asSequence();
+      if (sequence == nullptr || sequence->quarterTimes[0] < firstJudged) continue;
+      ++sequences;
+      EXPECT_NEAR(sequence->timecode.frameNumber(FrameRate::fps25),
+                  player->positionAt(sequence->quarterTimes[0]), 0.1);
+    }
+    EXPECT_GE(sequences, static_cast<int>(2.0 * 25 * speed / 2));
+
+    // LTC out: every word read back is the frame that was playing in when it went out.
+    int frames = 0;
+    for (const auto& [frame, host] : played) {
+      if (host < firstJudged) continue;
+      ++frames;
+      EXPECT_LE(std::abs(frame.timecode.frameNumber(FrameRate::fps25) - player->positionAt(host)), 1.0)
+          << frame.timecode.description();
+    }
+    EXPECT_GE(frames, static_cast<int>(2.0 * 25 * speed));
+  }
 }
 
 TEST_F(TimecodeEngineRoads, CarriesMTCInToLTCOut) {

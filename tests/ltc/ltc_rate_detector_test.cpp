@@ -31,19 +31,25 @@ TEST(LTCRateDetector, AnswersFromTheFirstFrameBySpeedFlagAndFrameNumber) {
   EXPECT_EQ(first(27.5, 3), FrameRate::fps30);
   EXPECT_EQ(first(24.0, 24), FrameRate::fps25);  // frame 24 rules out 24 fps
   EXPECT_EQ(first(24.0, 25), FrameRate::fps30);  // 25 or more forces 30
+  // Shuttled or varispeeded far from every rate, the speed tells nothing: 25 unless the frame says more.
+  EXPECT_EQ(first(62.5, 3), FrameRate::fps25);
+  EXPECT_EQ(first(20.0, 3), FrameRate::fps25);
+  EXPECT_EQ(first(12.0, 27), FrameRate::fps30);
 }
 
-TEST(LTCRateDetector, AGenuineRollOverPinsTheRateWhileTheSpeedAgrees) {
+TEST(LTCRateDetector, ARollOverPinsTheRateAtAnySpeedUntilAFrameNumberOutgrowsIt) {
   LTCRateDetector d;
   feed(d, 30, 30.0, 20, 12);  // rolls from 05:29 to 06:00
   EXPECT_EQ(d.wrapRate, 30);
-  // Speeds within 12 % keep the roll-over's answer although the speed rule alone would say 25.
-  EXPECT_EQ(feed(d, 30, 27.0, 2, 20), FrameRate::fps30);
+  // Shuttled or varispeeded, the code still holds 30 labels a second, although the speed rule alone
+  // would say 24 or 25.
+  for (double speed : {27.0, 7.5, 20.0, 75.0}) EXPECT_EQ(feed(d, 30, speed, 2, 20), FrameRate::fps30);
   LTCRateDetector slow;
   feed(slow, 24, 24.0, 14, 12);
   EXPECT_EQ(slow.wrapRate, 24);
-  // 30 frames/s against a roll-over at 24 is off by 25 %: the roll-over is forgotten.
-  EXPECT_EQ(feed(slow, 24, 30.0, 2, 15), FrameRate::fps30);
+  EXPECT_EQ(feed(slow, 24, 30.0, 2, 15), FrameRate::fps24);  // 24 fps code at 1.25x
+  // A frame numbered 24 disproves the roll-over (a new tape): the speed speaks again, 30 labels at 30 fps.
+  EXPECT_EQ(feed(slow, 30, 30.0, 24, 4), FrameRate::fps30);
   EXPECT_FALSE(slow.wrapRate.has_value());
 
   LTCRateDetector jump;  // labels that skip a second are no roll-over
@@ -75,18 +81,26 @@ TEST(LTCRateDetector, MediansTheLastFifteenDurationsThatArePositiveAndFinite) {
   EXPECT_EQ(d.observe(frameAt(1, 3), 1.0 / 30), FrameRate::fps30);
 }
 
-TEST(LTCRateDetector, NamesTheRateOfDecodedCode) {
+TEST(LTCRateDetector, NamesTheRateOfDecodedCodeAtPlaySpeedShuttledAndVarispeeded) {
   for (FrameRate rate : {FrameRate::fps24, FrameRate::fps25, FrameRate::fps29_97DF, FrameRate::fps30}) {
-    SCOPED_TRACE(std::string(rawValue(rate)));
-    const auto frames = decodeAll(48000, renderCode(rate, 48000, 0, 3.0));
-    LTCRateDetector detector;
-    std::optional<FrameRate> answer;
-    for (const auto& f : frames) {
-      answer = detector.observe(f.frame, f.length / 48000);
-      ASSERT_TRUE(answer.has_value());
+    for (double speed : {1.0, 0.8, 0.5, 2.0}) {
+      SCOPED_TRACE(std::string(rawValue(rate)) + " at " + std::to_string(speed));
+      const auto frames = decodeAll(48000, renderCode(rate, 48000, 0, 3.0, speed));
+      LTCRateDetector detector;
+      std::optional<FrameRate> answer;
+      for (const auto& f : frames) {
+        answer = detector.observe(f.frame, f.length / 48000);
+        ASSERT_TRUE(answer.has_value());
+      }
+      EXPECT_EQ(answer, rate);
     }
-    EXPECT_EQ(answer, rate);
   }
+  // Already answered at play speed, 25 fps code slowed to 0.8x (20 frames/s) stays 25 on every frame.
+  const auto frames = decodeAll(48000, renderCode(FrameRate::fps25, 48000, 0, 2.0));
+  const auto slower = decodeAll(48000, renderCode(FrameRate::fps25, 48000, 50, 3.0, 0.8));
+  LTCRateDetector detector;
+  for (const auto& f : frames) detector.observe(f.frame, f.length / 48000);
+  for (const auto& f : slower) ASSERT_EQ(detector.observe(f.frame, f.length / 48000), FrameRate::fps25);
 }
 
 }  // namespace

@@ -25,6 +25,30 @@ inline std::vector<float> renderCode(FrameRate rate, double sampleRate, double s
   return out;
 }
 
+enum class Glide { linear, exponential };
+
+// `seconds` of code whose play speed glides from `fromSpeed` to `toSpeed`, linearly or by a constant ratio
+// per second, changing every 64 samples (the way an output following a ramping clock renders it).
+inline std::vector<float> renderGlide(FrameRate rate, double sampleRate, double startFrame, double seconds,
+                                      double fromSpeed, double toSpeed, std::uint32_t userBits = 0,
+                                      Glide shape = Glide::linear) {
+  LTCEncoder encoder(sampleRate);
+  encoder.setRate(rate);
+  encoder.setUserBits(userBits);
+  std::vector<float> out(static_cast<std::size_t>(std::llround(seconds * sampleRate)));
+  double position = startFrame;
+  for (std::size_t at = 0; at < out.size(); at += 64) {
+    const auto count = static_cast<std::int64_t>(std::min<std::size_t>(64, out.size() - at));
+    const double along = static_cast<double>(at) / static_cast<double>(out.size());
+    const double speed = shape == Glide::linear ? fromSpeed + (toSpeed - fromSpeed) * along
+                                                : fromSpeed * std::pow(toSpeed / fromSpeed, along);
+    const double step = realFramesPerSecond(rate) * speed / sampleRate;
+    encoder.render(&out[at], count, position, step);
+    position += static_cast<double>(count) * step;
+  }
+  return out;
+}
+
 // Transition positions (in samples) of a plain biphase-mark signal of whole 80-bit words: data bits then
 // the sync word, each bit `samplesPerBit` long, after one bit of lead-in.
 inline std::vector<double> biphaseEdges(const std::vector<std::uint64_t>& words, double samplesPerBit) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QSet>
 
 namespace quillmark {
 namespace {
@@ -30,6 +31,21 @@ TEST(DisplayFont, MissingNamedFontsFallBackToFacesOfTheSameKindAndWeight) {
   // Menlo grew out of the same Vera letterforms as DejaVu Sans Mono, which the project installs.
   if (!QFontDatabase::families().contains("Menlo")) {
     EXPECT_EQ(QFontInfo(displayFont(Typeface::menlo, Weight::bold, 40)).family(), "DejaVu Sans Mono");
+  }
+}
+
+// With the fonts scripts/deps.sh installs, no two typeface choices look the same.
+TEST(DisplayFont, EachTypefaceDrawsWithAFaceOfItsOwn) {
+  const QStringList families = QFontDatabase::families();
+  for (const char* family : {"JetBrains Mono", "Quicksand", "Inter", "OSP-DIN", "DejaVu Sans Mono"}) {
+    if (!families.contains(family)) GTEST_SKIP() << family << " is not installed";
+  }
+  QSet<QString> used;
+  for (Typeface typeface :
+       {Typeface::mono, Typeface::rounded, Typeface::sans, Typeface::din, Typeface::menlo}) {
+    const QString family = QFontInfo(displayFont(typeface, Weight::bold, 40)).family();
+    EXPECT_FALSE(used.contains(family)) << rawValue(typeface).data() << " repeats " << family.toStdString();
+    used.insert(family);
   }
 }
 

@@ -13,7 +13,7 @@
 #include <QWindow>
 
 #include "ui/big_timecode_content.h"
-#include "ui/color_well.h"
+#include "ui/color_panel.h"
 #include "ui/gear_button.h"
 #include "ui/style_editor.h"
 
@@ -52,6 +52,7 @@ TEST(DisplayWindow, OpensAndClosesAnyNumberOfTimes) {
 TEST(DisplayWindow, GoesFullScreenAndBackAndClosesOnControlW) {
   QPointer<DisplayWindow> slot;
   DisplayWindow* window = DisplayWindow::openOrRaise(slot, DisplayStyle{});
+  EXPECT_TRUE(window->windowHandle()->flags().testFlag(Qt::FramelessWindowHint));  // no title bar
   QTest::keyClick(window, Qt::Key_F11);
   EXPECT_TRUE(window->isFullScreen());
   QTest::keyClick(window, Qt::Key_Escape);
@@ -74,6 +75,7 @@ TEST(DisplayWindow, AlwaysOnTopChangesTheLevelInPlace) {
   QSignalSpy edits(window, &DisplayWindow::styleEdited);
   QTest::mouseClick(window->editor()->alwaysOnTopSwitch(), Qt::LeftButton);
   EXPECT_TRUE(window->isAlwaysOnTop());
+  EXPECT_TRUE(window->windowHandle()->flags().testFlag(Qt::FramelessWindowHint));
   EXPECT_TRUE(window->style().alwaysOnTop);
   EXPECT_EQ(edits.count(), 1);
   EXPECT_EQ(window->windowHandle(), native);  // the same native window, never reopened
@@ -113,15 +115,33 @@ TEST(DisplayWindow, GearShowsOnHoverAndStaysWhileItsPopoverIsOpen) {
   window->editor()->choosePreset("Black on white");
   EXPECT_EQ(window->view()->style(), *DisplayStyle::preset("Black on white"));
   EXPECT_EQ(window->palette().color(QPalette::Window), QColor(Qt::white));
-  // So does a colour from the popover's dialog, which offers opacity: 50 % is stored as alpha 0.5.
+  // The colour chooser opens inside the popover, which stays open; every colour it moves through is
+  // written through at once (50 % opacity is stored as alpha 0.5), and "Cancel" puts the old one back.
   QTest::mouseClick(window->editor()->backgroundWell(), Qt::LeftButton);
-  QColorDialog* dialog = window->editor()->backgroundWell()->dialog();
-  ASSERT_NE(dialog, nullptr);
-  EXPECT_TRUE(dialog->testOption(QColorDialog::ShowAlphaChannel));
-  dialog->setCurrentColor(QColor(0, 0, 255, 128));
-  dialog->accept();
+  ColorPanel* panel = window->editor()->colorPanel();
+  ASSERT_EQ(panel->well(), window->editor()->backgroundWell());
+  EXPECT_TRUE(panel->isVisible());
+  EXPECT_TRUE(window->popover()->isVisible());
+  EXPECT_TRUE(panel->chooser()->testOption(QColorDialog::ShowAlphaChannel));
+  EXPECT_FALSE(panel->chooser()->isWindow());
+  panel->chooser()->setCurrentColor(QColor(0, 0, 255, 128));
   EXPECT_NEAR(window->style().background.alpha, 0.5, 0.005);
-  EXPECT_EQ(edits.count(), 2);
+  panel->chooser()->setCurrentColor(QColor(0, 128, 0));
+  EXPECT_EQ(window->palette().color(QPalette::Window), QColor(0, 128, 0));
+  QTest::mouseClick(window->editor()->textWell(), Qt::LeftButton);  // another well keeps this colour
+  EXPECT_NEAR(window->style().background.green, 128 / 255.0, 1e-6);
+  ASSERT_EQ(panel->well(), window->editor()->textWell());
+  panel->chooser()->setCurrentColor(QColor(255, 0, 0));
+  EXPECT_EQ(window->view()->style().text, (RGBA{1, 0, 0, 1}));
+  panel->chooser()->reject();
+  EXPECT_EQ(window->style().text, DisplayStyle::preset("Black on white")->text);
+  EXPECT_FALSE(panel->isVisible());
+  EXPECT_TRUE(window->popover()->isVisible());
+  QTest::mouseClick(window->editor()->textWell(), Qt::LeftButton);  // opens again after "Cancel"
+  EXPECT_TRUE(panel->chooser()->isVisible());
+  panel->chooser()->accept();
+  EXPECT_FALSE(panel->isVisible());
+  EXPECT_EQ(edits.last().at(0).value<DisplayStyle>(), window->style());  // each step announced for storing
 
   window->popover()->hide();  // closed from outside, as a click elsewhere does
   EXPECT_FALSE(window->isEditing());

@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,6 +37,7 @@
 #include "ui/rate_picker.h"
 #include "ui/state_badge.h"
 #include "ui/style_editor.h"
+#include "ui/system_colors.h"
 #include "ui/value_stepper.h"
 
 namespace quillmark {
@@ -119,6 +122,17 @@ TEST_F(MainWindowTest, ChoosingEachSourceShowsItsSection) {
   EXPECT_FALSE(window().generatorSection()->isVisible());
   EXPECT_TRUE(processUntil([&] { return badge() == "NO TIMECODE"; }));
 
+  // The fields of every section start on one line, whichever section's labels are longest.
+  auto fieldX = [&](QWidget* field) { return field->mapTo(&window(), QPoint()).x(); };
+  const int outputs = fieldX(window().outputSection()->mtcOutSwitch());
+  EXPECT_EQ(fieldX(window().ltcSection()->devicePicker()), outputs);
+  chooseSource(SourceKind::mtc);
+  QApplication::processEvents();
+  EXPECT_EQ(fieldX(window().mtcSection()->sourcePicker()), outputs);
+  chooseSource(SourceKind::generator);
+  QApplication::processEvents();
+  EXPECT_EQ(fieldX(window().generatorSection()->ratePicker()), outputs);
+
   // Art-Net, on loopback only: the input listens on 127.0.0.1, and the output is pointed at an address
   // that does not exist before it is switched on, so nothing is ever sent.
   Settings loopback = store().settings();
@@ -132,6 +146,7 @@ TEST_F(MainWindowTest, ChoosingEachSourceShowsItsSection) {
   EXPECT_TRUE(in->isVisible());
   EXPECT_FALSE(window().ltcSection()->isVisible());
   EXPECT_EQ(in->addressField()->text(), "127.0.0.1");
+  EXPECT_EQ(fieldX(in->addressField()), outputs);
   EXPECT_TRUE(store().engine()->artnetInput.isRunning());
   EXPECT_EQ(window().detailRows()->value("Damaged packets"), "0");
   ArtNetOutputSection* out = window().artnetOutputSection();
@@ -140,6 +155,7 @@ TEST_F(MainWindowTest, ChoosingEachSourceShowsItsSection) {
   QTest::mouseClick(out->artnetOutSwitch(), Qt::LeftButton);
   EXPECT_TRUE(store().settings().artnetOutEnabled);
   EXPECT_TRUE(out->addressField()->isVisible());
+  EXPECT_EQ(fieldX(out->addressField()), outputs);
   EXPECT_EQ(out->portField()->value(), 6454);
   EXPECT_TRUE(out->errorCaption()->isVisible());
   EXPECT_TRUE(out->errorCaption()->text().contains("127.0.0.256"))
@@ -164,6 +180,20 @@ TEST_F(MainWindowTest, SpaceBarWorksTheTransportAndLocateTurnsRedOnBadTextAndNor
   QTest::keyClick(&window(), Qt::Key_Space);
   EXPECT_TRUE(processUntil([&] { return badge() == "STOPPED"; }));
 
+  // On the computer's clock the generator always runs; the transport says so and cannot stop it.
+  QPushButton* transport = generator->transportButton();
+  QTest::mouseClick(generator->timeOfDaySwitch(), Qt::LeftButton);
+  EXPECT_TRUE(processUntil([&] { return badge() == "RUNNING"; }));
+  EXPECT_EQ(transport->text(), "Stop");
+  EXPECT_FALSE(transport->isEnabled());
+  EXPECT_EQ(transport->toolTip(), "Runs on the computer's clock while Time of day is on");
+  QTest::keyClick(&window(), Qt::Key_Space);
+  EXPECT_TRUE(store().status().generatorRunning);
+  QTest::mouseClick(generator->timeOfDaySwitch(), Qt::LeftButton);
+  EXPECT_TRUE(processUntil([&] { return badge() == "STOPPED"; }));
+  EXPECT_TRUE(transport->isEnabled());
+  EXPECT_EQ(transport->text(), "Play");
+
   field->setText("10:00:00:25");  // no frame 25 at 25 fps
   QTest::keyClick(field, Qt::Key_Return);
   EXPECT_TRUE(generator->isInvalid());
@@ -175,6 +205,80 @@ TEST_F(MainWindowTest, SpaceBarWorksTheTransportAndLocateTurnsRedOnBadTextAndNor
   EXPECT_EQ(field->text(), "01:02:03:04");
   EXPECT_EQ(field->palette().color(QPalette::Text), normal);
   EXPECT_EQ(store().settings().generatorStart, "01:02:03:04");
+}
+
+// Everything the stored settings show fits the window as it opens: LTC in with its details, both outputs.
+TEST_F(MainWindowTest, OpensWithoutAScrollBarWithBothOutputsOn) {
+  Settings settings;
+  settings.source = SourceKind::ltc;
+  settings.mtcOutEnabled = settings.ltcOutEnabled = true;
+  ASSERT_TRUE(
+      Persistence(std::nullopt, dir_.filePath("quillmark.conf").toStdString()).saveSettings(settings));
+  makeApp();
+  QApplication::processEvents();
+  const QScrollArea* form = window().findChild<QScrollArea*>();
+  ASSERT_NE(form, nullptr);
+  EXPECT_TRUE(window().outputSection()->isRowShown(window().outputSection()->channelPicker()));
+  EXPECT_TRUE(window().detailsSection()->isVisible());
+  EXPECT_FALSE(form->verticalScrollBar()->isVisible())
+      << window().height() << " < " << window().fittingHeight();
+}
+
+// A second instance's MIDI client gets a numbered name from JACK; the footer shows the one it got.
+TEST_F(MainWindowTest, FooterNamesTheMidiClientThisInstanceGot) {
+  const test::TestClient first("Quillmark", [](jack_nframes_t, jack_nframes_t, double) {});
+  makeApp();
+  EXPECT_EQ(window().portsCaption()->text(), QString::fromUtf8("MIDI ports: \u201CQuillmark-01\u201D"));
+}
+
+// Switching the desktop between light and dark restyles every caption, label, field and icon at once.
+TEST_F(MainWindowTest, EveryColourFollowsAPaletteChange) {
+  makeApp();
+  chooseSource(SourceKind::generator);
+  window().logSection()->setExpanded(true);
+  store().log("locked");
+  GeneratorSection* generator = window().generatorSection();
+  generator->startField()->setText("nonsense");
+  generator->locate();  // red while invalid
+
+  const QPalette light = QApplication::palette();
+  QPalette dark = light;
+  dark.setColor(QPalette::Window, QColor(0x24, 0x24, 0x24));
+  dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+  for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+    dark.setColor(role, QColor(0xf2, 0xf2, 0xf2));
+  dark.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
+  dark.setColor(QPalette::Link, QColor(0x78, 0xae, 0xed));
+  QApplication::setPalette(dark);
+  QApplication::processEvents();
+
+  const QColor ink = dark.color(QPalette::WindowText);
+  for (QLabel* label : window().findChildren<QLabel*>()) {
+    const QColor color = label->palette().color(QPalette::WindowText);
+    const bool stateColour = color == systemColor(ColorRole::red, dark) ||
+                             color == systemColor(ColorRole::orange, dark) ||
+                             color == systemColor(ColorRole::green, dark);
+    EXPECT_TRUE(stateColour || color.rgb() == ink.rgb())
+        << label->text().toStdString() << " keeps " << color.name().toStdString();
+  }
+  EXPECT_EQ(window().portsCaption()->palette().color(QPalette::WindowText),
+            systemColor(ColorRole::tertiaryLabel, dark));
+  QLineEdit* field = generator->startField();
+  EXPECT_EQ(field->palette().color(QPalette::Text), systemColor(ColorRole::red, dark));
+  field->setText("1:0:0:0");
+  generator->locate();
+  EXPECT_EQ(field->palette().color(QPalette::Text), dark.color(QPalette::Text));
+  EXPECT_EQ(generator->transportButton()->palette().color(QPalette::Button), dark.color(QPalette::Highlight));
+  EXPECT_TRUE(window().donateLink()->text().contains(dark.color(QPalette::Link).name()));
+  // The pop-out icon is drawn again in the new ink.
+  const QImage icon =
+      window().popOutButton()->icon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
+  QColor strongest(Qt::transparent);
+  for (int y = 0; y < icon.height(); ++y)
+    for (int x = 0; x < icon.width(); ++x)
+      if (icon.pixelColor(x, y).alpha() > strongest.alpha()) strongest = icon.pixelColor(x, y);
+  EXPECT_LE(std::abs(strongest.lightness() - ink.lightness()), 8) << strongest.name().toStdString();
+  QApplication::setPalette(light);
 }
 
 TEST_F(MainWindowTest, ChoosingOutputs3And4StoresChannel2AsAPairAndShowsItAgain) {

@@ -1,17 +1,21 @@
 // Renders the display window to PNG files, once in each built-in style and once with a drop-frame label,
-// plus the style editor, for the documentation. Runs on Qt's offscreen platform unless told otherwise.
-// Usage: quillmark-display-screenshots [output directory]   (default: docs/screenshots)
+// plus the style editor, closed and with a colour being chosen, for the documentation. Runs on Qt's offscreen
+// platform unless told otherwise. Usage: quillmark-display-screenshots [output directory]   (default:
+// docs/screenshots)
 
 #include <cstdio>
 #include <cstdlib>
 
 #include <QApplication>
+#include <QColorDialog>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QEnterEvent>
 #include <QFrame>
+#include <QPainter>
 
 #include "ui/big_timecode_content.h"
+#include "ui/color_panel.h"
 #include "ui/display_window.h"
 #include "ui/style_editor.h"
 #include "ui/tools/save_png.h"
@@ -30,6 +34,19 @@ QString fileName(std::string_view presetName) {
   QString name = QString::fromUtf8(presetName.data(), static_cast<qsizetype>(presetName.size())).toLower();
   name.replace(' ', '-');
   return "display-" + name + ".png";
+}
+
+// The window with its popover over it, each where it is on the screen, on a transparent ground.
+QPixmap withPopover(DisplayWindow& window) {
+  const QRect windowArea = window.geometry();
+  const QRect popoverArea = window.popover()->geometry();
+  const QRect all = windowArea.united(popoverArea);
+  QPixmap canvas(all.size());
+  canvas.fill(Qt::transparent);
+  QPainter painter(&canvas);
+  painter.drawPixmap(windowArea.topLeft() - all.topLeft(), window.grab());
+  painter.drawPixmap(popoverArea.topLeft() - all.topLeft(), window.popover()->grab());
+  return canvas;
 }
 
 }  // namespace
@@ -74,6 +91,16 @@ int main(int argc, char** argv) {
   window->setEditing(true);
   settle(200);
   ok = savePng(window->popover()->grab(), directory, "display-style-editor.png") && ok;
+
+  // A colour being chosen: the chooser opens beside the form, and the digits follow as it moves. The
+  // window is made larger so that the digits show beside the popover.
+  window->resize(1600, 500);
+  settle(200);
+  QApplication::sendEvent(window, &enter);
+  window->editor()->textWell()->click();
+  window->editor()->colorPanel()->chooser()->setCurrentColor(QColor(90, 200, 255));
+  settle(300);
+  ok = savePng(withPopover(*window), directory, "display-style-editor-colour.png") && ok;
   window->close();
   return ok ? 0 : 1;
 }

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QPalette>
 #include <QTemporaryDir>
 
 #include "app/persistence.h"
@@ -67,8 +68,35 @@ class LTCSource {
   double position_ = Timecode{10, 24, 37, 0}.frameNumber(FrameRate::fps25);  // process thread
 };
 
-bool save(QWidget& window, const QDir& directory, const QString& name) {
+// Grabs the window as tall as its form needs, so that every group shows whole.
+bool save(MainWindow& window, const QDir& directory, const QString& name) {
+  window.resize(MainWindow::kWidth, window.fittingHeight());
+  settle(200);
   return savePng(window.grab(), directory, name);
+}
+
+// A dark desktop theme: the colours GNOME's dark style gives Qt applications.
+QPalette darkPalette() {
+  QPalette dark;
+  dark.setColor(QPalette::Window, QColor(0x24, 0x24, 0x24));
+  dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+  dark.setColor(QPalette::AlternateBase, QColor(0x2a, 0x2a, 0x2a));
+  dark.setColor(QPalette::Button, QColor(0x30, 0x30, 0x30));
+  for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::ToolTipText})
+    dark.setColor(role, QColor(0xf2, 0xf2, 0xf2));
+  dark.setColor(QPalette::ToolTipBase, QColor(0x30, 0x30, 0x30));
+  dark.setColor(QPalette::PlaceholderText, QColor(0x9a, 0x9a, 0x9a));
+  dark.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
+  dark.setColor(QPalette::HighlightedText, Qt::white);
+  dark.setColor(QPalette::Light, QColor(0x40, 0x40, 0x40));
+  dark.setColor(QPalette::Midlight, QColor(0x38, 0x38, 0x38));
+  dark.setColor(QPalette::Mid, QColor(0x28, 0x28, 0x28));
+  dark.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x18));
+  dark.setColor(QPalette::Shadow, Qt::black);
+  dark.setColor(QPalette::Link, QColor(0x78, 0xae, 0xed));
+  for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+    dark.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x80));
+  return dark;
 }
 
 }  // namespace
@@ -103,6 +131,13 @@ int main(int argc, char** argv) {
   store.setSettings(settings);
   settle(2500);
   ok = save(window, directory, QStringLiteral("main-window-ltc.png")) && ok;
+
+  // The same on a dark desktop, switched while the window is open.
+  const QPalette light = QApplication::palette();
+  QApplication::setPalette(darkPalette());
+  settle(300);
+  ok = save(window, directory, QStringLiteral("main-window-dark.png")) && ok;
+  QApplication::setPalette(light);
 
   // MTC in, with MTC out on our own virtual port.
   settings = store.settings();
