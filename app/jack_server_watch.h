@@ -1,10 +1,13 @@
 #pragma once
 // JackServerWatch tells the store whether a JACK server is reachable. While one is, it keeps a port-less
-// client of its own open ("Quillmark watch") to hear when the server goes away, and can confirm on demand
-// that the server still answers. While none is, it tries again every interval from the main thread's
-// event loop; an attempt on a machine with no server fails at once (the server's socket is missing), so
-// the retry never holds up the main thread. Failed attempts are silent: libjack's complaints are dropped
-// while no server is reachable instead of reaching standard error every two seconds.
+// client of its own open ("Quillmark watch", named after jackClientBase()) to hear when the server goes away,
+// and can confirm on demand that the server still answers. While none is, it tries again every interval from
+// the main thread's event loop; an attempt on a machine with no server fails at once (the server's socket is
+// missing), so the retry never holds up the main thread. Failed attempts are silent: libjack's complaints are
+// dropped while no server is reachable instead of reaching standard error every two seconds.
+//
+// PipeWire's libjack sends no shutdown notice when the PipeWire daemon dies and answers from its cache, so
+// there the watch also verifies every interval, by whether the daemon's socket still takes a connection.
 //
 // libjack frees every client of a process whose server died the moment the process opens a new one, so
 // whoever owns such a client must close it first. The store does that on serverLost, before anything
@@ -15,7 +18,9 @@
 
 #include <QObject>
 #include <QTimer>
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace quillmark {
 
@@ -49,7 +54,9 @@ class JackServerWatch : public QObject {
   static void onShutdown(jack_status_t code, const char* reason, void* self);
 
   std::unique_ptr<JackClient> client_;
-  QTimer* retry_;  // child of this watch
+  QTimer* retry_;                          // child of this watch
+  std::optional<std::uint64_t> identity_;  // jackServerIdentity() when client_ was opened
+  QTimer* poll_;  // child of this watch: verifies every interval on PipeWire, which sends no shutdown notice
 };
 
 }  // namespace quillmark

@@ -89,7 +89,8 @@ std::vector<std::string> StatusTransitions::next(const Status& status, SourceKin
     return lines;
   }
   const bool dropFrame = status.rate == FrameRate::fps29_97DF;
-  const std::string label = status.timecode ? status.timecode->text(dropFrame) : std::string();
+  std::string label = status.timecode ? status.timecode->text(dropFrame) : std::string();
+  if (label.empty()) label = lastLabel;
 
   if (lastJumps < status.jumps && status.state != TimecodeClock::State::stopped) {
     lines.push_back("Jump to " + label);
@@ -118,6 +119,7 @@ std::vector<std::string> StatusTransitions::next(const Status& status, SourceKin
   lastState = status.state;
   lastJumps = status.jumps;
   lastRate = status.rate;
+  lastLabel = std::move(label);
   return lines;
 }
 

@@ -35,6 +35,9 @@ struct StatusTransitions {
   TimecodeClock::State lastState = TimecodeClock::State::stopped;
   std::int64_t lastJumps = 0;
   std::optional<FrameRate> lastRate;  // the rate shown at the previous refresh
+  // The latest label a status showed, for a "Stopped at" line whose status has none any more (the JACK
+  // server went away with the clock that held it).
+  std::string lastLabel;
 
   // The lines for the change to `status`, in log order (a jump before a state change of the same tick).
   // The rate of a locked input is logged when it locks and again, as "Rate: ...", whenever the rate shown

@@ -14,6 +14,8 @@
 #include "app/persistence.h"
 #include "app/profile.h"
 #include "audio/audio_error.h"
+#include "audio/jack_client.h"
+#include "audio/jack_devices.h"
 #include "audio/main_thread.h"
 #include "audio/microphone_permission.h"
 #include "core/host_time.h"
@@ -90,6 +92,7 @@ TimecodeStore::TimecodeStore(std::unique_ptr<Persistence> persistence, QObject* 
       details_(new DetailStatus(this)) {
   storeOfThisProcess = this;
   installMainThreadPoster();
+  setJackClientBase(processProfile());
   // Before the engine, so that a missing server is known (and its complaints quieted) from the start.
   serverWatch_ = new JackServerWatch(kServerRetryMilliseconds, this);
   engine_ = std::make_unique<TimecodeEngine>();
@@ -100,14 +103,6 @@ TimecodeStore::TimecodeStore(std::unique_ptr<Persistence> persistence, QObject* 
   refreshDevices();
 
   const QPointer<TimecodeStore> self(this);
-  engine_->ports->setOnPortsChanged([self] {
-    if (!self) return;
-    self->later([store = self.data()] {
-      store->refreshDevices();
-      store->apply(std::nullopt);
-    });
-  });
-
   {
     const double now = HostTime::now();
     const Settings& s = settings_;
@@ -118,16 +113,9 @@ TimecodeStore::TimecodeStore(std::unique_ptr<Persistence> persistence, QObject* 
 
   AudioDevice::observeChanges([self] {
     if (!self) return;
-    self->later([store = self.data()] { store->restartAudio("Audio devices changed"); });
+    self->later([store = self.data()] { store->onDevicesChanged(); });
   });
-  engine_->ltcInput.onConfigurationChange = [self] {
-    if (!self) return;
-    self->later([store = self.data()] { store->restartAudio("Audio input changed"); });
-  };
-  engine_->ltcOutput.onConfigurationChange = [self] {
-    if (!self) return;
-    self->later([store = self.data()] { store->restartAudio("Audio output changed"); });
-  };
+  wireEngine();
 
   apply(std::nullopt);
 
@@ -273,7 +261,10 @@ void TimecodeStore::applyLTCInput() {
       engine_->ltcInput.start(*device, channelNumber(s.ltcInputChannel));
       runningInput_ = wanted;
       setInputError(std::nullopt);
-      engine_->resetInput();
+      // The same input started again (a device that came back, a new buffer size) continues the code the
+      // clock holds: it freewheels over the gap instead of stopping and locking again.
+      if (lastStartedInput_ != wanted) engine_->resetInput();
+      lastStartedInput_ = wanted;
     } catch (const AudioError& error) {
       runningInput_.reset();
       setInputError(error.description());
@@ -300,36 +291,39 @@ void TimecodeStore::applyOutputs() {
   const Settings& s = settings_;
   const auto destination = std::find_if(midiDestinations_.begin(), midiDestinations_.end(),
                                         [&](const MIDIPort& p) { return p.name == s.mtcOutName; });
-  if (engine_ && s.mtcOutEnabled && destination != midiDestinations_.end()) {
-    if (runningMTCOut_ != s.mtcOutName) {
-      engine_->mtcOutput().start(destination->ref);
-      runningMTCOut_ = s.mtcOutName;
-    }
+  if (engine_ && s.mtcOutEnabled && runningMTCOut_ == s.mtcOutName) {
+    // Running on its destination: one that left is connected again by the MIDI client when it returns,
+    // while the sender runs on.
+  } else if (engine_ && s.mtcOutEnabled && destination != midiDestinations_.end()) {
+    engine_->mtcOutput().start(destination->ref);
+    runningMTCOut_ = s.mtcOutName;
   } else if (runningMTCOut_) {
     stopMTCOutput();
   }
 
-  setOutputError(std::nullopt);
-
+  // Assigned once, so that a watcher never sees the error cleared and set again within one pass.
+  std::optional<std::string> error;
   const std::optional<AudioDevice> device = engine_ ? selectedOutput() : std::nullopt;
   if (s.ltcOutEnabled && device) {
     const LTCOutput::Channels channels{channelNumber(s.ltcOutChannel), s.ltcOutPair ? 2 : 1};
     const RunningLTCOut wanted{device->uid, channels};
-    if (runningLTCOut_ == wanted) return;
-    try {
-      engine_->ltcOutput.start(*device, channels);
-      runningLTCOut_ = wanted;
-    } catch (const AudioError& error) {
-      runningLTCOut_.reset();
-      setOutputError(error.description());
+    if (runningLTCOut_ != wanted) {
+      try {
+        engine_->ltcOutput.start(*device, channels);
+        runningLTCOut_ = wanted;
+      } catch (const AudioError& failure) {
+        runningLTCOut_.reset();
+        error = failure.description();
+      }
     }
-    return;
+  } else {
+    if (runningLTCOut_) {
+      if (engine_) engine_->ltcOutput.stop();
+      runningLTCOut_.reset();
+    }
+    if (s.ltcOutEnabled) error = "No audio output found.";
   }
-  if (runningLTCOut_) {
-    if (engine_) engine_->ltcOutput.stop();
-    runningLTCOut_.reset();
-  }
-  if (s.ltcOutEnabled) setOutputError(std::string("No audio output found."));
+  setOutputError(std::move(error));
 }
 
 void TimecodeStore::applyArtNetInput() {
@@ -394,18 +388,36 @@ void TimecodeStore::stopArtNet() {
 
 // ---- Devices ----
 
-void TimecodeStore::refreshDevices() {
-  inputDevices_ = AudioDevice::all(AudioDevice::Scope::input);
-  emit inputDevicesChanged();
-  outputDevices_ = AudioDevice::all(AudioDevice::Scope::output);
-  emit outputDevicesChanged();
+bool TimecodeStore::refreshDevices() {
+  // Every graph change comes here, most of them changing no list: the windows hear of real changes only.
+  bool changed = false;
+  auto inputs = AudioDevice::all(AudioDevice::Scope::input);
+  if (inputs != inputDevices_) {
+    changed = true;
+    inputDevices_ = std::move(inputs);
+    emit inputDevicesChanged();
+  }
+  auto outputs = AudioDevice::all(AudioDevice::Scope::output);
+  if (outputs != outputDevices_) {
+    changed = true;
+    outputDevices_ = std::move(outputs);
+    emit outputDevicesChanged();
+  }
   // Without an engine there is only our own virtual port, which comes back with the server.
-  midiSources_ =
+  auto sources =
       engine_ ? engine_->ports->sources() : std::vector<MIDIPort>{MIDIPort{0, MIDIPorts::kVirtualPortName}};
-  emit midiSourcesChanged();
-  midiDestinations_ = engine_ ? engine_->ports->destinations()
+  if (sources != midiSources_) {
+    changed = true;
+    midiSources_ = std::move(sources);
+    emit midiSourcesChanged();
+  }
+  auto destinations = engine_ ? engine_->ports->destinations()
                               : std::vector<MIDIPort>{MIDIPort{0, MIDIPorts::kVirtualPortName}};
-  emit midiDestinationsChanged();
+  if (destinations != midiDestinations_) {
+    changed = true;
+    midiDestinations_ = std::move(destinations);
+    emit midiDestinationsChanged();
+  }
 
   if (!settings_.ltcInputUID) {
     Settings filled = settings_;
@@ -417,6 +429,7 @@ void TimecodeStore::refreshDevices() {
     filled.ltcOutUID = defaultDeviceUID(outputDevices_, AudioDevice::Scope::output);
     setSettings(filled);
   }
+  return changed;
 }
 
 void TimecodeStore::restartAudio(const std::string& reason) {
@@ -437,6 +450,78 @@ void TimecodeStore::restartAudio(const std::string& reason) {
   } else {
     log(reason);
   }
+}
+
+bool TimecodeStore::ltcInputHolds() const {
+  const std::optional<AudioDevice> device = selectedInput();
+  if (!engine_ || !device) return false;
+  const std::vector<std::string> ports =
+      JackDevices::shared().portsOf(device->uid, AudioDevice::Scope::input);
+  if (ports.empty()) return false;
+  const auto channel = static_cast<std::size_t>(
+      std::clamp(channelNumber(settings_.ltcInputChannel), 0, static_cast<int>(ports.size()) - 1));
+  return engine_->ltcInput.isConnectedTo(ports[channel]);
+}
+
+bool TimecodeStore::ltcOutputHolds() const {
+  const std::optional<AudioDevice> device = selectedOutput();
+  if (!engine_ || !device) return false;
+  const std::vector<std::string> ports =
+      JackDevices::shared().portsOf(device->uid, AudioDevice::Scope::output);
+  if (ports.empty()) return false;
+  const LTCOutput::Channels used = LTCOutput::clamp(
+      {channelNumber(settings_.ltcOutChannel), settings_.ltcOutPair ? 2 : 1}, static_cast<int>(ports.size()));
+  const auto first = ports.begin() + used.first;
+  return engine_->ltcOutput.isConnectedTo(std::vector<std::string>(first, first + used.count));
+}
+
+void TimecodeStore::onDevicesChanged() {
+  const bool listsChanged = refreshDevices();
+  bool restarted = false;
+  // Restarted only when the graph change cut what it reads or plays: its device left or came back, or the
+  // port its channel maps to is another one now.
+  if (runningInput_ && !ltcInputHolds()) {
+    if (engine_) engine_->ltcInput.stop();
+    runningInput_.reset();
+    restarted = true;
+  }
+  if (runningLTCOut_ && !ltcOutputHolds()) {
+    if (engine_) engine_->ltcOutput.stop();
+    runningLTCOut_.reset();
+    restarted = true;
+  }
+  // With the lists as they were and nothing cut off there is nothing to start either. An input or output
+  // that failed to start is tried again when the lists change, not on every notice: the attempt itself
+  // opens and closes a client, which would bring the next notice.
+  if (!restarted && !listsChanged) return;
+  const auto inputBefore = runningInput_;
+  const auto outputBefore = runningLTCOut_;
+  const auto inputErrorBefore = inputError_;
+  const auto outputErrorBefore = outputError_;
+  apply(std::nullopt);
+  if (!restarted && inputBefore == runningInput_ && outputBefore == runningLTCOut_ &&
+      inputErrorBefore == inputError_ && outputErrorBefore == outputError_) {
+    return;  // nothing of ours was touched: nothing to say
+  }
+  if (inputError_) {
+    log("Audio devices changed: " + *inputError_);
+  } else if (outputError_) {
+    log("Audio devices changed: " + *outputError_);
+  } else {
+    log("Audio devices changed");
+  }
+}
+
+void TimecodeStore::onMIDIPortsChanged() {
+  // The MIDI client may hear of a change first (an audio device that also had MIDI ports): judged the same
+  // way, so that an input the change cut off is logged whichever notice comes first.
+  onDevicesChanged();
+  // Sources beyond the MIDI client's input ports are listed but not heard; said once when it begins.
+  const std::size_t unheard = engine_ ? engine_->ports->unheardSources() : 0;
+  if (unheard > 0 && unheardMIDISources_ == 0) {
+    log("MIDI sources beyond " + std::to_string(MIDIPorts::kMaxSources) + " are not heard");
+  }
+  unheardMIDISources_ = unheard;
 }
 
 // ---- JACK server loss ----
@@ -483,10 +568,7 @@ void TimecodeStore::wireEngine() {
   const QPointer<TimecodeStore> self(this);
   engine_->ports->setOnPortsChanged([self] {
     if (!self) return;
-    self->later([store = self.data()] {
-      store->refreshDevices();
-      store->apply(std::nullopt);
-    });
+    self->later([store = self.data()] { store->onMIDIPortsChanged(); });
   });
   engine_->ltcInput.onConfigurationChange = [self] {
     if (!self) return;

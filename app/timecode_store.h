@@ -3,7 +3,9 @@
 // Settings and DisplayStyle and persists them, keeps the audio device and MIDI port lists, and starts,
 // restarts and stops the LTC input, the LTC output, the MTC output and the Art-Net input and output so that
 // what runs always matches the settings. It drives the generator's transport, reacts to device, configuration
-// and JACK server changes, refreshes the published status thirty times a second and keeps the event log.
+// and JACK server changes, refreshes the published status thirty times a second and keeps the event log. On
+// JACK every program with audio ports is a device, so a change of the graph restarts only an input or output
+// whose connection it touched; everything else runs on untouched.
 //
 // Every published field has a signal that is emitted on every assignment, changed or not; observers
 // re-read the field then. Callbacks from the audio and MIDI layers arrive through a poster that queues
@@ -33,6 +35,7 @@
 #include "app/status.h"
 #include "app/status_builder.h"
 #include "audio/audio_device.h"
+#include "audio/jack_client.h"
 #include "audio/ltc_output.h"
 #include "core/engine/timecode_engine.h"
 #include "core/timecode_clock.h"
@@ -136,8 +139,9 @@ class TimecodeStore : public QObject {
   // False, and nothing changed or logged, when the text does not parse or is not valid at that rate.
   bool locate(std::string_view text);
 
-  // Re-reads the device and port lists and fills in a missing input or output device.
-  void refreshDevices();
+  // Re-reads the device and port lists and fills in a missing input or output device. True when a list
+  // changed.
+  bool refreshDevices();
 
   // Whether a JACK server was reachable at the latest check.
   bool jackServerReachable() const noexcept;
@@ -161,7 +165,7 @@ class TimecodeStore : public QObject {
   std::string midiClientName() const {
     if (engine_ && engine_->ports && !engine_->ports->clientName().empty())
       return engine_->ports->clientName();
-    return MIDIPorts::kClientName;
+    return jackClientName({});  // the name the client gets once a server appears
   }
 
   // Orderly end: stops the outputs and the input and saves the settings. The store stays usable.
@@ -191,6 +195,12 @@ class TimecodeStore : public QObject {
   void applyArtNetOutput();
   void stopArtNet();
   void restartAudio(const std::string& reason);
+  // A change of the JACK graph: the lists follow, and only what it cut off restarts (logged then).
+  void onDevicesChanged();
+  // Whether the running LTC input / output is still connected to the ports its settings ask for now.
+  bool ltcInputHolds() const;
+  bool ltcOutputHolds() const;
+  void onMIDIPortsChanged();
   void refresh();
   void logTransitions(const Status& status);
   void publish(const Status& status);
@@ -235,6 +245,9 @@ class TimecodeStore : public QObject {
   std::optional<std::string> runningMTCOut_;
   std::optional<RunningArtNetIn> runningArtNetIn_;
   std::optional<RunningArtNetOut> runningArtNetOut_;
+  // The input last started, kept over stops: starting the same one again continues the clock.
+  std::optional<RunningInput> lastStartedInput_;
+  std::size_t unheardMIDISources_ = 0;      // as last logged
   JackServerWatch* serverWatch_ = nullptr;  // child of the store
 };
 

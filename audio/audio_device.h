@@ -26,17 +26,18 @@ struct AudioDevice {
 
   bool operator==(const AudioDevice&) const = default;
 
-  // The clients with at least one audio port in `scope`, in a stable order (the order JACK lists their
-  // first ports in, hardware first). Empty when no JACK server is running; never starts or waits for one.
+  // The clients with at least one audio port in `scope`, in a stable order (hardware first, then by a
+  // natural sort of their client names). Empty when no JACK server is running; never starts or waits for one.
   static std::vector<AudioDevice> all(Scope scope);
 
-  // The id of the client owning the first physical capture (input) or playback (output) port; none when
-  // there is no such port or no server.
+  // The id of the client owning the first physical capture (input) or playback (output) port, else of the
+  // first listed device; none when there is no device or no server.
   static std::optional<std::uint32_t> defaultDeviceID(Scope scope);
 
-  // Registers `callback` to run on the main thread whenever either device list changes (a client or a port
-  // appears or leaves, or a client's pretty name changes). Our own clients coming and going do not count,
-  // since they never change the lists. The registration is never removed.
+  // Registers `callback` to run on the main thread after the JACK graph changed (a client or a port
+  // appeared or left, or a pretty name changed), once per burst of changes. It runs also when the lists
+  // read the same as before: a device that left and came back within one burst lists the same but has lost
+  // its connections. The registration is never removed.
   static void observeChanges(std::function<void()> callback);
 };
 

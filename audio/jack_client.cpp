@@ -1,7 +1,14 @@
 #include "audio/jack_client.h"
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -12,6 +19,15 @@ namespace {
 
 std::mutex ownNamesMutex;
 std::vector<std::string> ownNames;  // guarded by ownNamesMutex
+
+constexpr std::string_view kBase = "Quillmark";
+// The longest role (" LTC out", " devices") and the "-NN" JACK may append.
+constexpr std::size_t kRoleRoom = 8 + 4;
+
+std::string& clientBase() {
+  static std::string base(kBase);
+  return base;
+}
 
 }  // namespace
 
@@ -61,6 +77,69 @@ void JackClient::waitForCycleToEnd() const noexcept {
   for (int waited = 0; inCycle_.load() && waited < 500; ++waited) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+}
+
+std::optional<std::uint64_t> jackServerIdentity() {
+  static const bool onPipeWire = [] {
+    const char* version = jack_get_version_string();
+    return version && std::strstr(version, "PipeWire") != nullptr;
+  }();
+  if (!onPipeWire) return 0;
+  const char* remote = std::getenv("PIPEWIRE_REMOTE");
+  std::string path = remote && *remote ? remote : "pipewire-0";
+  if (path.front() != '/') {
+    const char* dir = std::getenv("PIPEWIRE_RUNTIME_DIR");
+    if (!dir || !*dir) dir = std::getenv("XDG_RUNTIME_DIR");
+    if (!dir || !*dir) return 0;  // nowhere to look: trust libjack
+    path = std::string(dir) + "/" + path;
+  }
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  struct stat status {};
+  if (path.size() >= sizeof address.sun_path || ::stat(path.c_str(), &status) != 0) return std::nullopt;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return 0;
+  const bool answers = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  if (!answers) return std::nullopt;
+  // A new daemon's socket may get the inode of the old one's; its time of creation tells them apart.
+  return static_cast<std::uint64_t>(status.st_ino) * 1000003u ^
+         static_cast<std::uint64_t>(status.st_mtim.tv_sec) * 1000000000u ^
+         static_cast<std::uint64_t>(status.st_mtim.tv_nsec);
+}
+
+void setJackClientBase(const std::optional<std::string>& profile) {
+  std::string base(kBase);
+  if (profile && !profile->empty()) {
+    std::string part = *profile;
+    std::replace(part.begin(), part.end(), ':', '-');
+    const auto limit = static_cast<std::size_t>(std::max(jack_client_name_size() - 1, 32));
+    const std::size_t room = limit - std::min(limit, kBase.size() + 1 + kRoleRoom);
+    if (part.size() > room) {
+      part.resize(room);
+      // Never end inside a UTF-8 sequence: drop continuation bytes and the lead byte they follow.
+      while (!part.empty() && (static_cast<unsigned char>(part.back()) & 0xC0) == 0x80) part.pop_back();
+      if (!part.empty() && (static_cast<unsigned char>(part.back()) & 0x80) != 0) part.pop_back();
+    }
+    if (!part.empty()) base += "-" + part;
+  }
+  clientBase() = std::move(base);
+}
+
+const std::string& jackClientBase() {
+  return clientBase();
+}
+
+std::string jackClientName(std::string_view role) {
+  if (role.empty()) return clientBase();
+  return clientBase() + " " + std::string(role);
+}
+
+bool isQuillmarkJackClient(std::string_view clientName) {
+  if (clientName.substr(0, kBase.size()) != kBase) return false;
+  return clientName.size() == kBase.size() || clientName[kBase.size()] == ' ' ||
+         clientName[kBase.size()] == '-';
 }
 
 bool isOwnJackClient(std::string_view clientName) {

@@ -17,7 +17,9 @@
 #include <jack/jack.h>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -53,5 +55,28 @@ class JackClient {
 
 // True when `clientName` is one of this process's open clients.
 bool isOwnJackClient(std::string_view clientName);
+
+// Which instance of the server this process's libjack reaches, for telling a server that was replaced
+// from one that ran on. PipeWire's libjack sends its clients no shutdown notice when the daemon dies and
+// answers their questions from its cache, so there the identity is that of the daemon's socket (its
+// inode and time of creation, while it takes connections; none when it refuses them). With jackd, whose
+// clients are told, always 0.
+std::optional<std::uint64_t> jackServerIdentity();
+
+// Every client of this process is named from one base: "Quillmark", or "Quillmark-<profile>" with a
+// settings profile, so that two instances on one server never take each other's names and a patchbay shows
+// whose client is whose. The profile is cut to fit JACK's name limit with room for the longest role and the
+// suffix JACK appends on a clash, and a ':' (which separates client from port) becomes '-'.
+// Set it before the first client opens; the default is "Quillmark".
+void setJackClientBase(const std::optional<std::string>& profile);
+const std::string& jackClientBase();
+// The base followed by " <role>" ("Quillmark-B LTC in"); the base alone for an empty role.
+std::string jackClientName(std::string_view role);
+
+// True for a client of any Quillmark process: its name is "Quillmark" or starts with "Quillmark " or
+// "Quillmark-" (the latter also covers jackd2's "-01" on a clash). Such clients are never devices: two
+// instances on one server would otherwise list each other's LTC clients and restart on each other's
+// comings and goings.
+bool isQuillmarkJackClient(std::string_view clientName);
 
 }  // namespace quillmark

@@ -4,6 +4,7 @@
 #include <jack/uuid.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 
 #include "audio/jack_metadata_lock.h"
@@ -54,12 +55,68 @@ std::string_view jackClientOfPort(std::string_view portName) {
   return colon == std::string_view::npos ? portName : portName.substr(0, colon);
 }
 
+bool naturalLess(std::string_view a, std::string_view b) {
+  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (isDigit(a[i]) && isDigit(b[j])) {
+      // Compare the runs of digits by value: leading zeros dropped, then the longer run is larger.
+      while (i < a.size() && a[i] == '0') ++i;
+      while (j < b.size() && b[j] == '0') ++j;
+      std::size_t ei = i, ej = j;
+      while (ei < a.size() && isDigit(a[ei])) ++ei;
+      while (ej < b.size() && isDigit(b[ej])) ++ej;
+      if (ei - i != ej - j) return ei - i < ej - j;
+      const int order = a.substr(i, ei - i).compare(b.substr(j, ej - j));
+      if (order != 0) return order < 0;
+      i = ei;
+      j = ej;
+      continue;
+    }
+    const auto ca = static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(a[i])));
+    const auto cb = static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(b[j])));
+    if (ca != cb) return ca < cb;
+    ++i;
+    ++j;
+  }
+  if ((a.size() - i) != (b.size() - j)) return a.size() - i < b.size() - j;
+  return a < b;  // equal but for case or leading zeros ("Ch1", "ch01"): any fixed order
+}
+
 std::vector<std::string> jackDevicePorts(jack_client_t* client, std::string_view clientName,
                                          AudioDevice::Scope scope) {
   std::vector<std::string> result;
   PortList ports(jack_get_ports(client, nullptr, JACK_DEFAULT_AUDIO_TYPE, portFlagsFor(scope)));
   for (const char** p = ports.names; p && *p; ++p) {
     if (jackClientOfPort(*p) == clientName) result.emplace_back(*p);
+  }
+  // The order metadata counts only when every port has it; a device that numbers some of its ports is
+  // better sorted by name throughout than half by one rule and half by another. jackd2 keeps what a
+  // client sets; PipeWire's JACK layer sets no order on the ports it makes for its nodes, whose names
+  // ("capture_FL", "playback_AUX1") then sort by name.
+  std::vector<std::pair<long, std::string>> keyed;
+  for (const std::string& name : result) {
+    jack_port_t* port = jack_port_by_name(client, name.c_str());
+    if (!port) break;
+    char* value = nullptr;
+    char* type = nullptr;
+    std::lock_guard<std::mutex> metadata(jackMetadataMutex());
+    if (jack_get_property(jack_port_uuid(port), JACK_METADATA_ORDER, &value, &type) != 0) break;
+    char* end = nullptr;
+    const long order = value ? std::strtol(value, &end, 10) : 0;
+    const bool parsed = value && end != value;
+    jack_free(value);
+    jack_free(type);
+    if (!parsed) break;
+    keyed.emplace_back(order, name);
+  }
+  if (!result.empty() && keyed.size() == result.size()) {
+    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+      return a.first != b.first ? a.first < b.first : naturalLess(a.second, b.second);
+    });
+    for (std::size_t i = 0; i < keyed.size(); ++i) result[i] = std::move(keyed[i].second);
+  } else {
+    std::sort(result.begin(), result.end(), naturalLess);
   }
   return result;
 }
@@ -74,11 +131,19 @@ jack_client_t* JackDevices::monitor() {
   // Clients reach the server JACK_DEFAULT_SERVER names; when that changes, the old one is not ours any more.
   const char* named = std::getenv("JACK_DEFAULT_SERVER");
   const std::string server = named ? named : "default";
-  if (serverGone_.exchange(false) || server != monitorServer_) monitor_.reset();
+  const std::optional<std::uint64_t> identity = jackServerIdentity();
+  if (serverGone_.exchange(false) || server != monitorServer_ || identity != monitorIdentity_) {
+    if (monitor_ && identity != monitorIdentity_) monitor_->noteServerGone();  // PipeWire: gone unannounced
+    monitor_.reset();
+  }
   monitorServer_ = server;
+  monitorIdentity_ = identity;
   if (monitor_) return monitor_->get();
-  auto client = JackClient::open("Quillmark devices");
+  auto client = JackClient::open(jackClientName("devices"));
   if (!client) return nullptr;
+  // A pass posted while no poster was installed (a test's main loop already gone) never ran; the new
+  // monitor's notices must not wait for it.
+  checkPending_.store(false);
   jack_client_t* c = client->get();
   jack_set_client_registration_callback(c, onClientRegistration, this);
   jack_set_port_registration_callback(c, onPortRegistration, this);
@@ -97,19 +162,28 @@ std::vector<AudioDevice> JackDevices::list(AudioDevice::Scope scope) {
   jack_client_t* client = monitor();
   if (!client) return devices;
   PortList ports(jack_get_ports(client, nullptr, JACK_DEFAULT_AUDIO_TYPE, portFlagsFor(scope)));
-  // Clients in the order of their first port; the count is the number of their ports in the direction.
-  std::vector<std::pair<std::string, int>> clients;
+  // The count is the number of a client's ports in the direction.
+  struct Client {
+    std::string name;
+    int count = 0;
+    bool physical = false;
+  };
+  std::vector<Client> clients;
   for (const char** p = ports.names; p && *p; ++p) {
     const std::string_view owner = jackClientOfPort(*p);
-    if (isOwnJackClient(owner)) continue;
-    auto it = std::find_if(clients.begin(), clients.end(), [&](const auto& c) { return c.first == owner; });
-    if (it == clients.end()) {
-      clients.emplace_back(std::string(owner), 1);
-    } else {
-      ++it->second;
-    }
+    if (isQuillmarkJackClient(owner)) continue;
+    auto it = std::find_if(clients.begin(), clients.end(), [&](const Client& c) { return c.name == owner; });
+    if (it == clients.end()) it = clients.insert(clients.end(), Client{std::string(owner), 0, false});
+    ++it->count;
+    jack_port_t* port = jack_port_by_name(client, *p);
+    if (port && (jack_port_flags(port) & JackPortIsPhysical)) it->physical = true;
   }
-  for (auto& [clientName, count] : clients) {
+  // Hardware first, then by name: JACK lists ports by internal id, so its order would change with the
+  // order in which programs started.
+  std::sort(clients.begin(), clients.end(), [](const Client& a, const Client& b) {
+    return a.physical != b.physical ? a.physical : naturalLess(a.name, b.name);
+  });
+  for (const auto& [clientName, count, physical] : clients) {
     AudioDevice device;
     device.id = idFor(clientName);
     device.uid = clientName.empty() ? std::to_string(device.id) : clientName;
@@ -126,18 +200,26 @@ std::optional<std::uint32_t> JackDevices::defaultDeviceID(AudioDevice::Scope sco
   if (!client) return std::nullopt;
   PortList ports(
       jack_get_ports(client, nullptr, JACK_DEFAULT_AUDIO_TYPE, portFlagsFor(scope) | JackPortIsPhysical));
-  if (!ports.names || !ports.names[0]) return std::nullopt;
-  const std::string_view owner = jackClientOfPort(ports.names[0]);
-  if (isOwnJackClient(owner)) return std::nullopt;
-  return idFor(std::string(owner));
+  if (ports.names && ports.names[0]) {
+    const std::string_view owner = jackClientOfPort(ports.names[0]);
+    if (isQuillmarkJackClient(owner)) return std::nullopt;
+    return idFor(std::string(owner));
+  }
+  // No hardware: PipeWire marks the ports of virtual sinks and sources (and of some null devices) as not
+  // physical. The first listed device stands in.
+  const std::vector<AudioDevice> devices = list(scope);
+  if (devices.empty()) return std::nullopt;
+  return devices.front().id;
+}
+
+std::vector<std::string> JackDevices::portsOf(std::string_view clientName, AudioDevice::Scope scope) {
+  jack_client_t* client = monitor();
+  if (!client) return {};
+  return jackDevicePorts(client, clientName, scope);
 }
 
 void JackDevices::observe(std::function<void()> callback) {
-  if (observers_.empty()) {
-    // The baseline the first notice is compared with.
-    lastInputs_ = list(AudioDevice::Scope::input);
-    lastOutputs_ = list(AudioDevice::Scope::output);
-  }
+  monitor();  // opened now, so that notices flow from the start
   observers_.push_back(std::move(callback));
 }
 
@@ -171,11 +253,10 @@ void JackDevices::noteGraphChange() noexcept {
 }
 
 void JackDevices::checkForChanges() {
-  auto inputs = list(AudioDevice::Scope::input);
-  auto outputs = list(AudioDevice::Scope::output);
-  if (inputs == lastInputs_ && outputs == lastOutputs_) return;
-  lastInputs_ = std::move(inputs);
-  lastOutputs_ = std::move(outputs);
+  // Every pass reaches the observers, also when the lists would read the same: a device that left and
+  // came back between two passes, or a port re-registered under its old name, leaves equal lists but cuts
+  // our connections to it. The observers tell for themselves whether what they run is touched, and read
+  // the lists themselves (which also reopens the monitor after its server went away).
   // Copied: an observer may register another one.
   const auto observers = observers_;
   for (const auto& observer : observers) {

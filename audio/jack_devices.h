@@ -1,15 +1,14 @@
 #pragma once
 // JackDevices: the process's view of the JACK graph as audio devices, behind AudioDevice's static
 // operations and the device binding of the LTC input and output. It keeps one port-less "Quillmark
-// devices" client open (opened on first use, reopened after its server went away) to list ports and to
-// receive JACK's client, port and pretty-name notices, and the table of device ids: each client name gets
-// a number the first time it is seen, kept for as long as the process runs.
+// devices" client (named after jackClientBase()) open (opened on first use, reopened after its server went
+// away) to list ports and to receive JACK's client, port and pretty-name notices, and the table of device
+// ids: each client name gets a number the first time it is seen, kept for as long as the process runs.
 //
 // Notices arrive on JACK's notification thread and in bursts (a client registers, then each of its ports).
-// They only raise a flag; the first one posts one check to the main thread, which rebuilds both lists and
-// calls the observers only when a list actually changed. That also keeps our own clients' comings and
-// goings, which never change the lists, from bouncing back as device changes (a restart of the LTC input
-// on a device change would otherwise cause the next device change).
+// They only raise a flag; the first one posts one pass to the main thread, which calls the observers once
+// for the whole burst. The observers decide what a change touches: on JACK every program with audio ports
+// is a device, so most changes touch nothing that runs.
 // Threads: main thread, except the notice handlers, which touch only atomics and post.
 
 #include <jack/jack.h>
@@ -44,6 +43,9 @@ class JackDevices {
   std::uint32_t idFor(const std::string& clientName);
   // The client name behind an id handed out earlier; none for an unknown id.
   std::optional<std::string> clientNameFor(std::uint32_t id);
+  // The full names of the ports of the device `clientName` in `scope`, in its channel order (see
+  // jackDevicePorts); empty when it has none or there is no server.
+  std::vector<std::string> portsOf(std::string_view clientName, AudioDevice::Scope scope);
 
  private:
   JackDevices() = default;
@@ -62,10 +64,9 @@ class JackDevices {
 
   // Main thread only.
   std::unique_ptr<JackClient> monitor_;
-  std::string monitorServer_;  // the server monitor_ was opened on
+  std::string monitorServer_;                     // the server monitor_ was opened on
+  std::optional<std::uint64_t> monitorIdentity_;  // and its jackServerIdentity()
   std::vector<std::function<void()>> observers_;
-  std::vector<AudioDevice> lastInputs_;
-  std::vector<AudioDevice> lastOutputs_;
 
   std::mutex idsMutex_;
   std::map<std::string, std::uint32_t, std::less<>> ids_;  // guarded by idsMutex_
@@ -76,9 +77,16 @@ class JackDevices {
 std::string_view jackClientOfPort(std::string_view portName);
 
 // Full names of `clientName`'s audio ports that make it a device in `scope` (its output ports for the
-// input scope, its input ports for the output scope), in JACK's order. Empty when there are none.
+// input scope, its input ports for the output scope), in the device's channel order: by the port order
+// metadata where every port has one, else by a natural sort of the names ("ch2" before "ch10"). Never in
+// JACK's own listing order, which follows internal port ids that a later port can take over from a freed
+// one. Empty when there are none.
 std::vector<std::string> jackDevicePorts(jack_client_t* client, std::string_view clientName,
                                          AudioDevice::Scope scope);
+
+// Whether `a` sorts before `b` when runs of digits are compared by their value and letters regardless of
+// case ("Deck 2" before "deck 10").
+bool naturalLess(std::string_view a, std::string_view b);
 
 // The latency JACK declares for the port named `portName` in `mode` (the largest of its range), in frames;
 // 0 when there is no such port. Read from a device's port right after connecting to it, it is the latency

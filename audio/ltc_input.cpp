@@ -59,6 +59,8 @@ struct LTCInput::Run {
   std::optional<JackConfigurationWatch> watch;
   std::atomic<jack_nframes_t> captureLatency{0};  // frames; written by start() and the latency handler
   std::atomic<bool> latencyKnown{false};          // set by start() once the connection's latency is read
+  std::string devicePort;                         // main thread: the device port connected at start
+  double startedAt = 0;                           // main thread: host seconds
 
   // Process thread only.
   LTCDecoder decoder;
@@ -121,7 +123,7 @@ void LTCInput::start(const AudioDevice& device, int channel) {
   };
 
   std::optional<DeviceConnection> connection =
-      DeviceConnection::open(device, "Quillmark LTC in", AudioDevice::Scope::input);
+      DeviceConnection::open(device, jackClientName("LTC in"), AudioDevice::Scope::input);
   if (!connection) throw unavailable();
   auto& client = connection->client;
   const std::vector<std::string>& devicePorts = connection->devicePorts;
@@ -153,6 +155,8 @@ void LTCInput::start(const AudioDevice& device, int channel) {
       std::memory_order_relaxed);
   run->readCaptureLatency();
   run->latencyKnown.store(true, std::memory_order_release);
+  run->devicePort = devicePorts[static_cast<std::size_t>(used)];
+  run->startedAt = HostTime::now();
   run_ = std::move(run);
 }
 
@@ -164,6 +168,13 @@ void LTCInput::stop() {
 
 int LTCInput::channelInUse() const noexcept {
   return run_ ? run_->channel : -1;
+}
+
+bool LTCInput::isConnectedTo(const std::string& portName) const {
+  if (!run_) return false;
+  if (jack_port_connected_to(run_->port, portName.c_str())) return true;
+  // PipeWire makes the link a moment after jack_connect returned; jackd before.
+  return portName == run_->devicePort && HostTime::now() - run_->startedAt < kConnectionGrace;
 }
 
 float LTCInput::level() const {

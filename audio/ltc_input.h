@@ -1,10 +1,10 @@
 #pragma once
 // LTCInput captures one channel of one audio input device through a JACK client of its own ("Quillmark LTC
-// in", one audio input port connected to the device's port number `channel`), feeds it buffer by buffer to
-// an LTCDecoder on the process thread, stamps every decoded frame with the host time at which its first bit
-// reached the device, and hands it to onFrame. It publishes the decoder's level and error count, and
-// reports a server shutdown or a new sample rate or buffer size through onConfigurationChange so that its
-// owner can restart it.
+// in" after jackClientBase(), one audio input port connected to the device's port number `channel`), feeds it
+// buffer by buffer to an LTCDecoder on the process thread, stamps every decoded frame with the host time at
+// which its first bit reached the device, and hands it to onFrame. It publishes the decoder's level and error
+// count, and reports a server shutdown or a new sample rate or buffer size through onConfigurationChange so
+// that its owner can restart it.
 //
 // Time stamps: the cycle's first frame is put on a line fitted to the process thread's wake-ups (see
 // JackFrameClock), less the capture latency of the connection (read from the device at start, then kept up
@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "audio/audio_device.h"
 #include "audio/audio_error.h"
@@ -54,6 +55,11 @@ class LTCInput {
   bool isRunning() const noexcept { return run_ != nullptr; }
   // The channel of the running capture after clamping; -1 when stopped.
   int channelInUse() const noexcept;
+  // Whether the capture is connected to the device port `portName` right now (a port that left, even if
+  // it came back since, has lost its connection); false when stopped.
+  // A connection younger than kConnectionGrace counts as made (PipeWire links asynchronously).
+  static constexpr double kConnectionGrace = 1.0;  // seconds
+  bool isConnectedTo(const std::string& portName) const;
 
   // The decoder's envelope and error count after the latest buffer, each read under the stats lock.
   float level() const;

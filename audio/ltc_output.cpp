@@ -64,6 +64,8 @@ struct LTCOutput::Run {
   std::optional<JackConfigurationWatch> watch;
   std::atomic<jack_nframes_t> playbackLatency{0};  // frames; written by start() and the latency handler
   std::atomic<bool> latencyKnown{false};           // set by start() once the connection's latency is read
+  std::vector<std::string> devicePorts;            // main thread: the device ports connected at start
+  double startedAt = 0;                            // main thread: host seconds
 
   // Process thread only.
   LTCEncoder encoder;
@@ -146,16 +148,14 @@ void LTCOutput::start(const AudioDevice& device, Channels channels) {
   };
 
   std::optional<DeviceConnection> connection =
-      DeviceConnection::open(device, "Quillmark LTC out", AudioDevice::Scope::output);
+      DeviceConnection::open(device, jackClientName("LTC out"), AudioDevice::Scope::output);
   if (!connection) throw unavailable();
   auto& client = connection->client;
   const std::vector<std::string>& devicePorts = connection->devicePorts;
   const jack_nframes_t sampleRate = connection->sampleRate;
 
-  const int n = static_cast<int>(devicePorts.size());
-  const int c1 = std::clamp(channels.first, 0, n - 1);
-  const int c2 = std::min(c1 + std::max(channels.count, 1), n) - 1;
-  const Channels used{c1, std::min(c2 - c1 + 1, Run::kMaxPorts)};
+  const Channels used = clamp(channels, static_cast<int>(devicePorts.size()));
+  const int c1 = used.first;
 
   auto run = std::make_unique<Run>(*this, std::move(client), static_cast<double>(sampleRate), used);
   jack_client_t* c = run->client->get();
@@ -190,6 +190,8 @@ void LTCOutput::start(const AudioDevice& device, Channels channels) {
   run->playbackLatency.store(latency, std::memory_order_relaxed);
   run->readPlaybackLatency();
   run->latencyKnown.store(true, std::memory_order_release);
+  run->devicePorts.assign(devicePorts.begin() + c1, devicePorts.begin() + c1 + used.count);
+  run->startedAt = HostTime::now();
   run_ = std::move(run);
 }
 
@@ -200,6 +202,23 @@ void LTCOutput::stop() {
 
 LTCOutput::Channels LTCOutput::channelsInUse() const noexcept {
   return run_ ? run_->used : Channels{0, 0};
+}
+
+LTCOutput::Channels LTCOutput::clamp(Channels wanted, int deviceChannels) noexcept {
+  const int n = std::max(deviceChannels, 1);
+  const int c1 = std::clamp(wanted.first, 0, n - 1);
+  const int c2 = std::min(c1 + std::max(wanted.count, 1), n) - 1;
+  return Channels{c1, std::min(c2 - c1 + 1, Run::kMaxPorts)};
+}
+
+bool LTCOutput::isConnectedTo(const std::vector<std::string>& portNames) const {
+  if (!run_ || portNames.size() != static_cast<std::size_t>(run_->portCount)) return false;
+  // PipeWire makes the links a moment after jack_connect returned; jackd before.
+  if (portNames == run_->devicePorts && HostTime::now() - run_->startedAt < kConnectionGrace) return true;
+  for (std::size_t i = 0; i < portNames.size(); ++i) {
+    if (!jack_port_connected_to(run_->ports[i], portNames[i].c_str())) return false;
+  }
+  return true;
 }
 
 }  // namespace quillmark

@@ -1,16 +1,15 @@
 #pragma once
 // LTCOutput plays LTC on one channel, or an identical pair of adjacent channels, of an audio output device
-// through a JACK client of its own ("Quillmark LTC out", one or two audio output ports connected to the
-// device's ports `first` ...; the device's other ports are left unconnected, so they carry none of it). It
-// has no time line of its own: for every cycle it asks `clock` for a snapshot, reads the position at the
-// host time the cycle's first sample leaves the device (the cycle's first frame on a line fitted to the
-// process thread's wake-ups, see JackFrameClock, plus the playback latency of the connection, read from the
-// device at start and kept up to date by JACK's latency pass), adds offsetFrames and lets an LTCEncoder
-// render at the clock's speed in host seconds per sample as fitted. It stays silent until start() knows the
-// latency.
-// Consecutive cycles continue each other's phase, steered toward that position (LTCPhaseTracker), so the
-// timing noise of cycle times never cuts a bit cell short; a parting of half a frame or more is followed
-// at once. It is silent while the clock stands, runs backwards or has no position.
+// through a JACK client of its own ("Quillmark LTC out" after jackClientBase(), one or two audio output ports
+// connected to the device's ports `first` ...; the device's other ports are left unconnected, so they carry
+// none of it). It has no time line of its own: for every cycle it asks `clock` for a snapshot, reads the
+// position at the host time the cycle's first sample leaves the device (the cycle's first frame on a line
+// fitted to the process thread's wake-ups, see JackFrameClock, plus the playback latency of the connection,
+// read from the device at start and kept up to date by JACK's latency pass), adds offsetFrames and lets an
+// LTCEncoder render at the clock's speed in host seconds per sample as fitted. It stays silent until start()
+// knows the latency. Consecutive cycles continue each other's phase, steered toward that position
+// (LTCPhaseTracker), so the timing noise of cycle times never cuts a bit cell short; a parting of half a
+// frame or more is followed at once. It is silent while the clock stands, runs backwards or has no position.
 // Threads: start, stop and the writes of offsetFrames and amplitude on the main thread; `clock` is called on
 // the process thread and must be safe there (no allocation, only short locks); onConfigurationChange is
 // called on the main thread. Assign clock and onConfigurationChange before starting and leave them while
@@ -18,6 +17,8 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "audio/audio_device.h"
 #include "audio/audio_error.h"
@@ -60,6 +61,13 @@ class LTCOutput {
   bool isRunning() const noexcept { return run_ != nullptr; }
   // The device channels actually played after clamping; count 0 when stopped.
   Channels channelsInUse() const noexcept;
+  // Whether our ports are connected, one to one, to exactly the device ports `portNames` right now (a port
+  // that left, even if it came back since, has lost its connection); false when stopped.
+  // A connection younger than kConnectionGrace counts as made (PipeWire links asynchronously).
+  static constexpr double kConnectionGrace = 1.0;  // seconds
+  bool isConnectedTo(const std::vector<std::string>& portNames) const;
+  // `wanted` on a device with `deviceChannels` channels (at least 1), clamped as start() does.
+  static Channels clamp(Channels wanted, int deviceChannels) noexcept;
 
  private:
   struct Run;

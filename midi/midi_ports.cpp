@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "audio/jack_buffer_access.h"
+#include "audio/jack_client.h"
 #include "audio/jack_metadata_lock.h"
 #include "audio/main_thread.h"
 #include "core/host_time.h"
@@ -50,7 +51,7 @@ void MIDIPorts::open(void (*processThreadInit)()) {
   receiver_ = std::thread([this] { receiveLoop(); });
 
   jack_status_t status{};
-  jack_ = jack_client_open(kClientName, JackNoStartServer, &status);
+  jack_ = jack_client_open(jackClientBase().c_str(), JackNoStartServer, &status);
   if (!jack_) return;
   clientName_ = jack_get_client_name(jack_);
   sampleRate_ = static_cast<double>(jack_get_sample_rate(jack_));
@@ -64,7 +65,8 @@ void MIDIPorts::open(void (*processThreadInit)()) {
   // Patchbays that show pretty names present both virtual endpoints under the program's name.
   for (jack_port_t* port : {virtualSourcePort_, virtualDestinationPort_}) {
     std::lock_guard<std::mutex> metadata(jackMetadataMutex());
-    if (port) jack_set_property(jack_, jack_port_uuid(port), JACK_METADATA_PRETTY_NAME, kClientName, nullptr);
+    if (port)
+      jack_set_property(jack_, jack_port_uuid(port), JACK_METADATA_PRETTY_NAME, clientName_.c_str(), nullptr);
   }
 
   client_ = refFor(clientName_);
@@ -81,6 +83,7 @@ void MIDIPorts::open(void (*processThreadInit)()) {
     jack_set_property_change_callback(jack_, propertyChangeTrampoline, this);
   }
   jack_on_shutdown(jack_, shutdownTrampoline, this);
+  jack_set_latency_callback(jack_, latencyTrampoline, this);
   if (processThreadInit) {
     jack_set_thread_init_callback(jack_, threadInitTrampoline, reinterpret_cast<void*>(processThreadInit));
   }
@@ -170,29 +173,88 @@ std::vector<MIDIPort> MIDIPorts::destinations() const {
 void MIDIPorts::connectSources() {
   if (!jack_ || serverGone_.load()) return;
   const char** names = jack_get_ports(jack_, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput);
-  if (!names) return;
-  for (const char** name = names; *name; ++name) {
-    if (isOwnPort(*name)) continue;  // never hear our own output
-    const std::uint32_t ref = refFor(*name);
-    jack_port_t* input = nullptr;
-    const auto found = slotBySource_.find(ref);
-    if (found != slotBySource_.end()) {
-      input = slots_[found->second].port.load(std::memory_order_relaxed);
-    } else {
-      const std::size_t index = slotCount_.load(std::memory_order_relaxed);
-      if (index == kMaxSources) continue;
-      const std::string portName = kInputPortPrefix + std::to_string(ref);
-      input = jack_port_register(jack_, portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-      if (!input) continue;
-      slots_[index].source = ref;
-      slots_[index].port.store(input, std::memory_order_relaxed);
-      slotCount_.store(index + 1, std::memory_order_release);  // publishes the slot to the process thread
-      slotBySource_.emplace(ref, index);
-    }
-    // Connecting again what is connected already fails harmlessly (EEXIST).
-    if (!jack_port_connected_to(input, *name)) jack_connect(jack_, *name, jack_port_name(input));
+  std::vector<std::pair<std::uint32_t, const char*>> present;
+  for (const char** name = names; name && *name; ++name) {
+    if (!isOwnPort(*name)) present.emplace_back(refFor(*name), *name);  // never hear our own output
   }
-  jack_free(names);
+  // Sources that left give their ports back first, so those arriving now can take them.
+  for (auto it = slotBySource_.begin(); it != slotBySource_.end();) {
+    const bool stays =
+        std::any_of(present.begin(), present.end(), [&](const auto& p) { return p.first == it->first; });
+    if (stays) {
+      ++it;
+    } else {
+      freeSlot(it->second);
+      it = slotBySource_.erase(it);
+    }
+  }
+  unheard_ = 0;
+  for (const auto& [ref, name] : present) {
+    const auto found = slotBySource_.find(ref);
+    const std::optional<std::size_t> index =
+        found != slotBySource_.end() ? std::optional<std::size_t>(found->second) : takeSlot(ref);
+    if (!index) {
+      ++unheard_;
+      continue;
+    }
+    jack_port_t* input = slots_[*index].port.load(std::memory_order_relaxed);
+    // The source's own capture latency stands until JACK's latency pass reaches our port.
+    jack_latency_range_t range{};
+    if (jack_port_t* port = jack_port_by_name(jack_, name)) {
+      jack_port_get_latency_range(port, JackCaptureLatency, &range);
+    }
+    slots_[*index].latency.store(range.max, std::memory_order_relaxed);
+    // Connecting again what is connected already fails harmlessly (EEXIST).
+    if (!jack_port_connected_to(input, name)) jack_connect(jack_, name, jack_port_name(input));
+  }
+  if (names) jack_free(names);
+}
+
+std::optional<std::size_t> MIDIPorts::takeSlot(std::uint32_t source) {
+  const std::size_t count = slotCount_.load(std::memory_order_relaxed);
+  std::size_t index = 0;
+  while (index < count && slots_[index].source.load(std::memory_order_relaxed) != 0) ++index;
+  if (index == count) {
+    if (count == kMaxSources) return std::nullopt;
+    const std::string portName = kInputPortPrefix + std::to_string(count + 1);
+    jack_port_t* input =
+        jack_port_register(jack_, portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    if (!input) return std::nullopt;
+    slots_[index].port.store(input, std::memory_order_relaxed);
+    slotCount_.store(count + 1, std::memory_order_release);  // publishes the port to the process thread
+  }
+  slots_[index].source.store(source, std::memory_order_release);
+  slotBySource_.emplace(source, index);
+  return index;
+}
+
+void MIDIPorts::freeSlot(std::size_t index) {
+  SourceSlot& slot = slots_[index];
+  const std::uint32_t source = slot.source.load(std::memory_order_relaxed);
+  if (jack_port_t* port = slot.port.load(std::memory_order_relaxed)) jack_port_disconnect(jack_, port);
+  slot.source.store(0, std::memory_order_release);
+  std::lock_guard<std::mutex> guard(lock_);
+  decoders_.erase(source);
+  names_.erase(source);
+}
+
+void MIDIPorts::readCaptureLatencies() noexcept {
+  // Zero is what a port reports before the latency pass has reached it; it never replaces a known value.
+  jack_latency_range_t range{};
+  if (virtualDestinationPort_) {
+    jack_port_get_latency_range(virtualDestinationPort_, JackCaptureLatency, &range);
+    if (range.max > 0) virtualLatencyIn_.store(range.max, std::memory_order_relaxed);
+  }
+  const std::size_t count = slotCount_.load(std::memory_order_acquire);
+  for (std::size_t i = 0; i < count; ++i) {
+    range = {};
+    jack_port_get_latency_range(slots_[i].port.load(std::memory_order_relaxed), JackCaptureLatency, &range);
+    if (range.max > 0) slots_[i].latency.store(range.max, std::memory_order_relaxed);
+  }
+}
+
+void MIDIPorts::latencyTrampoline(jack_latency_callback_mode_t mode, void* arg) {
+  if (mode == JackCaptureLatency) static_cast<MIDIPorts*>(arg)->readCaptureLatencies();
 }
 
 void MIDIPorts::route(std::uint32_t destination) {
@@ -336,10 +398,17 @@ int MIDIPorts::onProcess(jack_nframes_t frames) noexcept {
   periodSeconds_.store(frames / sampleRate_, std::memory_order_relaxed);
 
   bool posted = false;
-  receive(virtualDestinationPort_, virtualDestination_, frames, startHost, secondsPerFrame, posted);
+  // Received events are stamped with the moment they entered the graph: less the capture latency of
+  // where they came from, as the LTC input does with audio.
+  const double virtualLatency = virtualLatencyIn_.load(std::memory_order_relaxed) * secondsPerFrame;
+  receive(virtualDestinationPort_, virtualDestination_, frames, startHost - virtualLatency, secondsPerFrame,
+          posted);
   const std::size_t count = slotCount_.load(std::memory_order_acquire);
   for (std::size_t i = 0; i < count; ++i) {
-    receive(slots_[i].port.load(std::memory_order_relaxed), slots_[i].source, frames, startHost,
+    const std::uint32_t source = slots_[i].source.load(std::memory_order_acquire);
+    if (source == 0) continue;  // a free port: nothing is connected to it
+    const double latency = slots_[i].latency.load(std::memory_order_relaxed) * secondsPerFrame;
+    receive(slots_[i].port.load(std::memory_order_relaxed), source, frames, startHost - latency,
             secondsPerFrame, posted);
   }
   if (posted) sem_post(&wake_);

@@ -1,5 +1,6 @@
 #pragma once
-// MIDIPorts is Quillmark's one MIDI client, a JACK client named "Quillmark". It listens to every other
+// MIDIPorts is Quillmark's one MIDI client, a JACK client named after jackClientBase() ("Quillmark", or
+// "Quillmark-<profile>"; clientName() is what JACK really gave it). It listens to every other
 // program's MIDI output, each through an input port of its own (JACK merges whatever is connected to one
 // port, and each source must keep its own MTCDecoder and name), and to its virtual destination, an input
 // port other programs write to. It decodes MTC per source and hands each event with the source's name to
@@ -30,6 +31,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -49,11 +51,11 @@ class MIDIPorts : public std::enable_shared_from_this<MIDIPorts> {
  public:
   using MTCCallback = std::function<void(const MTCDecoder::Event& event, const std::string& sourceName)>;
 
-  static constexpr const char* kClientName = "Quillmark";
   static constexpr const char* kVirtualPortName = "Virtual port";
   static constexpr const char* kUnnamed = "MIDI";
-  // Input ports for other programs' sources are registered once and kept (a source that comes back
-  // reuses its port and decoder), so their number is bounded; sources beyond it are listed but not heard.
+  // Other programs' sources are each heard through an input port of a pool: a source that leaves gives
+  // its port back (disconnected, its decoder dropped) for the next one to take. Sources present at once
+  // beyond the pool's size are listed but not heard; unheardSources() counts them.
   static constexpr std::size_t kMaxSources = 96;
 
   // Opens the client on the running JACK server (never starting one). When there is no server every
@@ -72,15 +74,16 @@ class MIDIPorts : public std::enable_shared_from_this<MIDIPorts> {
   // Called on the main thread after a change of MIDI ports has been handled.
   void setOnPortsChanged(std::function<void()> callback);
 
-  // The name JACK gave the client: "Quillmark", or a numbered one ("Quillmark-01") when another client
-  // already has that name. Empty without a server. Constant after construction.
-  const std::string& clientName() const noexcept { return clientName_; }
-
   // "Virtual port" (ref = virtualDestination) first, then every other program's MIDI output port in
   // JACK's order. Queries JACK on every call.
   std::vector<MIDIPort> sources() const;
   // "Virtual port" (ref = virtualSource) first, then every other program's MIDI input port.
   std::vector<MIDIPort> destinations() const;
+
+  // The name JACK gave the client ("" without a server): "Quillmark" or "Quillmark-<profile>", or a
+  // numbered one ("Quillmark-01") when another client already has that name; the part before ':' in the
+  // names of our ports. Constant after construction.
+  const std::string& clientName() const noexcept { return clientName_; }
 
   // References never change after creation.
   std::uint32_t client() const noexcept { return client_; }
@@ -105,6 +108,8 @@ class MIDIPorts : public std::enable_shared_from_this<MIDIPorts> {
   std::uint64_t lateMessages() const noexcept { return late_.load(std::memory_order_relaxed); }
   // Outgoing messages lost to a full queue or a full JACK buffer.
   std::uint64_t droppedMessages() const noexcept { return droppedOut_.load(std::memory_order_relaxed); }
+  // Main thread: sources present now that no input port was left for (see kMaxSources).
+  std::size_t unheardSources() const noexcept { return unheard_; }
   // Received bytes lost to a full queue.
   std::uint64_t droppedEvents() const noexcept { return droppedIn_.load(std::memory_order_relaxed); }
 
@@ -131,9 +136,13 @@ class MIDIPorts : public std::enable_shared_from_this<MIDIPorts> {
     std::uint8_t length = 0;
     std::array<std::uint8_t, 19> bytes{};
   };
+  // One input port of the pool. `source` is 0 while the port is free; it is set before the port is
+  // connected to its source and cleared after it is disconnected, so every event the process thread reads
+  // from the port carries the right source.
   struct SourceSlot {
     std::atomic<jack_port_t*> port{nullptr};
-    std::uint32_t source = 0;  // written before the slot is published through slotCount_
+    std::atomic<std::uint32_t> source{0};
+    std::atomic<jack_nframes_t> latency{0};  // frames: capture latency of the source's port
   };
 
   MIDIPorts();
@@ -153,6 +162,9 @@ class MIDIPorts : public std::enable_shared_from_this<MIDIPorts> {
   int onProcess(jack_nframes_t frames) noexcept QM_REALTIME;
   void receive(jack_port_t* port, std::uint32_t source, jack_nframes_t frames, double startHost,
                double secondsPerFrame, bool& posted) noexcept QM_REALTIME;
+  void freeSlot(std::size_t index);
+  std::optional<std::size_t> takeSlot(std::uint32_t source);
+  void readCaptureLatencies() noexcept;
   void transmit(jack_nframes_t frames, double startHost, double secondsPerFrame) noexcept QM_REALTIME;
 
   static int processTrampoline(jack_nframes_t frames, void* arg);
@@ -163,6 +175,7 @@ class MIDIPorts : public std::enable_shared_from_this<MIDIPorts> {
                                        void* arg);
   static void shutdownTrampoline(void* arg);
   static void threadInitTrampoline(void* arg);
+  static void latencyTrampoline(jack_latency_callback_mode_t mode, void* arg);
 
   jack_client_t* jack_ = nullptr;
   std::string clientName_;  // the name JACK gave the client
@@ -182,10 +195,13 @@ class MIDIPorts : public std::enable_shared_from_this<MIDIPorts> {
   mutable std::unordered_map<std::uint32_t, std::string> namesByRef_;  // guarded by registryMutex_
   mutable std::uint32_t nextRef_ = 1;                                  // guarded by registryMutex_
 
-  // Input ports for sources; added on the main thread, read by the process thread. Never removed.
+  // Input ports for sources; registered on the main thread (never unregistered, but given back and
+  // taken again), read by the process thread.
   std::array<SourceSlot, kMaxSources> slots_;
   std::atomic<std::size_t> slotCount_{0};
   std::unordered_map<std::uint32_t, std::size_t> slotBySource_;  // main thread only
+  std::size_t unheard_ = 0;                                      // main thread only
+  std::atomic<jack_nframes_t> virtualLatencyIn_{0};  // frames: capture latency of the virtual destination
 
   std::uint32_t routed_ = 0;  // main thread only: the destination "Output" is connected to
 

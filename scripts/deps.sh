@@ -10,7 +10,8 @@ packages=(build-essential cmake ninja-build pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core
           fonts-jetbrains-mono fonts-quicksand fonts-inter fonts-opendin)
 if [ "${1:-build}" = test ]; then
-  packages+=(clang libclang-rt-14-dev xauth xvfb)
+  # pipewire stage: a private PipeWire with its JACK library, session manager and session bus
+  packages+=(clang libclang-rt-14-dev xauth xvfb pipewire pipewire-jack wireplumber dbus)
 fi
 
 missing=()

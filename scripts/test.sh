@@ -4,6 +4,9 @@
 #   asan    build-test-asan  every test under AddressSanitizer with UndefinedBehaviorSanitizer
 #   tsan    build-test-tsan  the threaded suites (JACK, MIDI, audio, engine, store) under ThreadSanitizer
 #   fuzz    build-fuzz       each libFuzzer target for a short while on its committed seed corpus
+#   pipewire build-test-pipewire  the JACK suites (audio, MIDI, engine, store, faults) again, each test on
+#                            a private PipeWire through PipeWire's libjack instead of on jackd2 (not in the
+#                            default set: see README)
 # Every stage runs even when an earlier one failed; the script fails when any stage failed, and ends with
 # each stage's ctest summary and duration.
 # Usage: scripts/test.sh [stage...]   (default: plain asan tsan fuzz)
@@ -29,6 +32,15 @@ supp=$root/tests/sanitizers
 # audio and MIDI suites here.
 tsan_targets=(support_tests midi_jack_tests audio_tests engine_core_tests engine_jack_tests mtc_speed_tests
               app_store_tests net_tests)
+
+# The suites that run on a JACK server, and what makes them run on a private PipeWire instead: the test
+# fixture starts one per suite when asked, and PipeWire's libjack stands in for jackd2's (the application
+# the fault tests start inherits both).
+pipewire_targets=(support_tests midi_jack_tests audio_tests engine_jack_tests app_store_tests faults_tests)
+pipewire_env=(
+  "QUILLMARK_TEST_SERVER=pipewire"
+  "LD_LIBRARY_PATH=$(dirname "$(dpkg -L pipewire-jack | grep -m1 '/jack/libjack\.so\.0$')")${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
+)
 
 # Any finding ends the test process with a failure: sanitizers otherwise only print and carry on.
 asan_env=(
@@ -112,6 +124,7 @@ for stage in "${stages[@]}"; do
       run_stage tsan build-test-tsan "${tsan_targets[*]}" "${tsan_env[@]}" -- -DQM_SANITIZE=thread \
         -DQM_BUILD_BENCH=OFF
       ;;
+    pipewire) run_stage pipewire build-test-pipewire "${pipewire_targets[*]}" "${pipewire_env[@]}" -- ;;
     fuzz)
       start=$SECONDS
       echo
@@ -120,7 +133,7 @@ for stage in "${stages[@]}"; do
       summaries+=("$(printf '%-5s %-4s %4ds  %s' fuzz "$result" $((SECONDS - start)) "6 fuzz targets on their seed corpus")")
       ;;
     *)
-      echo "unknown stage $stage (plain, asan, tsan, fuzz)" >&2
+      echo "unknown stage $stage (plain, asan, tsan, fuzz, pipewire)" >&2
       exit 2
       ;;
   esac

@@ -356,6 +356,8 @@ TEST_F(TimecodeStoreTest, ALostServerIsRetriedWithoutBlockingAndEverythingRestar
   EXPECT_TRUE(store.engine()->mtcOutput().isStarted());
   EXPECT_NE(store.engine()->ports->client(), 0u) << "the MIDI client is open on the new server";
   EXPECT_TRUE(store.engine()->generator.read().isRunning) << "the generator's transport carried over";
+  settle(1.0);  // the device notices of the new server arrive: what was started stays started
+  EXPECT_EQ(texts(store).front(), "JACK server started") << ::testing::PrintToString(texts(store));
 }
 
 }  // namespace

@@ -25,11 +25,27 @@
 
 namespace quillmark::test {
 
+// The listed device `uid`, waited for (2 s at most): PipeWire shows a new client's ports to the other
+// clients a moment after it activated, jackd at once.
 inline std::optional<AudioDevice> findDevice(AudioDevice::Scope scope, const std::string& uid) {
-  for (const auto& d : AudioDevice::all(scope)) {
-    if (d.uid == uid) return d;
-  }
-  return std::nullopt;
+  std::optional<AudioDevice> found;
+  waitFor(
+      [&] {
+        for (const auto& d : AudioDevice::all(scope))
+          if (d.uid == uid) return found = d, true;
+        return false;
+      },
+      2.0);
+  return found;
+}
+// Whether `uid` is (or, waited for, becomes) absent from the list.
+inline bool deviceGone(AudioDevice::Scope scope, const std::string& uid) {
+  return waitFor(
+      [&] {
+        const auto all = AudioDevice::all(scope);
+        return std::none_of(all.begin(), all.end(), [&](const AudioDevice& d) { return d.uid == uid; });
+      },
+      2.0);
 }
 
 struct TestInterfaceOptions {

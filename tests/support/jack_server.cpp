@@ -7,10 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -79,9 +82,89 @@ JackServer::~JackServer() {
   if (lockFd_ >= 0) ::close(lockFd_);
 }
 
+namespace {
+
+// Starts `args` as a child that dies with this process, its output dropped unless asked for; `env` is
+// added to its environment.
+pid_t spawn(std::vector<std::string> args, const std::vector<std::pair<std::string, std::string>>& env = {}) {
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("JackServer: fork failed");
+  if (pid > 0) return pid;
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (!std::getenv("QUILLMARK_JACK_VERBOSE")) {
+    const int devnull = ::open("/dev/null", O_WRONLY);
+    if (devnull >= 0) {
+      ::dup2(devnull, STDOUT_FILENO);
+      ::dup2(devnull, STDERR_FILENO);
+    }
+  }
+  for (const auto& [key, value] : env) ::setenv(key.c_str(), value.c_str(), 1);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  ::execvp(argv[0], argv.data());
+  ::_exit(127);
+}
+
+// The private PipeWire's one device: a null node that is sink and source at once, described as "system",
+// so that a client of that name offers two channels each way like jackd's dummy back end
+// ("system:playback_AUX0", "system:capture_AUX0", ...). PipeWire marks its ports as not physical.
+constexpr const char* kPipeWireNodes = R"(context.objects = [
+  { factory = adapter
+    args = { factory.name = support.null-audio-sink node.name = "null-duplex" node.description = "system"
+             media.class = Audio/Duplex audio.position = [ AUX0 AUX1 ] node.driver = true } }
+]
+)";
+
+}  // namespace
+
+bool JackServer::onPipeWire() {
+  const char* server = std::getenv("QUILLMARK_TEST_SERVER");
+  return server && std::string_view(server) == "pipewire";
+}
+
+void JackServer::launchPipeWire() {
+  const std::string dir = "/tmp/" + name_ + "-pipewire";
+  const std::string run = dir + "/run";
+  const std::string conf = dir + "/config/pipewire/pipewire.conf.d";
+  for (const std::string& d : {dir, run, dir + "/config", dir + "/config/pipewire", conf})
+    ::mkdir(d.c_str(), 0700);
+  if (FILE* f = std::fopen((conf + "/quillmark-test.conf").c_str(), "w")) {
+    std::fputs(kPipeWireNodes, f);
+    std::fprintf(f,
+                 "context.properties = { default.clock.rate = %d default.clock.quantum = %d "
+                 "default.clock.min-quantum = %d default.clock.max-quantum = %d }\n",
+                 options_.sampleRate, options_.period, options_.period, options_.period);
+    std::fclose(f);
+  }
+  const std::string bus = run + "/bus";
+  ::unlink(bus.c_str());
+  ::setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
+  ::setenv("PIPEWIRE_RUNTIME_DIR", run.c_str(), 1);
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + bus).c_str(), 1);
+  const std::vector<std::pair<std::string, std::string>> env = {{"XDG_CONFIG_HOME", dir + "/config"}};
+  companions_.push_back(spawn({"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + bus}));
+  for (int i = 0; i < 500 && ::access(bus.c_str(), F_OK) != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  pid_ = spawn({"pipewire"}, env);
+  for (int i = 0; i < 500 && ::access((run + "/pipewire-0").c_str(), F_OK) != 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  companions_.push_back(spawn({"wireplumber"}, env));
+}
+
 void JackServer::launch() {
   ::setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
   ::setenv("JACK_NO_START_SERVER", "1", 1);
+  if (onPipeWire()) {
+    launchPipeWire();
+  } else {
+    launchJackd();
+  }
+  waitUntilReachable();
+}
+
+void JackServer::launchJackd() {
   const std::string rate = std::to_string(options_.sampleRate);
   const std::string period = std::to_string(options_.period);
   std::vector<std::string> args = {"jackd", "-n", name_, "--no-realtime", "-p", "128", "-d", "dummy",
@@ -106,7 +189,9 @@ void JackServer::launch() {
     ::execvp("jackd", argv.data());
     ::_exit(127);
   }
+}
 
+void JackServer::waitUntilReachable() {
   jack_set_error_function(silent);
   jack_set_info_function(silent);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -136,6 +221,12 @@ void JackServer::launch() {
 
 void JackServer::waitForExit() {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  // PipeWire's companions go after the server itself (they only serve it).
+  if (!companions_.empty()) {
+    for (pid_t pid : companions_) ::kill(pid, SIGKILL);
+    for (pid_t pid : companions_) ::waitpid(pid, nullptr, 0);
+    companions_.clear();
+  }
   while (pid_ > 0) {
     int status = 0;
     if (::waitpid(pid_, &status, WNOHANG) == pid_) {
@@ -155,7 +246,7 @@ void JackServer::waitForExit() {
 void JackServer::kill() {
   if (pid_ > 0) {
     ::kill(pid_, SIGKILL);
-    registryEntryLeaked_ = true;
+    registryEntryLeaked_ = !onPipeWire();  // PipeWire keeps no registry of servers
   }
   waitForExit();
 }

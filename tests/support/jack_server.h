@@ -2,6 +2,13 @@
 // JackServer: an isolated JACK server with no hardware (the dummy back end) for one test suite. It runs
 // under a unique name, is selected for every client of this process through JACK_DEFAULT_SERVER, and is
 // always stopped (SIGTERM, then SIGKILL) when the object goes away, even when a test fails.
+//
+// With QUILLMARK_TEST_SERVER=pipewire in the environment (and PipeWire's libjack first on the library path,
+// as scripts/test.sh's pipewire stage arranges) the server is a private PipeWire instead: a session D-Bus,
+// pipewire and wireplumber, in a runtime directory of their own (XDG_RUNTIME_DIR, set for this process and
+// its children), with one null sink-and-source node described as "system" (two channels each way, like
+// jackd's dummy hardware) as the only device. PipeWire's libjack ignores JACK_DEFAULT_SERVER and
+// finds the server through the runtime directory.
 // Threads: create and destroy it on the test's main thread.
 
 #include <jack/jack.h>
@@ -9,6 +16,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/support/wait_for.h"
 
@@ -28,6 +36,9 @@ class JackServer {
   JackServer(const JackServer&) = delete;
   JackServer& operator=(const JackServer&) = delete;
 
+  // Whether the servers are private PipeWires (QUILLMARK_TEST_SERVER=pipewire) rather than jackd.
+  static bool onPipeWire();
+
   const std::string& name() const { return name_; }
   int sampleRate() const { return options_.sampleRate; }
   int period() const { return options_.period; }
@@ -42,11 +53,15 @@ class JackServer {
  private:
   JackServer(std::string name, JackServerOptions options);
   void launch();
+  void launchJackd();
+  void launchPipeWire();
+  void waitUntilReachable();
   void waitForExit();
 
   std::string name_;
   JackServerOptions options_;
-  pid_t pid_ = -1;
+  pid_t pid_ = -1;                    // jackd, or pipewire
+  std::vector<pid_t> companions_;     // with PipeWire: wireplumber and dbus-daemon, stopped after it
   int lockFd_ = -1;                   // holds this server's name against other test processes
   bool registryEntryLeaked_ = false;  // killed, and not started again under this name since
 };
