@@ -87,16 +87,32 @@ int runHeadless(int argc, char** argv) {
   TimecodeStore store;
   LogPrinter logPrinter(store);
   ErrorPrinter inputPrinter("LTC input");
+  ErrorPrinter artnetInPrinter("Art-Net in");
   ErrorPrinter outputPrinter("Outputs");
+  ErrorPrinter artnetOutPrinter("Art-Net out");
+  // The input error belongs to whichever input the source uses; the other sources have none.
+  const auto printInputError = [&] {
+    if (store.settings().source == SourceKind::artnet) {
+      artnetInPrinter.print(store.inputError());
+    } else {
+      inputPrinter.print(store.inputError());
+    }
+  };
+  const auto printArtNetOutError = [&] {
+    if (store.settings().artnetOutEnabled) artnetOutPrinter.print(store.artnetOutError());
+  };
   printLine(QDateTime::currentDateTime(), "Source: " + std::string(rawValue(store.settings().source)));
   logPrinter.printNew();
-  if (store.settings().source == SourceKind::ltc) inputPrinter.print(store.inputError());
+  if (store.settings().source == SourceKind::ltc || store.settings().source == SourceKind::artnet) {
+    printInputError();
+  }
   outputPrinter.print(store.outputError());
+  printArtNetOutError();
   QObject::connect(&store, &TimecodeStore::logChanged, &app, [&] { logPrinter.printNew(); });
-  QObject::connect(&store, &TimecodeStore::inputErrorChanged, &app,
-                   [&] { inputPrinter.print(store.inputError()); });
+  QObject::connect(&store, &TimecodeStore::inputErrorChanged, &app, printInputError);
   QObject::connect(&store, &TimecodeStore::outputErrorChanged, &app,
                    [&] { outputPrinter.print(store.outputError()); });
+  QObject::connect(&store, &TimecodeStore::artnetOutErrorChanged, &app, printArtNetOutError);
 
   QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
   QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&] {

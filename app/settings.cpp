@@ -6,10 +6,29 @@
 
 namespace quillmark {
 
+namespace {
+
+// A field added after the first release: a missing key keeps `fallback`, any present value must read.
+// No outer value when the key is there but `read` rejects it.
+template <class T, class Read>
+std::optional<T> withDefault(const QJsonObject& o, const QString& key, const T& fallback, Read read) {
+  if (!o.contains(key)) return fallback;
+  return read(o, key);
+}
+
+std::optional<std::int64_t> port(const QJsonObject& o, const QString& key) {
+  const std::optional<std::int64_t> value = json::integer(o, key);
+  if (!value || *value < 0 || *value > 65535) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
 std::optional<std::string> Settings::toJSON() const {
   // JSON has no infinity or NaN; writing one as null would make the whole record unreadable on the next
   // start, so such a record is not encoded at all.
-  if (!std::isfinite(freewheel) || !std::isfinite(mtcLeadMilliseconds) || !std::isfinite(ltcOutLevel)) {
+  if (!std::isfinite(freewheel) || !std::isfinite(mtcLeadMilliseconds) || !std::isfinite(ltcOutLevel) ||
+      !std::isfinite(artnetLeadMilliseconds)) {
     return std::nullopt;
   }
   using json::qstring;
@@ -32,6 +51,12 @@ std::optional<std::string> Settings::toJSON() const {
   object.insert(QStringLiteral("generatorRate"), qstring(rawValue(generatorRate)));
   object.insert(QStringLiteral("generatorStart"), qstring(generatorStart));
   object.insert(QStringLiteral("timeOfDay"), timeOfDay);
+  object.insert(QStringLiteral("artnetOutEnabled"), artnetOutEnabled);
+  object.insert(QStringLiteral("artnetOutAddress"), qstring(artnetOutAddress));
+  object.insert(QStringLiteral("artnetOutPort"), QJsonValue(static_cast<qint64>(artnetOutPort)));
+  object.insert(QStringLiteral("artnetLeadMilliseconds"), artnetLeadMilliseconds);
+  object.insert(QStringLiteral("artnetInAddress"), qstring(artnetInAddress));
+  object.insert(QStringLiteral("artnetInPort"), QJsonValue(static_cast<qint64>(artnetInPort)));
   return json::compact(object);
 }
 
@@ -69,16 +94,48 @@ std::optional<Settings> Settings::fromJSON(std::string_view bytes) {
   const auto generatorRate = generatorText ? frameRateFromRaw(*generatorText) : std::nullopt;
   const auto generatorStart = json::text(o, QStringLiteral("generatorStart"));
   const auto timeOfDay = json::boolean(o, QStringLiteral("timeOfDay"));
+  const Settings d;
+  const auto artnetOutEnabled =
+      withDefault(o, QStringLiteral("artnetOutEnabled"), d.artnetOutEnabled, json::boolean);
+  const auto artnetOutAddress =
+      withDefault(o, QStringLiteral("artnetOutAddress"), d.artnetOutAddress, json::text);
+  const auto artnetOutPort = withDefault(o, QStringLiteral("artnetOutPort"), d.artnetOutPort, port);
+  const auto artnetLeadMilliseconds =
+      withDefault(o, QStringLiteral("artnetLeadMilliseconds"), d.artnetLeadMilliseconds, json::real);
+  const auto artnetInAddress =
+      withDefault(o, QStringLiteral("artnetInAddress"), d.artnetInAddress, json::text);
+  const auto artnetInPort = withDefault(o, QStringLiteral("artnetInPort"), d.artnetInPort, port);
 
   if (!source || !ltcInputUID || !ltcInputChannel || !mtcInputName || !freewheel || !mtcOutEnabled ||
       !mtcOutName || !mtcLeadMilliseconds || !ltcOutEnabled || !ltcOutUID || !ltcOutChannel || !ltcOutPair ||
-      !ltcOutLevel || !offsetFrames || !generatorRate || !generatorStart || !timeOfDay) {
+      !ltcOutLevel || !offsetFrames || !generatorRate || !generatorStart || !timeOfDay || !artnetOutEnabled ||
+      !artnetOutAddress || !artnetOutPort || !artnetLeadMilliseconds || !artnetInAddress || !artnetInPort) {
     return std::nullopt;
   }
-  return Settings{*source,        inputRate,       *ltcInputUID, *ltcInputChannel,     *mtcInputName,
-                  *freewheel,     *mtcOutEnabled,  *mtcOutName,  *mtcLeadMilliseconds, *ltcOutEnabled,
-                  *ltcOutUID,     *ltcOutChannel,  *ltcOutPair,  *ltcOutLevel,         *offsetFrames,
-                  *generatorRate, *generatorStart, *timeOfDay};
+  return Settings{*source,
+                  inputRate,
+                  *ltcInputUID,
+                  *ltcInputChannel,
+                  *mtcInputName,
+                  *freewheel,
+                  *mtcOutEnabled,
+                  *mtcOutName,
+                  *mtcLeadMilliseconds,
+                  *ltcOutEnabled,
+                  *ltcOutUID,
+                  *ltcOutChannel,
+                  *ltcOutPair,
+                  *ltcOutLevel,
+                  *offsetFrames,
+                  *generatorRate,
+                  *generatorStart,
+                  *timeOfDay,
+                  *artnetOutEnabled,
+                  *artnetOutAddress,
+                  *artnetOutPort,
+                  *artnetLeadMilliseconds,
+                  *artnetInAddress,
+                  *artnetInPort};
 }
 
 }  // namespace quillmark

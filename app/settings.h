@@ -30,10 +30,19 @@ struct Settings {
   std::int64_t ltcOutChannel = 0;        // first output channel, counted from 0
   bool ltcOutPair = false;               // also write the next channel
   double ltcOutLevel = -6.0;             // dBFS; linear amplitude is 10^(level / 20)
-  std::int64_t offsetFrames = 0;         // added to the time on both outputs
+  std::int64_t offsetFrames = 0;         // added to the time on every output
   FrameRate generatorRate = FrameRate::fps25;
   std::string generatorStart = "01:00:00:00";  // always "HH:MM:SS:FF", ":" before the frames too
   bool timeOfDay = false;                      // the generator follows the wall clock
+  // Art-Net timecode. These came after the fields above, so a record without them is still read, with
+  // these defaults. Ports are whole numbers from 0 to 65535.
+  bool artnetOutEnabled = false;
+  std::string artnetOutAddress =
+      "255.255.255.255";  // IPv4 destination; the default reaches the local network
+  std::int64_t artnetOutPort = 6454;
+  double artnetLeadMilliseconds = 0.0;      // Art-Net sent this much earlier (negative: later)
+  std::string artnetInAddress = "0.0.0.0";  // local IPv4 address to listen on; 0.0.0.0 for all
+  std::int64_t artnetInPort = 6454;
 
   bool operator==(const Settings&) const = default;
 
@@ -41,9 +50,10 @@ struct Settings {
   // real is not a finite number (JSON has no form for it), in which case nothing should be written.
   std::optional<std::string> toJSON() const;
 
-  // All fields but the three optional ones are required. A missing required key, a wrong type or an
-  // unknown raw text for the source or a rate gives no value at all: no field survives on its own.
-  // A missing key or an explicit null leaves an optional field absent. Unknown keys are ignored.
+  // All fields but the three optional ones and the Art-Net ones are required. A missing required key, a
+  // wrong type, a port outside 0...65535 or an unknown raw text for the source or a rate gives no value at
+  // all: no field survives on its own. A missing key or an explicit null leaves an optional field absent;
+  // a missing Art-Net key keeps its default. Unknown keys are ignored.
   static std::optional<Settings> fromJSON(std::string_view bytes);
 };
 

@@ -26,11 +26,11 @@ struct Status {
   float level = 0;                           // LTC input signal level
   std::optional<std::uint32_t> userBits;     // of the last LTC frame
   bool reverse = false;                      // the input runs backwards
-  std::int64_t errors = 0;                   // LTC decoder errors
+  std::int64_t errors = 0;                   // LTC decoder errors, or damaged Art-Net packets
   std::int64_t jumps = 0;                    // jumps confirmed by the clock
   std::int64_t dropouts = 0;                 // dropouts counted by the clock
   std::int64_t ignored = 0;                  // frames the clock rejected
-  std::int64_t framesIn = 0;                 // LTC frames or complete MTC sequences received
+  std::int64_t framesIn = 0;                 // LTC frames, complete MTC sequences or Art-Net packets
   std::string mtcSource;                     // MIDI source of the last MTC
   bool generatorRunning = false;             // running, or following the time of day
 

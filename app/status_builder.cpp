@@ -70,6 +70,9 @@ Status buildStatus(TimecodeEngineCore& engine, const Settings& settings, double 
     status.framesIn = counters.ltcFrames;
     status.level = input.level;
     status.errors = input.errors;
+  } else if (settings.source == SourceKind::artnet) {
+    status.framesIn = counters.artnetFrames;
+    status.errors = input.errors;
   } else {
     status.framesIn = counters.mtcSequences;
   }

@@ -14,7 +14,8 @@
 
 namespace quillmark {
 
-// The LTC input's signal statistics, read by the caller under the input's own lock.
+// The input's statistics, read by the caller: the LTC input's level and bit errors, or the Art-Net
+// input's damaged packets as its errors.
 struct InputStats {
   float level = 0;
   std::int64_t errors = 0;

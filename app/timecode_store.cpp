@@ -7,6 +7,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <system_error>
 #include <utility>
 
 #include "app/jack_server_watch.h"
@@ -48,6 +49,11 @@ std::optional<std::string> defaultDeviceUID(const std::vector<AudioDevice>& devi
     }
   }
   return devices.front().uid;
+}
+
+// Ports are 64-bit in the settings (JSON numbers); a socket takes 16 bits.
+std::uint16_t portNumber(std::int64_t port) {
+  return static_cast<std::uint16_t>(std::clamp<std::int64_t>(port, 0, 65535));
 }
 
 // The store that handles a lost JACK server before the audio and MIDI layers react to it; main thread.
@@ -173,6 +179,11 @@ void TimecodeStore::setOutputError(std::optional<std::string> error) {
   emit outputErrorChanged();
 }
 
+void TimecodeStore::setArtNetOutError(std::optional<std::string> error) {
+  artnetOutError_ = std::move(error);
+  emit artnetOutErrorChanged();
+}
+
 std::optional<AudioDevice> TimecodeStore::selectedInput() const {
   return deviceWithUID(inputDevices_, settings_.ltcInputUID);
 }
@@ -200,6 +211,8 @@ void TimecodeStore::apply(const std::optional<Settings>& changedFrom) {
     engine_->ltcOutput.amplitude.withLock([&](float& v) { v = amplitude; });
     engine_->mtcOutput().offsetFrames.withLock([&](double& v) { v = offset; });
     engine_->mtcOutput().leadTime.withLock([&](double& v) { v = s.mtcLeadMilliseconds / 1000.0; });
+    engine_->artnetOutput.offsetFrames.store(offset);
+    engine_->artnetOutput.leadTime.store(s.artnetLeadMilliseconds / 1000.0);
   }
   engine.generator.withLock([&](Generator& g) {
     if (g.rate != s.generatorRate) g.changeRate(s.generatorRate, HostTime::now());
@@ -217,7 +230,9 @@ void TimecodeStore::apply(const std::optional<Settings>& changedFrom) {
   }
 
   applyLTCInput();
+  applyArtNetInput();
   applyOutputs();
+  applyArtNetOutput();
 }
 
 void TimecodeStore::applyLTCInput() {
@@ -293,6 +308,66 @@ void TimecodeStore::applyOutputs() {
     if (s.ltcOutEnabled) error = "No audio output found.";
   }
   setOutputError(std::move(error));
+}
+
+void TimecodeStore::applyArtNetInput() {
+  const Settings& s = settings_;
+  if (engine_ && s.source == SourceKind::artnet) {
+    const RunningArtNetIn wanted{s.artnetInAddress, s.artnetInPort, s.freewheel};
+    if (runningArtNetIn_ == wanted) return;
+    // A sender that falls silent for the freewheel time has stopped, so another may take over.
+    const ArtNetInput::Config config{s.artnetInAddress, portNumber(s.artnetInPort), s.freewheel};
+    // A new freewheel time restarts the receiver on the same socket address: the code being followed
+    // carries on, so what was learned from it stays.
+    const bool sameStream = runningArtNetIn_ && runningArtNetIn_->address == wanted.address &&
+                            runningArtNetIn_->port == wanted.port;
+    try {
+      engine_->artnetInput.start(config);
+      runningArtNetIn_ = wanted;
+      setInputError(std::nullopt);
+      if (!sameStream) engine_->resetInput();
+    } catch (const std::system_error& error) {
+      runningArtNetIn_.reset();
+      setInputError(std::string(error.what()));
+    }
+    return;
+  }
+  if (runningArtNetIn_) {
+    if (engine_) engine_->artnetInput.stop();
+    runningArtNetIn_.reset();
+  }
+}
+
+void TimecodeStore::applyArtNetOutput() {
+  const Settings& s = settings_;
+  if (engine_ && s.artnetOutEnabled) {
+    const RunningArtNetOut wanted{s.artnetOutAddress, s.artnetOutPort};
+    if (runningArtNetOut_ == wanted) return;
+    try {
+      engine_->artnetOutput.start(s.artnetOutAddress, portNumber(s.artnetOutPort));
+      runningArtNetOut_ = wanted;
+      setArtNetOutError(std::nullopt);
+    } catch (const std::system_error& error) {
+      engine_->artnetOutput.stop();
+      runningArtNetOut_.reset();
+      setArtNetOutError(std::string(error.what()));
+    }
+    return;
+  }
+  if (runningArtNetOut_) {
+    if (engine_) engine_->artnetOutput.stop();
+    runningArtNetOut_.reset();
+  }
+  if (artnetOutError_) setArtNetOutError(std::nullopt);
+}
+
+void TimecodeStore::stopArtNet() {
+  if (engine_) {
+    engine_->artnetOutput.stop();
+    engine_->artnetInput.stop();
+  }
+  runningArtNetOut_.reset();
+  runningArtNetIn_.reset();
 }
 
 // ---- Devices ----
@@ -449,6 +524,7 @@ void TimecodeStore::onServerLost() {
   runningInput_.reset();
   runningLTCOut_.reset();
   runningMTCOut_.reset();
+  stopArtNet();
   engine_.reset();
   offlineCore_ = std::move(standIn);
   // Like unplugging every device at once: what ran is stopped and the errors say why.
@@ -463,6 +539,7 @@ void TimecodeStore::onServerFound() {
   runningInput_.reset();
   runningLTCOut_.reset();
   runningMTCOut_.reset();
+  stopArtNet();
   engine_.reset();
   engine_ = std::make_unique<TimecodeEngine>();
   offlineCore_.reset();
@@ -524,6 +601,7 @@ bool TimecodeStore::locate(std::string_view text) {
 
 void TimecodeStore::shutdown() {
   if (runningMTCOut_) stopMTCOutput();
+  stopArtNet();
   if (runningLTCOut_) {
     if (engine_) engine_->ltcOutput.stop();
     runningLTCOut_.reset();

@@ -1,11 +1,11 @@
 #pragma once
 // TimecodeStore is the application's one state object. It owns the TimecodeEngine, holds the current
 // Settings and DisplayStyle and persists them, keeps the audio device and MIDI port lists, and starts,
-// restarts and stops the LTC input, the LTC output and the MTC output so that what runs always matches
-// the settings. It drives the generator's transport, reacts to device, configuration and JACK server
-// changes, refreshes the published status thirty times a second and keeps the event log. On JACK every
-// program with audio ports is a device, so a change of the graph restarts only an input or output whose
-// connection it touched; everything else runs on untouched.
+// restarts and stops the LTC input, the LTC output, the MTC output and the Art-Net input and output so that
+// what runs always matches the settings. It drives the generator's transport, reacts to device, configuration
+// and JACK server changes, refreshes the published status thirty times a second and keeps the event log. On
+// JACK every program with audio ports is a device, so a change of the graph restarts only an input or output
+// whose connection it touched; everything else runs on untouched.
 //
 // Every published field has a signal that is emitted on every assignment, changed or not; observers
 // re-read the field then. Callbacks from the audio and MIDI layers arrive through a poster that queues
@@ -62,6 +62,20 @@ class TimecodeStore : public QObject {
     bool operator==(const RunningLTCOut&) const = default;
   };
 
+  // The address, port and follow time the Art-Net input was last started with.
+  struct RunningArtNetIn {
+    std::string address;
+    std::int64_t port = 0;
+    double followSeconds = 0;
+    bool operator==(const RunningArtNetIn&) const = default;
+  };
+  // The destination the Art-Net output was last started with.
+  struct RunningArtNetOut {
+    std::string address;
+    std::int64_t port = 0;
+    bool operator==(const RunningArtNetOut&) const = default;
+  };
+
   // The most lines the event log keeps; older ones fall off the end.
   static constexpr std::size_t kLogLimit = 200;
   // Refresh ticks per second.
@@ -103,6 +117,10 @@ class TimecodeStore : public QObject {
   const std::vector<MIDIPort>& midiDestinations() const noexcept { return midiDestinations_; }
   const std::optional<std::string>& inputError() const noexcept { return inputError_; }
   const std::optional<std::string>& outputError() const noexcept { return outputError_; }
+  // Why the Art-Net output cannot start, or why its latest packet could not be sent (it keeps trying
+  // every frame, and the error clears when a packet goes out); none while it is off or sending. The Art-Net
+  // input's errors are the input error, like the LTC input's.
+  const std::optional<std::string>& artnetOutError() const noexcept { return artnetOutError_; }
 
   // The event log, newest first, at most kLogLimit lines. The log view may replace it (to empty it).
   const std::vector<LogEvent>& log() const noexcept { return log_; }
@@ -132,6 +150,8 @@ class TimecodeStore : public QObject {
   const std::optional<RunningInput>& runningInput() const noexcept { return runningInput_; }
   const std::optional<RunningLTCOut>& runningLTCOut() const noexcept { return runningLTCOut_; }
   const std::optional<std::string>& runningMTCOut() const noexcept { return runningMTCOut_; }
+  const std::optional<RunningArtNetIn>& runningArtNetIn() const noexcept { return runningArtNetIn_; }
+  const std::optional<RunningArtNetOut>& runningArtNetOut() const noexcept { return runningArtNetOut_; }
 
   // The engine with its JACK clients; none while a JACK server that went away has not come back (its
   // clients are closed at once, see JackServerWatch). A new one is built when a server is reachable again.
@@ -161,6 +181,7 @@ class TimecodeStore : public QObject {
   void midiDestinationsChanged();
   void inputErrorChanged();
   void outputErrorChanged();
+  void artnetOutErrorChanged();
   void logChanged();
 
  private:
@@ -170,6 +191,9 @@ class TimecodeStore : public QObject {
   void apply(const std::optional<Settings>& changedFrom);
   void applyLTCInput();
   void applyOutputs();
+  void applyArtNetInput();
+  void applyArtNetOutput();
+  void stopArtNet();
   void restartAudio(const std::string& reason);
   // A change of the JACK graph: the lists follow, and only what it cut off restarts (logged then).
   void onDevicesChanged();
@@ -195,6 +219,7 @@ class TimecodeStore : public QObject {
 
   void setInputError(std::optional<std::string> error);
   void setOutputError(std::optional<std::string> error);
+  void setArtNetOutError(std::optional<std::string> error);
 
   std::unique_ptr<Persistence> persistence_;
   Settings settings_;
@@ -209,6 +234,7 @@ class TimecodeStore : public QObject {
   std::vector<MIDIPort> midiDestinations_;
   std::optional<std::string> inputError_;
   std::optional<std::string> outputError_;
+  std::optional<std::string> artnetOutError_;
   std::vector<LogEvent> log_;
   std::unique_ptr<TimecodeEngine> engine_;
   std::unique_ptr<TimecodeEngineCore> offlineCore_;  // only while engine_ is none
@@ -217,6 +243,8 @@ class TimecodeStore : public QObject {
   std::optional<RunningInput> runningInput_;
   std::optional<RunningLTCOut> runningLTCOut_;
   std::optional<std::string> runningMTCOut_;
+  std::optional<RunningArtNetIn> runningArtNetIn_;
+  std::optional<RunningArtNetOut> runningArtNetOut_;
   // The input last started, kept over stops: starting the same one again continues the clock.
   std::optional<RunningInput> lastStartedInput_;
   std::size_t unheardMIDISources_ = 0;      // as last logged

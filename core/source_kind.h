@@ -9,10 +9,11 @@
 
 namespace quillmark {
 
-enum class SourceKind { ltc, mtc, generator };
+enum class SourceKind { ltc, mtc, generator, artnet };
 
-inline constexpr std::array<SourceKind, 3> kAllSourceKinds = {SourceKind::ltc, SourceKind::mtc,
-                                                              SourceKind::generator};
+// In the order the source picker shows them.
+inline constexpr std::array<SourceKind, 4> kAllSourceKinds = {SourceKind::ltc, SourceKind::mtc,
+                                                              SourceKind::artnet, SourceKind::generator};
 
 constexpr std::string_view rawValue(SourceKind kind) noexcept {
   switch (kind) {
@@ -22,11 +23,13 @@ constexpr std::string_view rawValue(SourceKind kind) noexcept {
       return "MTC in";
     case SourceKind::generator:
       return "Generator";
+    case SourceKind::artnet:
+      return "Art-Net in";
   }
   return "LTC in";
 }
 
-// Exactly the three raw values; anything else is no source.
+// Exactly the four raw values; anything else is no source.
 constexpr std::optional<SourceKind> sourceKindFromRaw(std::string_view text) noexcept {
   for (SourceKind kind : kAllSourceKinds) {
     if (rawValue(kind) == text) return kind;

@@ -146,7 +146,13 @@ void jsonSeeds(const fs::path& settingsDir, const fs::path& displayDir) {
   full.ltcOutUID = "system:playback_1";
   full.mtcLeadMilliseconds = -12.5;
   full.offsetFrames = -3;
+  full.artnetOutEnabled = true;
+  full.artnetOutAddress = "2.255.255.255";
+  full.artnetLeadMilliseconds = 4;
+  full.artnetInAddress = "10.0.0.2";
   write(settingsDir / "all_fields", *full.toJSON());
+  full.source = SourceKind::artnet;
+  write(settingsDir / "artnet_source", *full.toJSON());
   int i = 0;
   for (const auto& preset : DisplayStyle::presets())
     write(displayDir / ("preset_" + std::to_string(i++)), *preset.style.toJSON());

@@ -26,6 +26,12 @@ std::vector<DetailRow> detailRows(SourceKind source, const Status& status) {
                       {}});
       rows.push_back({QStringLiteral("Sequences read"), count(status.framesIn), {}});
       break;
+    case SourceKind::artnet:
+      rows.push_back({QStringLiteral("Packets read"), count(status.framesIn), {}});
+      rows.push_back({QStringLiteral("Damaged packets"), count(status.errors),
+                      QStringLiteral("Datagrams on the Art-Net port that were not Art-Net, or timecode "
+                                     "packets that did not read")});
+      break;
     case SourceKind::ltc:
       rows.push_back(
           {QStringLiteral("User bits"),

@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include "app/timecode_store.h"
+#include "ui/artnet_sections.h"
 #include "ui/detail_rows.h"
 #include "ui/generator_section.h"
 #include "ui/info_line.h"
@@ -160,6 +161,8 @@ QWidget* MainWindow::makeForm() {
   mtc_ = new MTCInputSection(*store_, form);
   generator_ = new GeneratorSection(*store_, form);
   outputs_ = new OutputSection(*store_, form);
+  artnetIn_ = new ArtNetInputSection(*store_, form);
+  artnetOut_ = new ArtNetOutputSection(*store_, form);
   details_ = new QGroupBox(QStringLiteral("Details"), form);
   auto* detailsLayout = new QVBoxLayout(details_);
   detailRows_ = new DetailRows(details_);
@@ -169,12 +172,12 @@ QWidget* MainWindow::makeForm() {
   logLayout->setContentsMargins(6, 6, 6, 6);
   log_ = new LogSection(*store_, logBox);
   logLayout->addWidget(log_);
-  for (QWidget* section :
-       std::initializer_list<QWidget*>{ltc_, mtc_, generator_, outputs_, details_, logBox}) {
+  for (QWidget* section : std::initializer_list<QWidget*>{ltc_, mtc_, artnetIn_, generator_, outputs_,
+                                                          artnetOut_, details_, logBox}) {
     section->installEventFilter(this);
     column->addWidget(section);
   }
-  alignLabelColumns({ltc_, mtc_, generator_, outputs_});
+  alignLabelColumns({ltc_, mtc_, artnetIn_, generator_, outputs_, artnetOut_});
   column->addStretch(1);
   scroll->setWidget(form);
   return scroll;
@@ -225,6 +228,7 @@ void MainWindow::showSource() {
   if (QAbstractButton* button = sourceButton(source); !button->isChecked()) button->setChecked(true);
   ltc_->setVisible(source == SourceKind::ltc);
   mtc_->setVisible(source == SourceKind::mtc);
+  artnetIn_->setVisible(source == SourceKind::artnet);
   generator_->setVisible(source == SourceKind::generator);
   details_->setVisible(source != SourceKind::generator);
   showDetails();

@@ -32,6 +32,8 @@ class QToolButton;
 
 namespace quillmark {
 
+class ArtNetInputSection;
+class ArtNetOutputSection;
 class DetailRows;
 class GeneratorSection;
 class InfoLine;
@@ -65,6 +67,8 @@ class MainWindow : public QMainWindow {
   MTCInputSection* mtcSection() const { return mtc_; }
   GeneratorSection* generatorSection() const { return generator_; }
   OutputSection* outputSection() const { return outputs_; }
+  ArtNetInputSection* artnetInputSection() const { return artnetIn_; }
+  ArtNetOutputSection* artnetOutputSection() const { return artnetOut_; }
   QGroupBox* detailsSection() const { return details_; }
   DetailRows* detailRows() const { return detailRows_; }
   LogSection* logSection() const { return log_; }
@@ -105,6 +109,8 @@ class MainWindow : public QMainWindow {
   MTCInputSection* mtc_ = nullptr;
   GeneratorSection* generator_ = nullptr;
   OutputSection* outputs_ = nullptr;
+  ArtNetInputSection* artnetIn_ = nullptr;
+  ArtNetOutputSection* artnetOut_ = nullptr;
   QGroupBox* details_ = nullptr;
   DetailRows* detailRows_ = nullptr;
   LogSection* log_ = nullptr;

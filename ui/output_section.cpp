@@ -29,7 +29,7 @@ OutputSection::OutputSection(TimecodeStore& store, QWidget* parent)
   level_ = new ValueStepper(QStringLiteral("Level"), -30, 0, dbfsText, this);
   error_ = makeErrorCaption(this);
   offset_ = new ValueStepper(QStringLiteral("Offset"), -100, 100, framesText, this);
-  offset_->setToolTip(QStringLiteral("Added to the time on both outputs"));
+  offset_->setToolTip(QStringLiteral("Added to the time on every output: LTC, MTC and Art-Net"));
   // A switch is as wide as its box, so a click elsewhere in the row does not toggle an output.
   mtcOut_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
   ltcOut_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);

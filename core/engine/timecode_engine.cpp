@@ -16,7 +16,12 @@ TimecodeEngine::TimecodeEngine()
       lastReceived(core_->lastReceived),
       counters(core_->counters),
       detector(core_->detector),
-      ports(MIDIPorts::create()) {
+      ports(MIDIPorts::create()),
+      artnetInput([weak = std::weak_ptr<TimecodeEngineCore>(core_)](const ArtNet::ReceivedTimeCode& packet,
+                                                                    double hostSeconds) {
+        if (const std::shared_ptr<TimecodeEngineCore> core = weak.lock())
+          core->receiveArtNet(packet, hostSeconds);
+      }) {
   const std::weak_ptr<TimecodeEngineCore> weak = core_;
   ltcInput.onFrame = [weak](const LTCInput::TimedFrame& timed) {
     if (const std::shared_ptr<TimecodeEngineCore> core = weak.lock()) {
@@ -28,12 +33,15 @@ TimecodeEngine::TimecodeEngine()
   });
   ltcOutput.clock = clockFunction();
   mtcOutput().setClock(clockFunction());
+  artnetOutput.setClock(clockFunction());
 }
 
 TimecodeEngine::~TimecodeEngine() {
   // Stop delivery before the members go, so nothing arrives half-way through the teardown.
   ports->setOnMTC(nullptr);
   if (mtcOutput_) mtcOutput_->stop();
+  artnetOutput.stop();
+  artnetInput.stop();
 }
 
 MTCOutput& TimecodeEngine::mtcOutput() {

@@ -1,8 +1,9 @@
 #pragma once
 // TimecodeEngine joins everything that carries time. It owns the MIDI client with its ports, the LTC audio
-// input and output and the MTC sender; it takes the decoded LTC frames and MTC events they deliver, keeps
-// those of the selected source and feeds the clock (all of which TimecodeEngineCore does), and installs
-// one clock function on both outputs, so both read time in one form only: a ClockSnapshot.
+// input and output, the MTC sender and the Art-Net timecode receiver and sender; it takes the decoded LTC
+// frames, MTC events and Art-Net packets they deliver, keeps those of the selected source and feeds the
+// clock (all of which TimecodeEngineCore does), and installs one clock function on every output, so all
+// read time in one form only: a ClockSnapshot.
 //
 // Ownership and lifetime: the reception state lives in a shared TimecodeEngineCore that every callback
 // holds weakly: a late frame, event or output cycle after the engine is gone does nothing, and the clock
@@ -22,6 +23,8 @@
 #include "core/engine/timecode_engine_core.h"
 #include "midi/midi_ports.h"
 #include "midi/mtc_output.h"
+#include "net/artnet_input.h"
+#include "net/artnet_output.h"
 
 namespace quillmark {
 
@@ -55,6 +58,12 @@ class TimecodeEngine {
   LTCInput ltcInput;
   LTCOutput ltcOutput;
 
+  // The Art-Net timecode receiver, wired to the core; started and stopped by the owner. Its receive thread
+  // is stopped (by its destructor) before the core can go.
+  ArtNetInput artnetInput;
+  // The Art-Net timecode sender, following the same clock as the other outputs.
+  ArtNetOutput artnetOutput;
+
   // The MTC sender; created on first access (the constructor makes that access, to install the clock).
   MTCOutput& mtcOutput();
 
@@ -62,7 +71,7 @@ class TimecodeEngine {
   ClockSnapshot snapshot(double at) noexcept { return core_->snapshot(at); }
   void resetInput() noexcept { core_->resetInput(); }
 
-  // The function installed as both outputs' clock: snapshot(HostTime::now()), or the idle snapshot once
+  // The function installed as every output's clock: snapshot(HostTime::now()), or the idle snapshot once
   // the engine is gone. Safe on real-time threads.
   std::function<ClockSnapshot()> clockFunction() const;
 

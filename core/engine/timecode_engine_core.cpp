@@ -157,6 +157,19 @@ void TimecodeEngineCore::receiveMTC(const MTCDecoder::Event& event, std::string_
   });
 }
 
+void TimecodeEngineCore::receiveArtNet(const ArtNet::ReceivedTimeCode& packet, double time) noexcept {
+  if (source.read() != SourceKind::artnet) return;
+  const FrameRate rate = rateOverride.read().value_or(packet.rate);
+  const std::int64_t n = packet.timecode.frameNumber(rate);
+  clock.withLock([&](TimecodeClock& c) { c.observe(static_cast<double>(n), time, rate); });
+  // A packet stream runs like LTC, so the label is shown at the clock's rate, pulldown included.
+  lastReceived.withLock([&](std::optional<ReceivedFrame>& last) {
+    const FrameRate clockRate = clock.withLock([](const TimecodeClock& c) { return c.rate; });
+    last = ReceivedFrame{packet.timecode, clockRate, std::nullopt, false, time};
+  });
+  counters.withLock([](Counters& c) { ++c.artnetFrames; });
+}
+
 ClockSnapshot TimecodeEngineCore::snapshot(double at) noexcept {
   if (source.read() == SourceKind::generator) {
     // Copy out, then compute: in time-of-day mode the snapshot reads the wall clock, which should not
@@ -179,6 +192,7 @@ void TimecodeEngineCore::resetInput() noexcept {
     c.ltcFrames = 0;
     c.mtcSequences = 0;
     c.fullFrames = 0;
+    c.artnetFrames = 0;
     c.mtcSource.clear();  // keeps the reserved capacity
   });
 }

@@ -10,7 +10,8 @@
 // observation. Locks nest in two places only, always in this order: lastReceived then clock (recording
 // the frame with the clock's rate), and clock then rateOverride (resetInput deciding pulldown detection).
 // No code takes lastReceived or clock while holding rateOverride, or lastReceived while holding clock.
-// receiveLTC runs on the audio input thread and receiveMTC on the MIDI receive thread; neither allocates
+// receiveLTC runs on the audio input thread, receiveMTC on the MIDI receive thread and receiveArtNet on the
+// Art-Net receive thread; none allocates
 // (apart from the clock's window, reserved up front, and the TIMECODE_DEBUG line). snapshot() is safe on
 // the real-time output threads. resetInput() and the store's writes come from the main thread.
 
@@ -28,6 +29,7 @@
 #include "core/timecode_clock.h"
 #include "ltc/ltc_frame.h"
 #include "ltc/ltc_rate_detector.h"
+#include "midi/artnet_timecode.h"
 #include "midi/mtc_decoder.h"
 
 namespace quillmark {
@@ -38,7 +40,8 @@ class TimecodeEngineCore {
     std::int64_t ltcFrames = 0;
     std::int64_t mtcSequences = 0;
     std::int64_t fullFrames = 0;
-    std::string mtcSource;  // name of the MIDI source of the latest MTC event taken
+    std::int64_t artnetFrames = 0;  // ArtTimeCode packets taken
+    std::string mtcSource;          // name of the MIDI source of the latest MTC event taken
 
     bool operator==(const Counters&) const = default;
   };
@@ -74,6 +77,11 @@ class TimecodeEngineCore {
 
   // One MTC event from the MIDI source named `sourceName`.
   void receiveMTC(const MTCDecoder::Event& event, std::string_view sourceName) noexcept;
+
+  // One ArtTimeCode packet that arrived at host second `time`. Like an MTC full frame, each packet says
+  // where the code is at its arrival; at the packet's rate unless a rate is forced. The packet's type
+  // cannot tell 23.976 from 24 or 29.97 non-drop from 30: the clock's pulldown detection measures that.
+  void receiveArtNet(const ArtNet::ReceivedTimeCode& packet, double time) noexcept;
 
   // The time line the outputs and the display read: the generator's when it is the source (at host
   // second `at`), else the clock's (where `at` plays no part: the reader applies its own time).

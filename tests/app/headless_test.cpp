@@ -85,20 +85,30 @@ TEST_F(HeadlessTest, WithoutAServerItSaysWhyKeepsRunningAndEndsCleanlyOnSIGTERM)
 
 TEST_F(HeadlessTest, TwoProfilesRunSideBySideWithTheirOwnSettingsAndEndOnSIGINT) {
   auto server = test::JackServer::start();
-  Settings generator;
-  generator.source = SourceKind::generator;
-  ASSERT_TRUE(Persistence(std::string("A"), storeFile().toStdString()).saveSettings(generator));
+  // A listens for Art-Net and sends it, to addresses that do not exist (so nothing is sent anywhere): it
+  // says why on the Art-Net lines and keeps running.
+  Settings artnet;
+  artnet.source = SourceKind::artnet;
+  artnet.artnetInAddress = "127.0.0.256";
+  artnet.artnetOutEnabled = true;
+  artnet.artnetOutAddress = "127.0.0.256";
+  ASSERT_TRUE(Persistence(std::string("A"), storeFile().toStdString()).saveSettings(artnet));
 
   auto a = launch("A", QString::fromStdString(server->name()));
   auto b = launch("B", QString::fromStdString(server->name()));
   QString outA, outB;
-  ASSERT_TRUE(waitForOutput(*a, outA, "Source: Generator")) << outA.toStdString();
+  ASSERT_TRUE(waitForOutput(*a, outA, "Source: Art-Net in")) << outA.toStdString();
+  ASSERT_TRUE(waitForOutput(*a, outA, "Art-Net in: Cannot listen for Art-Net on 127.0.0.256:6454"))
+      << outA.toStdString();
+  ASSERT_TRUE(waitForOutput(*a, outA, "Art-Net out: ")) << outA.toStdString();
+  EXPECT_TRUE(outA.contains("127.0.0.256")) << outA.toStdString();
   ASSERT_TRUE(waitForOutput(*b, outB, "Source: LTC in")) << outB.toStdString();
   EXPECT_FALSE(outB.contains("No audio input found.")) << "the server's capture ports are the default input";
 
   ASSERT_TRUE(endsCleanly(*a, SIGINT));
   ASSERT_TRUE(endsCleanly(*b, SIGINT));
-  EXPECT_EQ(stored("A").source, SourceKind::generator);
+  EXPECT_EQ(stored("A").source, SourceKind::artnet);
+  EXPECT_EQ(stored("A").artnetOutAddress, "127.0.0.256");
   EXPECT_EQ(stored("B").source, SourceKind::ltc);
   EXPECT_EQ(stored("A").ltcInputUID, stored("B").ltcInputUID);
   EXPECT_EQ(stored("B").ltcInputUID, std::optional<std::string>("system"));

@@ -18,17 +18,24 @@ std::string jsonOf(const QJsonObject& object) {
   return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
 }
 
-// The first-run record written out by hand.
+// The first-run record written out by hand, as it was before the Art-Net fields: such a record still reads
+// as the first-run state.
 const char* const kDefaultJSON = R"({"source":"LTC in","ltcInputChannel":0,"mtcInputName":"","freewheel":2,
   "mtcOutEnabled":false,"mtcOutName":"Virtual port","mtcLeadMilliseconds":0,"ltcOutEnabled":false,
   "ltcOutChannel":0,"ltcOutPair":false,"ltcOutLevel":-6,"offsetFrames":0,"generatorRate":"25",
   "generatorStart":"01:00:00:00","timeOfDay":false})";
+const char* const kArtNetDefaultJSON = R"({"artnetOutEnabled":false,"artnetOutAddress":"255.255.255.255",
+  "artnetOutPort":6454,"artnetLeadMilliseconds":0,"artnetInAddress":"0.0.0.0","artnetInPort":6454})";
 
 TEST(Settings, DefaultRecordIsTheFirstRunStateAndLeavesOutTheAbsentOptionals) {
   const QJsonObject encoded = objectOf(Settings{}.toJSON().value());
-  EXPECT_EQ(encoded.size(), 15);
-  EXPECT_EQ(encoded, objectOf(kDefaultJSON));
-  EXPECT_EQ(Settings::fromJSON(kDefaultJSON), Settings{});
+  EXPECT_EQ(encoded.size(), 21);
+  QJsonObject expected = objectOf(kDefaultJSON);
+  const QJsonObject artnet = objectOf(kArtNetDefaultJSON);
+  for (const QString& key : artnet.keys()) expected.insert(key, artnet.value(key));
+  EXPECT_EQ(encoded, expected);
+  EXPECT_EQ(Settings::fromJSON(jsonOf(expected)), Settings{});
+  EXPECT_EQ(Settings::fromJSON(kDefaultJSON), Settings{});  // an older record: the Art-Net defaults
 }
 
 TEST(Settings, EveryFieldSurvivesEncodingButNonFiniteRealsAreNotEncoded) {
@@ -37,7 +44,7 @@ TEST(Settings, EveryFieldSurvivesEncodingButNonFiniteRealsAreNotEncoded) {
     // is no double, the text no plain ASCII.
     const Settings s(SourceKind::mtc, rate, "system", INT64_MAX, "Ünï \"q\" \\ 😀", 0.1, true, "",
                      -12.3456789012345, true, "", INT64_MIN, true, -0.0001, -9007199254740993, rate,
-                     "23:59:59:29", true);
+                     "23:59:59:29", true, true, "10.0.0.255", 65535, -2.5, "127.0.0.1", 0);
     EXPECT_EQ(Settings::fromJSON(s.toJSON().value()), s) << *s.toJSON();
   }
   Settings bad;  // non-finite reals would be written as null and fail to load
@@ -45,6 +52,9 @@ TEST(Settings, EveryFieldSurvivesEncodingButNonFiniteRealsAreNotEncoded) {
   EXPECT_FALSE(bad.toJSON());
   bad.freewheel = 2;
   bad.ltcOutLevel = -std::numeric_limits<double>::infinity();
+  EXPECT_FALSE(bad.toJSON());
+  bad.ltcOutLevel = 0;
+  bad.artnetLeadMilliseconds = std::numeric_limits<double>::infinity();
   EXPECT_FALSE(bad.toJSON());
 }
 
@@ -58,10 +68,25 @@ TEST(Settings, AnyBadRequiredValueGivesNoRecordAtAll) {
     EXPECT_FALSE(Settings::fromJSON(jsonOf(nulled))) << "null " << key.toStdString();
   }
   const std::pair<const char*, QJsonValue> wrong[] = {
-      {"source", "ltc"},      {"generatorRate", "50"},     {"inputRate", "50"},
-      {"inputRate", 25},      {"ltcInputUID", 3},          {"ltcInputChannel", 2.5},
-      {"offsetFrames", 1e19}, {"ltcOutChannel", "2"},      {"freewheel", "2"},
-      {"mtcOutEnabled", 1},   {"generatorStart", 1000000}, {"mtcOutName", QJsonObject{}}};
+      {"source", "ltc"},
+      {"generatorRate", "50"},
+      {"inputRate", "50"},
+      {"inputRate", 25},
+      {"ltcInputUID", 3},
+      {"ltcInputChannel", 2.5},
+      {"offsetFrames", 1e19},
+      {"ltcOutChannel", "2"},
+      {"freewheel", "2"},
+      {"mtcOutEnabled", 1},
+      {"generatorStart", 1000000},
+      {"mtcOutName", QJsonObject{}},
+      // Art-Net fields may be missing, but what is there must read: a null is no port, 65536 no port.
+      {"artnetOutPort", 65536},
+      {"artnetInPort", -1},
+      {"artnetInPort", QJsonValue::Null},
+      {"artnetOutAddress", 1},
+      {"artnetOutEnabled", "1"},
+      {"artnetLeadMilliseconds", "0"}};
   for (const auto& [key, value] : wrong) {
     QJsonObject bad = good;
     bad.insert(key, value);

@@ -163,6 +163,20 @@ TEST(StatusRefresh, PositionsARoundingErrorShortOfAFrameShowThatFrameAndNonFinit
     EXPECT_FALSE(labelAt(position, FrameRate::fps25)) << position;
 }
 
+TEST(StatusRefresh, ArtNetCountsItsPacketsAndDamageAndLocksLikeTheOtherInputs) {
+  Refresher r(SourceKind::artnet);
+  for (int i = 0; i < 30; ++i) {
+    r.engine.receiveArtNet({Timecode::fromFrame(90000 + i, FrameRate::fps25), FrameRate::fps25, 0}, r.now);
+    r.tick();
+    r.now += kFrame - kTick;  // one packet per frame
+  }
+  const Status status = buildStatus(r.engine, r.settings, r.now, InputStats{0.5f, 3});
+  EXPECT_EQ(status.framesIn, 30);
+  EXPECT_EQ(status.errors, 3);
+  EXPECT_EQ(status.level, 0.0f) << "no level for a network input";
+  EXPECT_THAT(r.lines, ElementsAre(StartsWith("Locked at 01:00:00:")));
+}
+
 TEST(StatusRefresh, DropFrameLabelsAreWrittenWithTheirSeparator) {
   Status status;
   status.state = TimecodeClock::State::locked;

@@ -16,6 +16,7 @@
 
 #include "app/persistence.h"
 #include "core/host_time.h"
+#include "tests/engine/artnet_world.h"
 #include "tests/support/jack_server.h"
 #include "tests/support/wait_for.h"
 
@@ -213,6 +214,65 @@ TEST_F(TimecodeStoreTest, OutputsFollowTheirSettingsAndALevelChangeRestartsNothi
   EXPECT_FALSE(store.outputError()) << "a missing destination shows nothing";
   change(store, [](Settings& s) { s.mtcLeadMilliseconds = -40; });
   EXPECT_EQ(store.engine()->mtcOutput().leadTime.read(), -0.04);
+}
+
+// Everything on the loopback interface; Art-Net out is never switched on towards its default broadcast.
+TEST_F(TimecodeStoreTest, ArtNetFollowsItsSettingsAndSaysWhyItCannotRun) {
+  // A port another program holds for itself alone cannot be bound: that is the input's error.
+  const int holder = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in held = test::loopback(0);
+  ASSERT_EQ(::bind(holder, reinterpret_cast<const sockaddr*>(&held), sizeof held), 0);
+  socklen_t length = sizeof held;
+  ::getsockname(holder, reinterpret_cast<sockaddr*>(&held), &length);
+  const int heldPort = ntohs(held.sin_port);
+
+  TimecodeStore& store = makeStore();
+  change(store, [&](Settings& s) {
+    s.source = SourceKind::artnet;
+    s.artnetInAddress = "127.0.0.1";
+    s.artnetInPort = heldPort;
+  });
+  ::close(holder);
+  EXPECT_FALSE(store.runningArtNetIn());
+  ASSERT_TRUE(store.inputError());
+  EXPECT_THAT(*store.inputError(),
+              ::testing::StartsWith("Cannot listen for Art-Net on 127.0.0.1:" + std::to_string(heldPort)));
+  EXPECT_FALSE(store.runningInput()) << "the LTC input stops when Art-Net is the source";
+  change(store, [](Settings& s) { s.artnetInPort = 0; });
+  EXPECT_EQ(store.runningArtNetIn(), (TimecodeStore::RunningArtNetIn{"127.0.0.1", 0, 2.0}));
+  EXPECT_TRUE(store.engine()->artnetInput.isRunning());
+  EXPECT_FALSE(store.inputError());
+  change(store, [](Settings& s) { s.freewheel = 1.0; });  // the followed sender's silence limit
+  EXPECT_EQ(store.runningArtNetIn(), (TimecodeStore::RunningArtNetIn{"127.0.0.1", 0, 1.0}));
+  change(store, [](Settings& s) { s.source = SourceKind::generator; });
+  EXPECT_FALSE(store.engine()->artnetInput.isRunning());
+  EXPECT_THAT(texts(store), ElementsAre("Input: Generator", "Input: Art-Net in"));
+
+  // Art-Net out follows the generator, with its own lead and the common offset.
+  test::ArtNetListener lights;
+  store.play();
+  change(store, [&](Settings& s) {
+    s.artnetOutAddress = "127.0.0.1";
+    s.artnetOutPort = lights.port();
+    s.artnetOutEnabled = true;
+    s.artnetLeadMilliseconds = 40;
+    s.offsetFrames = 2;
+  });
+  EXPECT_EQ(store.runningArtNetOut(), (TimecodeStore::RunningArtNetOut{"127.0.0.1", lights.port()}));
+  EXPECT_EQ(store.engine()->artnetOutput.leadTime.load(), 0.04);
+  EXPECT_EQ(store.engine()->artnetOutput.offsetFrames.load(), 2.0);
+  ASSERT_TRUE(processUntil([&] { return lights.datagrams().size() >= 10; }, 5.0));
+  EXPECT_TRUE(ArtNet::parseTimeCode(lights.datagrams().front().bytes));
+  EXPECT_FALSE(store.artnetOutError());
+
+  // A destination that is no IPv4 address cannot be sent to: said, and nothing runs.
+  change(store, [](Settings& s) { s.artnetOutAddress = "127.0.0.256"; });
+  EXPECT_FALSE(store.runningArtNetOut());
+  EXPECT_FALSE(store.engine()->artnetOutput.isStarted());
+  ASSERT_TRUE(store.artnetOutError());
+  EXPECT_THAT(*store.artnetOutError(), ::testing::HasSubstr("127.0.0.256"));
+  change(store, [](Settings& s) { s.artnetOutEnabled = false; });
+  EXPECT_FALSE(store.artnetOutError());
 }
 
 TEST_F(TimecodeStoreTest, GeneratorTransportAndLocateLogTheirLinesAndARateChangeKeepsTheLabel) {

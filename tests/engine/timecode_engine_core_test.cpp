@@ -40,6 +40,14 @@ MTCDecoder::Event sequence(Timecode timecode, double start, bool reverse = false
   return MTCDecoder::Event::sequence(timecode, FrameRate::fps25, times, reverse);
 }
 
+// Feeds `count` ArtTimeCode packets labelled at `labelRate` from frame `first`, one every `period` seconds.
+double feedArtNet(TimecodeEngineCore& engine, std::int64_t first, FrameRate labelRate, int count,
+                  double start, double period) {
+  for (int i = 0; i < count; ++i)
+    engine.receiveArtNet({Timecode::fromFrame(first + i, labelRate), labelRate, 0}, start + i * period);
+  return start + count * period;
+}
+
 void select(TimecodeEngineCore& engine, SourceKind kind) {
   engine.source.withLock([&](SourceKind& s) { s = kind; });
 }
@@ -47,10 +55,11 @@ void select(TimecodeEngineCore& engine, SourceKind kind) {
 TEST(TimecodeEngineCore, DropsEverythingFromSourcesThatAreNotSelected) {
   TimecodeEngineCore engine;  // source ltc
   const auto fullFrame = MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps25, kT0);
-  for (const SourceKind other : {SourceKind::mtc, SourceKind::generator}) {
+  for (const SourceKind other : {SourceKind::mtc, SourceKind::artnet, SourceKind::generator}) {
     select(engine, other);
     feedLTC(engine, 90000, FrameRate::fps25, 5, kT0, 0.04);
-    if (other == SourceKind::generator) engine.receiveMTC(fullFrame, "Desk");
+    if (other != SourceKind::mtc) engine.receiveMTC(fullFrame, "Desk");
+    if (other != SourceKind::artnet) feedArtNet(engine, 90000, FrameRate::fps25, 5, kT0, 0.04);
     EXPECT_EQ(engine.counters.read(), TimecodeEngineCore::Counters{});
     EXPECT_FALSE(engine.lastReceived.read());
     EXPECT_TRUE(engine.clock.read().points.empty());
@@ -131,6 +140,42 @@ TEST(TimecodeEngineCore, ShowsAFullFrameAtTheRateItWasReadWith) {
   engine.resetInput();
   engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps30, kT0), "Desk");
   EXPECT_EQ(engine.clock.read().points.back().position, 90000.0);
+  EXPECT_EQ(engine.lastReceived.read()->rate, FrameRate::fps25);
+}
+
+// Art-Net carries only the four MTC types, so 23.976 arrives as 24 and 29.97 non-drop as 30: the clock
+// tells them apart by the speed the packets come at.
+TEST(TimecodeEngineCore, TakesArtNetAtThePacketRateAndFindsPulldownBySpeedUnlessARateIsForced) {
+  struct Case {
+    FrameRate type;
+    double framesPerSecond;
+    FrameRate found;
+  };
+  for (const Case c : {Case{FrameRate::fps30, 30000.0 / 1001.0, FrameRate::fps29_97ND},
+                       Case{FrameRate::fps30, 30.0, FrameRate::fps30},
+                       Case{FrameRate::fps24, 24000.0 / 1001.0, FrameRate::fps23_976},
+                       Case{FrameRate::fps29_97DF, 30000.0 / 1001.0, FrameRate::fps29_97DF},
+                       Case{FrameRate::fps25, 25.0, FrameRate::fps25}}) {
+    TimecodeEngineCore engine;
+    select(engine, SourceKind::artnet);
+    const std::int64_t first = kOneHour.frameNumber(c.type);
+    const double end = feedArtNet(engine, first, c.type, 60, kT0, 1.0 / c.framesPerSecond);
+    EXPECT_EQ(engine.clock.read().rate, c.found) << rawValue(c.found);
+    EXPECT_EQ(engine.lastReceived.read(),
+              (ReceivedFrame{Timecode::fromFrame(first + 59, c.type), c.found, std::nullopt, false,
+                             kT0 + 59 * (1.0 / c.framesPerSecond)}));
+    EXPECT_EQ(engine.counters.read().artnetFrames, 60);
+    EXPECT_EQ(engine.snapshot(end).state(end), TimecodeClock::State::locked) << rawValue(c.found);
+  }
+
+  // A forced rate wins: the label is counted at 25 whatever the packet's type, and no pulldown is sought.
+  TimecodeEngineCore engine;
+  select(engine, SourceKind::artnet);
+  engine.rateOverride.withLock([](std::optional<FrameRate>& r) { r = FrameRate::fps25; });
+  engine.resetInput();
+  feedArtNet(engine, kOneHour.frameNumber(FrameRate::fps30), FrameRate::fps30, 20, kT0, 1.0 / 25.0);
+  EXPECT_EQ(engine.clock.read().points.back().position, 90019.0) << "01:00:00:19 counted at 25";
+  EXPECT_EQ(engine.clock.read().rate, FrameRate::fps25);
   EXPECT_EQ(engine.lastReceived.read()->rate, FrameRate::fps25);
 }
 
@@ -303,6 +348,9 @@ TEST(TimecodeEngineCore, ReceivesAndServesWithoutAllocating) {
       engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps25, t), longName);
     }
     (void)engine.snapshot(t);
+    select(engine, SourceKind::artnet);
+    t = feedArtNet(engine, 90000, FrameRate::fps25, 100, t, 0.04);
+    (void)engine.snapshot(t);
     select(engine, SourceKind::generator);
     (void)engine.snapshot(t);
   }
@@ -322,11 +370,12 @@ TEST(TimecodeEngineCore, ServesEveryThreadAtOnceWithoutDeadlock) {
       finished.fetch_add(1);
     });
   };
-  repeat([&](int i) { feedLTC(engine, i, FrameRate::fps25, 1, kT0 + i * 0.04, 0.04); });  // audio input
-  repeat([&](int i) { engine.receiveMTC(sequence(kOneHour, kT0 + i * 0.08), "Desk"); });  // MIDI receive
-  repeat([&](int i) { (void)engine.snapshot(kT0 + i * 0.01); });                          // an output
-  repeat([&](int i) {                                                                     // the store
-    select(engine, kAllSourceKinds[static_cast<std::size_t>(i % 3)]);
+  repeat([&](int i) { feedLTC(engine, i, FrameRate::fps25, 1, kT0 + i * 0.04, 0.04); });     // audio input
+  repeat([&](int i) { engine.receiveMTC(sequence(kOneHour, kT0 + i * 0.08), "Desk"); });     // MIDI receive
+  repeat([&](int i) { feedArtNet(engine, i, FrameRate::fps25, 1, kT0 + i * 0.04, 0.04); });  // Art-Net
+  repeat([&](int i) { (void)engine.snapshot(kT0 + i * 0.01); });                             // an output
+  repeat([&](int i) {                                                                        // the store
+    select(engine, kAllSourceKinds[static_cast<std::size_t>(i) % kAllSourceKinds.size()]);
     engine.rateOverride.withLock([&](std::optional<FrameRate>& r) {
       r = (i % 2) ? std::optional<FrameRate>(FrameRate::fps24) : std::nullopt;
     });
@@ -334,7 +383,7 @@ TEST(TimecodeEngineCore, ServesEveryThreadAtOnceWithoutDeadlock) {
     (void)engine.lastReceived.read();
     (void)engine.counters.read();
   });
-  if (!test::waitFor([&] { return finished.load() == 4; }, 120.0)) {
+  if (!test::waitFor([&] { return finished.load() == 5; }, 120.0)) {
     ADD_FAILURE() << "the engine's locks deadlocked";
     std::abort();  // the stuck threads cannot be joined, and must not outlive the engine
   }

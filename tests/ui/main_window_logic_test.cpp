@@ -123,6 +123,11 @@ TEST(DetailRows, ShowsADashForAbsentValues) {
   EXPECT_EQ(ltc[3].value, "0.13 ms");
   EXPECT_EQ(ltc[6].label + " " + ltc[6].value, "Damaged frames ignored 3");
   EXPECT_TRUE(detailRows(SourceKind::generator, status).empty());
+  status.errors = 2;
+  const auto artnet = detailRows(SourceKind::artnet, status);
+  ASSERT_EQ(artnet.size(), 6u);
+  EXPECT_EQ(artnet[0].label + " " + artnet[0].value, "Packets read 12");
+  EXPECT_EQ(artnet[1].label + " " + artnet[1].value, "Damaged packets 2");
 
   DetailRows rows;  // the widget relabels its rows when the source changes
   rows.show(SourceKind::ltc, status);

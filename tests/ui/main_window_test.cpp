@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -24,6 +25,8 @@
 #include "tests/support/jack_server.h"
 #include "tests/support/wait_for.h"
 #include "ui/application.h"
+#include "ui/artnet_sections.h"
+#include "ui/detail_rows.h"
 #include "ui/display_window.h"
 #include "ui/generator_section.h"
 #include "ui/info_line.h"
@@ -129,6 +132,34 @@ TEST_F(MainWindowTest, ChoosingEachSourceShowsItsSection) {
   chooseSource(SourceKind::generator);
   QApplication::processEvents();
   EXPECT_EQ(fieldX(window().generatorSection()->ratePicker()), outputs);
+
+  // Art-Net, on loopback only: the input listens on 127.0.0.1, and the output is pointed at an address
+  // that does not exist before it is switched on, so nothing is ever sent.
+  Settings loopback = store().settings();
+  loopback.artnetInAddress = "127.0.0.1";
+  loopback.artnetInPort = 0;
+  loopback.artnetOutAddress = "127.0.0.256";
+  store().setSettings(loopback);
+  chooseSource(SourceKind::artnet);
+  EXPECT_EQ(store().settings().source, SourceKind::artnet);
+  ArtNetInputSection* in = window().artnetInputSection();
+  EXPECT_TRUE(in->isVisible());
+  EXPECT_FALSE(window().ltcSection()->isVisible());
+  EXPECT_EQ(in->addressField()->text(), "127.0.0.1");
+  EXPECT_EQ(fieldX(in->addressField()), outputs);
+  EXPECT_TRUE(store().engine()->artnetInput.isRunning());
+  EXPECT_EQ(window().detailRows()->value("Damaged packets"), "0");
+  ArtNetOutputSection* out = window().artnetOutputSection();
+  EXPECT_TRUE(out->isVisible()) << "the output shows whatever the source";
+  EXPECT_FALSE(out->addressField()->isVisible()) << "its rows show only while it is on";
+  QTest::mouseClick(out->artnetOutSwitch(), Qt::LeftButton);
+  EXPECT_TRUE(store().settings().artnetOutEnabled);
+  EXPECT_TRUE(out->addressField()->isVisible());
+  EXPECT_EQ(fieldX(out->addressField()), outputs);
+  EXPECT_EQ(out->portField()->value(), 6454);
+  EXPECT_TRUE(out->errorCaption()->isVisible());
+  EXPECT_TRUE(out->errorCaption()->text().contains("127.0.0.256"))
+      << out->errorCaption()->text().toStdString();
 }
 
 TEST_F(MainWindowTest, SpaceBarWorksTheTransportAndLocateTurnsRedOnBadTextAndNormalisesGoodText) {

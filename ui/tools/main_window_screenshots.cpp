@@ -148,6 +148,19 @@ int main(int argc, char** argv) {
   settle(800);
   ok = save(window, directory, QStringLiteral("main-window-mtc.png")) && ok;
 
+  // Art-Net in, listening on the loopback interface only, with Art-Net out on beside MTC out; pointed
+  // at this computer, so making pictures never sends a packet to a network.
+  settings = store.settings();
+  settings.source = SourceKind::artnet;
+  settings.artnetInAddress = "127.0.0.1";
+  settings.artnetOutEnabled = true;
+  settings.artnetOutAddress = "127.0.0.1";
+  store.setSettings(settings);
+  settle(800);
+  ok = save(window, directory, QStringLiteral("main-window-artnet.png")) && ok;
+  settings.artnetOutEnabled = false;
+  store.setSettings(settings);
+
   // The generator running, both outputs on, the log open.
   settings = store.settings();
   settings.source = SourceKind::generator;
