@@ -506,4 +506,14 @@ double MIDIPorts::sendAheadHorizon(std::uint32_t destination) const noexcept {
   return periodSeconds_.load(std::memory_order_relaxed) + latency / sampleRate_;
 }
 
+bool MIDIPorts::isHeard(std::uint32_t destination) const noexcept {
+  if (!jack_ || serverGone_.load()) return false;
+  jack_port_t* port =
+      destination != 0 && destination == virtualSource_ ? virtualSourcePort_ : outputJackPort_;
+  // Off the process thread jackd2's libjack answers only once a pending graph change has taken effect (it
+  // waits about a period for it). PipeWire's answers from the links its client knows of, which appear once
+  // PipeWire has made them.
+  return port && jack_port_connected(port) > 0;
+}
+
 }  // namespace quillmark

@@ -104,6 +104,11 @@ class MIDIPorts : public std::enable_shared_from_this<MIDIPorts> {
   // playback latency of the port it goes out on.
   double sendAheadHorizon(std::uint32_t destination) const noexcept;
 
+  // Sender thread: whether the port messages for `destination` go out on is connected in the graph the
+  // process cycles run. A connection JACK has just made takes effect at a later cycle's start (on a busy
+  // machine tens of milliseconds later); what is written before that reaches no one.
+  bool isHeard(std::uint32_t destination) const noexcept;
+
   // Messages written at the start of a cycle later than the one their due time falls in.
   std::uint64_t lateMessages() const noexcept { return late_.load(std::memory_order_relaxed); }
   // Outgoing messages lost to a full queue or a full JACK buffer.

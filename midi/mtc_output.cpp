@@ -64,6 +64,14 @@ void MTCOutput::run() noexcept {
   param.sched_priority = sched_get_priority_min(SCHED_FIFO) + 9;
   pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
 
+  // The loop begins once its port is connected in the graph the cycles run: a connection made a moment
+  // ago (at launch, route() has only just asked for it) takes effect cycles later on a busy machine, and
+  // the opening full frame written before that was lost, so receivers waited for a whole sequence or
+  // longer before they located. A destination switched later is not waited for: the code runs on.
+  constexpr double kNotHeardWait = 0.002;
+  while (running.read() && !ports_->isHeard(destination.read())) {
+    HostTime::waitUntil(HostTime::ticks(HostTime::now() + kNotHeardWait));
+  }
   MTCSender sender;
   while (running.read()) pass(sender);
 }

@@ -4,7 +4,8 @@
 // before it may be handed over and sends it stamped with its exact due time; a full frame goes first when
 // the output (re)starts, after the clock was idle, when the position jumps and when the MTC rate code
 // changes. Messages go to the chosen destination through the ports' "Output" port, or are published on
-// the virtual source when that is the destination.
+// the virtual source when that is the destination. A loop begins sending once its port is connected in
+// the graph the cycles run (MIDIPorts::isHeard), so that its opening full frame reaches someone.
 //
 // What to send and when is MTCSender's business; this class gives it the host clock, the snapshot, the
 // settings and the ports. Send-ahead: JACK writes a message at its exact frame only if it is queued before

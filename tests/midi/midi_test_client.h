@@ -36,9 +36,11 @@ class MidiTestClient {
   };
 
   // `playbackLatency` frames are declared on the input ports, as a synthesizer that sounds that long
-  // after an event arrives would.
-  MidiTestClient(const std::string& name, int inputs, int outputs, jack_nframes_t playbackLatency = 0)
-      : playbackLatency_(playbackLatency) {
+  // after an event arrives would; `captureLatency` frames on the output ports, as a keyboard whose events
+  // reach JACK that long after they were played would.
+  MidiTestClient(const std::string& name, int inputs, int outputs, jack_nframes_t playbackLatency = 0,
+                 jack_nframes_t captureLatency = 0)
+      : playbackLatency_(playbackLatency), captureLatency_(captureLatency) {
     jack_ = openTestClient(name);
     for (int i = 0; i < inputs; ++i) {
       const std::string port = "in" + std::to_string(i + 1);
@@ -125,7 +127,11 @@ class MidiTestClient {
   }
   static void latency(jack_latency_callback_mode_t mode, void* arg) {
     auto* self = static_cast<MidiTestClient*>(arg);
-    if (mode != JackPlaybackLatency) return;
+    if (mode == JackCaptureLatency) {
+      jack_latency_range_t range{self->captureLatency_, self->captureLatency_};
+      for (jack_port_t* port : self->outputs_) jack_port_set_latency_range(port, JackCaptureLatency, &range);
+      return;
+    }
     jack_latency_range_t range{self->playbackLatency_, self->playbackLatency_};
     for (jack_port_t* port : self->inputs_) jack_port_set_latency_range(port, JackPlaybackLatency, &range);
   }
@@ -136,6 +142,7 @@ class MidiTestClient {
 
   static constexpr jack_nframes_t kSendOffset = 100;
   const jack_nframes_t playbackLatency_;
+  const jack_nframes_t captureLatency_;
   jack_client_t* jack_ = nullptr;
   std::vector<jack_port_t*> inputs_;
   std::vector<jack_port_t*> outputs_;

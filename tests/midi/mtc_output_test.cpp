@@ -223,12 +223,17 @@ TEST_F(MTCOutputTest, StopsWhenFreewheelEndsAndResumesWithAFullFrame) {
   EXPECT_TRUE(receiver_->received(0)[mark].isFullFrame());
 }
 
-TEST_F(MTCOutputTest, ASecondStartSwitchesTheDestinationWithoutANewLoopOrFullFrame) {
-  ASSERT_EQ(jack_connect(receiver_->jack(), "Quillmark:Virtual out", receiver_->inputName(0).c_str()), 0);
+// A port nobody hears yet (a connection asked for at launch takes effect cycles later on a busy machine)
+// would swallow the opening full frame: the output begins once the port is heard.
+TEST_F(MTCOutputTest,
+       BeginsWhenItsPortIsHeardAndASecondStartSwitchesTheDestinationWithoutANewLoopOrFullFrame) {
   setClock(running(FrameRate::fps25, 90000.0, HostTime::now()));
   output_->start(ports_->virtualSource());
+  EXPECT_FALSE(test::waitFor([&] { return output_->quarterFramesSent() > 0; }, 0.3)) << "nobody listens yet";
+  ASSERT_EQ(jack_connect(receiver_->jack(), "Quillmark:Virtual out", receiver_->inputName(0).c_str()), 0);
   ASSERT_TRUE(receive(0, 10)) << "published on the virtual source";
   EXPECT_TRUE(receiver_->received(0)[0].isFullFrame());
+  EXPECT_EQ(output_->fullFramesSent(), 1u);
 
   output_->start(destination(1));
   ASSERT_TRUE(receive(1, 10));
