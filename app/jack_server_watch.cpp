@@ -86,6 +86,8 @@ bool JackServerWatch::verify() {
 void JackServerWatch::lose() {
   if (!client_) return;
   serverUnreachable.store(true);
+  // Found gone here, perhaps before libjack told the clients: every client of ours is abandoned.
+  JackClient::noteServerGoneForAllOpen();
   client_.reset();
   retry_->start();
   emit serverLost();

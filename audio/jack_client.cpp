@@ -17,6 +17,9 @@
 namespace quillmark {
 namespace {
 
+// How many times a server was found gone; a client opened before the latest time belongs to a dead server.
+std::atomic<std::uint64_t> serversGone{0};
+
 std::mutex ownNamesMutex;
 std::vector<std::string> ownNames;  // guarded by ownNamesMutex
 
@@ -43,11 +46,16 @@ std::unique_ptr<JackClient> JackClient::open(const std::string& name) {
   return std::unique_ptr<JackClient>(new JackClient(client, std::move(actual)));
 }
 
-JackClient::JackClient(jack_client_t* client, std::string name) : client_(client), name_(std::move(name)) {}
+JackClient::JackClient(jack_client_t* client, std::string name)
+    : client_(client), name_(std::move(name)), serverEpoch_(serversGone.load()) {}
+
+void JackClient::noteServerGoneForAllOpen() noexcept {
+  serversGone.fetch_add(1);
+}
 
 JackClient::~JackClient() {
   // jack_client_close deactivates first and waits for the process thread.
-  if (serverGone_.load()) {
+  if (serverGone_.load() || serverEpoch_ != serversGone.load()) {
     waitForCycleToEnd();
   } else {
     jack_client_close(client_);

@@ -38,6 +38,10 @@ class JackClient {
   int setProcessCallback(JackProcessCallback callback, void* arg) noexcept;
   // Called from the client's shutdown handler (any thread): the server is gone, so do not close.
   void noteServerGone() noexcept { serverGone_.store(true); }
+  // Every client open now belongs to a server found gone (the server watch saw it before their own
+  // shutdown notices came, or none will come): they are abandoned, not closed. Closing a client of a dead
+  // server makes libjack cancel its threads, which may be inside a callback at that moment. Main thread.
+  static void noteServerGoneForAllOpen() noexcept;
   const std::string& name() const noexcept { return name_; }
 
  private:
@@ -48,6 +52,7 @@ class JackClient {
   jack_client_t* client_;
   std::string name_;
   std::atomic<bool> serverGone_{false};
+  const std::uint64_t serverEpoch_;         // the count of servers found gone when the client opened
   JackProcessCallback callback_ = nullptr;  // set before activation, read by the process thread
   void* callbackArgument_ = nullptr;
   std::atomic<bool> inCycle_{false};  // true while the process thread is inside callback_

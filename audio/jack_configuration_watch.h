@@ -5,11 +5,15 @@
 // handlers once on registration and activation), so only a value different from the one the run was set up
 // with counts. Each notice calls `notify` on JACK's notification thread; `notify` posts to the main thread.
 // Threads: constructed and installed on the main thread before jack_activate; the handlers run on JACK's
-// notification thread, which may allocate. Destroy only after the client is closed.
+// notification thread, which may allocate. Destroy only after the client is closed or abandoned. An
+// abandoned client (its server went away) may still be inside the shutdown handler when its run ends:
+// each handler holds mutex_ for as long as it touches the watch, and the destructor takes it, so the
+// watch is never freed under a handler.
 
 #include <jack/jack.h>
 
 #include <functional>
+#include <mutex>
 
 #include "audio/jack_client.h"
 
@@ -18,6 +22,7 @@ namespace quillmark {
 class JackConfigurationWatch {
  public:
   JackConfigurationWatch(JackClient& client, std::function<void()> notify);
+  ~JackConfigurationWatch();
   JackConfigurationWatch(const JackConfigurationWatch&) = delete;
   JackConfigurationWatch& operator=(const JackConfigurationWatch&) = delete;
 
@@ -30,6 +35,7 @@ class JackConfigurationWatch {
   const jack_nframes_t sampleRate_;
   const jack_nframes_t bufferSize_;
   const std::function<void()> notify_;
+  std::mutex mutex_;  // held by a handler while it runs, and by the destructor
 };
 
 }  // namespace quillmark
