@@ -111,6 +111,16 @@ LoopbackResult judge(const Loopback& loop, FrameRate rate, double offsetFrames) 
   return result;
 }
 
+// The stamps and latencies are held to a millisecond, a fortieth of a frame; the plain and AddressSanitizer
+// builds show about 0.1 ms. ThreadSanitizer slows every process callback several times over, and its
+// wake-ups alone then scatter the stamps by most of a millisecond (up to 0.9 ms measured on an idle
+// machine): there the bound only keeps a gross error out, the arithmetic is proven by the other builds.
+#if defined(__SANITIZE_THREAD__)
+constexpr double kTimeBound = 0.0025;
+#else
+constexpr double kTimeBound = 0.001;
+#endif
+
 void runLoopback(FrameRate rate, double offsetFrames) {
   auto server = JackServer::start();
   MainQueue main;
@@ -126,7 +136,7 @@ void runLoopback(FrameRate rate, double offsetFrames) {
                 std::string(rawValue(rate)).c_str(), result.judged, result.worstTimeError * 1e6,
                 result.worstDurationError * 100);
     if (result.judged < 40) continue;
-    EXPECT_LT(result.worstTimeError, 0.001);
+    EXPECT_LT(result.worstTimeError, kTimeBound);
     EXPECT_LT(result.worstDurationError, 0.01);
     return;
   }
