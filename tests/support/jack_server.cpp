@@ -84,8 +84,9 @@ JackServer::~JackServer() {
 
 namespace {
 
-// Starts `args` as a child that dies with this process, its output dropped unless asked for; `env` is
-// added to its environment.
+// Starts `args` as a child that dies with this process (a crashed or killed test must not leave a server
+// holding its name and its registry entry), its output dropped unless QUILLMARK_JACK_VERBOSE asks for it
+// (servers talk a lot on start and stop); `env` is added to its environment.
 pid_t spawn(std::vector<std::string> args, const std::vector<std::pair<std::string, std::string>>& env = {}) {
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("JackServer: fork failed");
@@ -169,26 +170,7 @@ void JackServer::launchJackd() {
   const std::string period = std::to_string(options_.period);
   std::vector<std::string> args = {"jackd", "-n", name_, "--no-realtime", "-p", "128", "-d", "dummy",
                                    "-r",    rate, "-p",  period};
-  pid_ = ::fork();
-  if (pid_ < 0) throw std::runtime_error("JackServer: fork failed");
-  if (pid_ == 0) {
-    // A server must never outlive the test process that started it (a crashed or killed test would
-    // otherwise leave it holding its name and its registry entry).
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    // Keep the test's output readable: the server talks a lot on start and stop.
-    if (!std::getenv("QUILLMARK_JACK_VERBOSE")) {
-      const int devnull = ::open("/dev/null", O_WRONLY);
-      if (devnull >= 0) {
-        ::dup2(devnull, STDOUT_FILENO);
-        ::dup2(devnull, STDERR_FILENO);
-      }
-    }
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execvp("jackd", argv.data());
-    ::_exit(127);
-  }
+  pid_ = spawn(std::move(args));
 }
 
 void JackServer::waitUntilReachable() {
