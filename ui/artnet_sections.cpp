@@ -39,6 +39,19 @@ void showPort(QSpinBox* field, std::int64_t port) {
   field->setValue(static_cast<int>(port));
 }
 
+// Writes what the user types into an address and a port field to the settings fields they stand for.
+void editEndpoint(QObject* owner, const QPointer<TimecodeStore>& store, QLineEdit* addressField,
+                  QSpinBox* portField, std::string Settings::*address, std::int64_t Settings::*port) {
+  QObject::connect(addressField, &QLineEdit::editingFinished, owner, [store, addressField, address] {
+    if (!store) return;
+    const std::string text = addressField->text().trimmed().toStdString();
+    editSettings(*store, [&](Settings& s) { s.*address = text; });
+  });
+  QObject::connect(portField, &QSpinBox::valueChanged, owner, [store, port](int value) {
+    if (store) editSettings(*store, [&](Settings& s) { s.*port = value; });
+  });
+}
+
 }  // namespace
 
 ArtNetInputSection::ArtNetInputSection(TimecodeStore& store, QWidget* parent)
@@ -56,14 +69,7 @@ ArtNetInputSection::ArtNetInputSection(TimecodeStore& store, QWidget* parent)
   form_->addRow(QStringLiteral("Freewheel"), freewheel_);
   form_->addRow(error_);
 
-  connect(address_, &QLineEdit::editingFinished, this, [this] {
-    if (!store_) return;
-    const std::string address = address_->text().trimmed().toStdString();
-    editSettings(*store_, [&](Settings& s) { s.artnetInAddress = address; });
-  });
-  connect(port_, &QSpinBox::valueChanged, this, [this](int port) {
-    if (store_) editSettings(*store_, [&](Settings& s) { s.artnetInPort = port; });
-  });
+  editEndpoint(this, store_, address_, port_, &Settings::artnetInAddress, &Settings::artnetInPort);
   connect(&store, &TimecodeStore::settingsChanged, this, &ArtNetInputSection::showStore);
   connect(&store, &TimecodeStore::inputErrorChanged, this, &ArtNetInputSection::showStore);
   showStore();
@@ -99,14 +105,7 @@ ArtNetOutputSection::ArtNetOutputSection(TimecodeStore& store, QWidget* parent)
   connect(switch_, &QCheckBox::toggled, this, [this](bool on) {
     if (store_) editSettings(*store_, [&](Settings& s) { s.artnetOutEnabled = on; });
   });
-  connect(address_, &QLineEdit::editingFinished, this, [this] {
-    if (!store_) return;
-    const std::string address = address_->text().trimmed().toStdString();
-    editSettings(*store_, [&](Settings& s) { s.artnetOutAddress = address; });
-  });
-  connect(port_, &QSpinBox::valueChanged, this, [this](int port) {
-    if (store_) editSettings(*store_, [&](Settings& s) { s.artnetOutPort = port; });
-  });
+  editEndpoint(this, store_, address_, port_, &Settings::artnetOutAddress, &Settings::artnetOutPort);
   connect(sendEarly_, &ValueStepper::valueEdited, this, [this](double ms) {
     if (store_) editSettings(*store_, [&](Settings& s) { s.artnetLeadMilliseconds = ms; });
   });

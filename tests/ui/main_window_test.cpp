@@ -160,6 +160,13 @@ TEST_F(MainWindowTest, ChoosingEachSourceShowsItsSection) {
   EXPECT_TRUE(out->errorCaption()->isVisible());
   EXPECT_TRUE(out->errorCaption()->text().contains("127.0.0.256"))
       << out->errorCaption()->text().toStdString();
+  // What the user types reaches the output's own settings, not the input's.
+  out->portField()->setValue(6455);
+  out->addressField()->setText(" 127.0.0.257 ");
+  emit out->addressField()->editingFinished();
+  EXPECT_EQ(store().settings().artnetOutPort, 6455);
+  EXPECT_EQ(store().settings().artnetOutAddress, "127.0.0.257");
+  EXPECT_EQ(store().settings().artnetInAddress, "127.0.0.1");
 }
 
 TEST_F(MainWindowTest, SpaceBarWorksTheTransportAndLocateTurnsRedOnBadTextAndNormalisesGoodText) {
