@@ -14,17 +14,12 @@
 // opens a client again; this watch closes its own client before it emits.
 // Threads: main thread; serverLost and serverFound are emitted there.
 
-#include <jack/types.h>
-
 #include <QObject>
 #include <QTimer>
-#include <cstdint>
-#include <memory>
-#include <optional>
+
+#include "jack/jack_server_probe.h"
 
 namespace quillmark {
-
-class JackClient;
 
 class JackServerWatch : public QObject {
   Q_OBJECT
@@ -34,7 +29,7 @@ class JackServerWatch : public QObject {
   JackServerWatch(int retryMilliseconds, QObject* parent = nullptr);
   ~JackServerWatch() override;
 
-  bool isReachable() const noexcept { return client_ != nullptr; }
+  bool isReachable() const noexcept { return probe_.isOpen(); }
 
   // Asks the server a question through the watch's client. When it does not answer, the server is gone:
   // the client is closed, serverLost is emitted (synchronously) and the retries begin. Returns whether a
@@ -51,12 +46,10 @@ class JackServerWatch : public QObject {
   bool connectClient();
   void retry();
   void lose();
-  static void onShutdown(jack_status_t code, const char* reason, void* self);
 
-  std::unique_ptr<JackClient> client_;
-  QTimer* retry_;                          // child of this watch
-  std::optional<std::uint64_t> identity_;  // jackServerIdentity() when client_ was opened
-  QTimer* poll_;  // child of this watch: verifies every interval on PipeWire, which sends no shutdown notice
+  JackServerProbe probe_;
+  QTimer* retry_;  // child of this watch
+  QTimer* poll_;   // child of this watch: verifies every interval on PipeWire, which sends no shutdown notice
 };
 
 }  // namespace quillmark

@@ -10,7 +10,7 @@
 
 #include "app/settings.h"
 #include "app/status.h"
-#include "core/engine/timecode_engine_core.h"
+#include "engine/timecode_engine_core.h"
 
 namespace quillmark {
 

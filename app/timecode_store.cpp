@@ -14,9 +14,9 @@
 #include "app/persistence.h"
 #include "app/profile.h"
 #include "audio/audio_error.h"
-#include "audio/jack_client.h"
+#include "jack/jack_client.h"
 #include "audio/jack_devices.h"
-#include "audio/main_thread.h"
+#include "jack/main_thread.h"
 #include "core/host_time.h"
 #include "core/timecode.h"
 

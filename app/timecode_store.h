@@ -35,9 +35,9 @@
 #include "app/status.h"
 #include "app/status_builder.h"
 #include "audio/audio_device.h"
-#include "audio/jack_client.h"
+#include "jack/jack_client.h"
 #include "audio/ltc_output.h"
-#include "core/engine/timecode_engine.h"
+#include "engine/timecode_engine.h"
 #include "core/timecode_clock.h"
 #include "midi/midi_port.h"
 

@@ -1,7 +1,7 @@
 #include "audio/device_connection.h"
 
 #include "audio/jack_devices.h"
-#include "audio/main_thread.h"
+#include "jack/main_thread.h"
 
 namespace quillmark {
 

@@ -7,8 +7,8 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "audio/jack_metadata_lock.h"
-#include "audio/main_thread.h"
+#include "jack/jack_metadata_lock.h"
+#include "jack/main_thread.h"
 
 namespace quillmark {
 namespace {

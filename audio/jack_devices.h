@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "audio/audio_device.h"
-#include "audio/jack_client.h"
+#include "jack/jack_client.h"
 
 namespace quillmark {
 

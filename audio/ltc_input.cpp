@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "audio/device_connection.h"
-#include "audio/jack_buffer_access.h"
-#include "audio/jack_client.h"
-#include "audio/jack_configuration_watch.h"
+#include "jack/jack_buffer_access.h"
+#include "jack/jack_client.h"
+#include "jack/jack_configuration_watch.h"
 #include "audio/jack_devices.h"
-#include "audio/jack_frame_clock.h"
-#include "audio/realtime.h"
+#include "jack/jack_frame_clock.h"
+#include "jack/realtime.h"
 #include "core/host_time.h"
 #include "ltc/ltc_decoder.h"
 

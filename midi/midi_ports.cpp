@@ -10,10 +10,10 @@
 #include <cstring>
 #include <utility>
 
-#include "audio/jack_buffer_access.h"
-#include "audio/jack_client.h"
-#include "audio/jack_metadata_lock.h"
-#include "audio/main_thread.h"
+#include "jack/jack_buffer_access.h"
+#include "jack/jack_client.h"
+#include "jack/jack_metadata_lock.h"
+#include "jack/main_thread.h"
 #include "core/host_time.h"
 
 namespace quillmark {

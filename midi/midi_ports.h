@@ -39,8 +39,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "audio/jack_frame_clock.h"
-#include "audio/realtime.h"
+#include "jack/jack_frame_clock.h"
+#include "jack/realtime.h"
 #include "midi/midi_port.h"
 #include "midi/mtc_decoder.h"
 #include "midi/spsc_queue.h"
@@ -61,7 +61,7 @@ class MIDIPorts : public std::enable_shared_from_this<MIDIPorts> {
   // Opens the client on the running JACK server (never starting one). When there is no server every
   // reference stays 0 and the lists hold only "Virtual port": MIDI simply does not work, as with any
   // other failed MIDI call. Graph changes reach the main thread through postToMainThread
-  // (audio/main_thread.h), so the owner installs a poster before it relies on onPortsChanged.
+  // (jack/main_thread.h), so the owner installs a poster before it relies on onPortsChanged.
   // `processThreadInit`, when given, runs once on the JACK process thread before its first cycle (the
   // tests use it to watch that thread's allocations).
   static std::shared_ptr<MIDIPorts> create(void (*processThreadInit)() = nullptr);

@@ -25,7 +25,7 @@
 #include <optional>
 #include <thread>
 
-#include "audio/realtime.h"
+#include "jack/realtime.h"
 #include "core/clock_snapshot.h"
 #include "core/locked.h"
 #include "midi/midi_ports.h"

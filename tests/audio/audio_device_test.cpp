@@ -13,7 +13,7 @@
 
 #include "audio/audio_device.h"
 #include "audio/jack_devices.h"
-#include "audio/jack_metadata_lock.h"
+#include "jack/jack_metadata_lock.h"
 #include "audio/ltc_input.h"
 #include "audio/ltc_output.h"
 #include "tests/audio/main_queue.h"

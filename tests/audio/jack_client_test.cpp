@@ -1,6 +1,6 @@
 // JackClient on a real, isolated JACK server: what happens to a cycle still running when the server goes.
 
-#include "audio/jack_client.h"
+#include "jack/jack_client.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "audio/main_thread.h"
+#include "jack/main_thread.h"
 #include "tests/support/wait_for.h"
 
 namespace quillmark::test {

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "audio/audio_device.h"
-#include "audio/jack_buffer_access.h"
+#include "jack/jack_buffer_access.h"
 #include "core/frame_rate.h"
 #include "ltc/ltc_encoder.h"
 #include "tests/support/wait_for.h"

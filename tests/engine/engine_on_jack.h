@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "audio/audio_device.h"
-#include "core/engine/timecode_engine.h"
+#include "engine/timecode_engine.h"
 #include "core/host_time.h"
 #include "tests/engine/jack_world.h"
 #include "tests/support/jack_server.h"

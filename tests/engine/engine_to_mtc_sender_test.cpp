@@ -7,7 +7,7 @@
 #include <cmath>
 #include <span>
 
-#include "core/engine/timecode_engine_core.h"
+#include "engine/timecode_engine_core.h"
 #include "midi/mtc.h"
 #include "midi/mtc_decoder.h"
 #include "tests/midi/simulated_wire.h"

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "audio/jack_buffer_access.h"
+#include "jack/jack_buffer_access.h"
 #include "core/host_time.h"
 #include "midi/mtc.h"
 #include "tests/support/jack_server.h"

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/jack_frame_clock.h"
+#include "jack/jack_frame_clock.h"
 #include "core/frame_rate.h"
 #include "ltc/ltc_decoder.h"
 #include "ltc/ltc_encoder.h"

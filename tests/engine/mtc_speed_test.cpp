@@ -8,7 +8,7 @@
 #include <cmath>
 #include <random>
 
-#include "audio/jack_frame_clock.h"
+#include "jack/jack_frame_clock.h"
 #include "tests/engine/engine_on_jack.h"
 
 namespace quillmark::test {

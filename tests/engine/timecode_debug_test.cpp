@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/engine/timecode_engine_core.h"
+#include "engine/timecode_engine_core.h"
 
 namespace quillmark {
 namespace {

@@ -1,6 +1,6 @@
 // The engine's reception logic, driven with made-up host times: no JACK, no sleeping.
 
-#include "core/engine/timecode_engine_core.h"
+#include "engine/timecode_engine_core.h"
 
 #include <gtest/gtest.h>
 

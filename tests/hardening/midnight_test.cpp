@@ -17,7 +17,7 @@
 #include <span>
 #include <vector>
 
-#include "core/engine/timecode_engine_core.h"
+#include "engine/timecode_engine_core.h"
 #include "core/frame_rate.h"
 #include "core/generator.h"
 #include "core/timecode.h"

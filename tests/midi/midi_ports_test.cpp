@@ -9,7 +9,7 @@
 #include <map>
 #include <thread>
 
-#include "audio/jack_metadata_lock.h"
+#include "jack/jack_metadata_lock.h"
 #include "core/host_time.h"
 #include "midi/mtc.h"
 #include "tests/midi/midi_test_client.h"

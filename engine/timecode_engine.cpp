@@ -1,4 +1,4 @@
-#include "core/engine/timecode_engine.h"
+#include "engine/timecode_engine.h"
 
 #include <utility>
 

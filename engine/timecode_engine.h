@@ -20,7 +20,7 @@
 
 #include "audio/ltc_input.h"
 #include "audio/ltc_output.h"
-#include "core/engine/timecode_engine_core.h"
+#include "engine/timecode_engine_core.h"
 #include "midi/midi_ports.h"
 #include "midi/mtc_output.h"
 #include "net/artnet_input.h"

@@ -1,4 +1,4 @@
-#include "audio/main_thread.h"
+#include "jack/main_thread.h"
 
 #include <memory>
 #include <mutex>

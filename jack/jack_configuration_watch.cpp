@@ -1,4 +1,4 @@
-#include "audio/jack_configuration_watch.h"
+#include "jack/jack_configuration_watch.h"
 
 #include <utility>
 

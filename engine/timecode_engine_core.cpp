@@ -1,4 +1,4 @@
-#include "core/engine/timecode_engine_core.h"
+#include "engine/timecode_engine_core.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "audio/jack_client.h"
+#include "jack/jack_client.h"
 
 #include <sys/socket.h>
 #include <sys/stat.h>

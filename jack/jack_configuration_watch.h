@@ -15,7 +15,7 @@
 #include <functional>
 #include <mutex>
 
-#include "audio/jack_client.h"
+#include "jack/jack_client.h"
 
 namespace quillmark {
 

@@ -1,0 +1,2 @@
+#include "app/settings.h"
+#include <jack/jack.h>
