@@ -14,11 +14,11 @@
 #include "app/persistence.h"
 #include "app/profile.h"
 #include "audio/audio_error.h"
-#include "jack/jack_client.h"
 #include "audio/jack_devices.h"
-#include "jack/main_thread.h"
 #include "core/host_time.h"
 #include "core/timecode.h"
+#include "jack/jack_client.h"
+#include "jack/main_thread.h"
 
 namespace quillmark {
 namespace {

@@ -35,10 +35,10 @@
 #include "app/status.h"
 #include "app/status_builder.h"
 #include "audio/audio_device.h"
-#include "jack/jack_client.h"
 #include "audio/ltc_output.h"
-#include "engine/timecode_engine.h"
 #include "core/timecode_clock.h"
+#include "engine/timecode_engine.h"
+#include "jack/jack_client.h"
 #include "midi/midi_port.h"
 
 namespace quillmark {

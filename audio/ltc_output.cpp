@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "audio/device_connection.h"
+#include "audio/jack_devices.h"
+#include "core/host_time.h"
 #include "jack/jack_buffer_access.h"
 #include "jack/jack_client.h"
 #include "jack/jack_configuration_watch.h"
-#include "audio/jack_devices.h"
 #include "jack/jack_frame_clock.h"
 #include "jack/realtime.h"
-#include "core/host_time.h"
 #include "ltc/ltc_encoder.h"
 #include "ltc/ltc_phase_tracker.h"
 

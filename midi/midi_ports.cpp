@@ -10,11 +10,11 @@
 #include <cstring>
 #include <utility>
 
+#include "core/host_time.h"
 #include "jack/jack_buffer_access.h"
 #include "jack/jack_client.h"
 #include "jack/jack_metadata_lock.h"
 #include "jack/main_thread.h"
-#include "core/host_time.h"
 
 namespace quillmark {
 namespace {

@@ -25,9 +25,9 @@
 #include <optional>
 #include <thread>
 
-#include "jack/realtime.h"
 #include "core/clock_snapshot.h"
 #include "core/locked.h"
+#include "jack/realtime.h"
 #include "midi/midi_ports.h"
 #include "midi/mtc_sender.h"
 

@@ -13,9 +13,9 @@
 
 #include "audio/audio_device.h"
 #include "audio/jack_devices.h"
-#include "jack/jack_metadata_lock.h"
 #include "audio/ltc_input.h"
 #include "audio/ltc_output.h"
+#include "jack/jack_metadata_lock.h"
 #include "tests/audio/main_queue.h"
 #include "tests/audio/test_interface.h"
 #include "tests/support/jack_server.h"

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "audio/audio_device.h"
-#include "jack/jack_buffer_access.h"
 #include "core/frame_rate.h"
+#include "jack/jack_buffer_access.h"
 #include "ltc/ltc_encoder.h"
 #include "tests/support/wait_for.h"
 

@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "audio/audio_device.h"
-#include "engine/timecode_engine.h"
 #include "core/host_time.h"
+#include "engine/timecode_engine.h"
 #include "tests/engine/jack_world.h"
 #include "tests/support/jack_server.h"
 #include "tests/support/wait_for.h"

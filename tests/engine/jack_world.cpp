@@ -6,8 +6,8 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "jack/jack_buffer_access.h"
 #include "core/host_time.h"
+#include "jack/jack_buffer_access.h"
 #include "midi/mtc.h"
 #include "tests/support/jack_server.h"
 

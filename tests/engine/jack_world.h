@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "jack/jack_frame_clock.h"
 #include "core/frame_rate.h"
+#include "jack/jack_frame_clock.h"
 #include "ltc/ltc_decoder.h"
 #include "ltc/ltc_encoder.h"
 #include "midi/mtc_decoder.h"

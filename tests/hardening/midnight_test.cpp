@@ -17,10 +17,10 @@
 #include <span>
 #include <vector>
 
-#include "engine/timecode_engine_core.h"
 #include "core/frame_rate.h"
 #include "core/generator.h"
 #include "core/timecode.h"
+#include "engine/timecode_engine_core.h"
 #include "ltc/ltc_decoder.h"
 #include "ltc/ltc_encoder.h"
 #include "midi/mtc.h"

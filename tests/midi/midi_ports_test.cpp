@@ -9,8 +9,8 @@
 #include <map>
 #include <thread>
 
-#include "jack/jack_metadata_lock.h"
 #include "core/host_time.h"
+#include "jack/jack_metadata_lock.h"
 #include "midi/mtc.h"
 #include "tests/midi/midi_test_client.h"
 #include "tests/support/alloc_counter.h"

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "core/host_time.h"
 #include "jack/jack_buffer_access.h"
 #include "jack/jack_frame_clock.h"
-#include "core/host_time.h"
 #include "tests/audio/main_queue.h"
 #include "tests/support/jack_server.h"
 
