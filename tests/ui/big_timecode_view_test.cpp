@@ -24,7 +24,8 @@ TEST(BigTimecodeView, DigitsFillTheWindowBelowTheStatusLineAndTakeItsRoomWhenItG
   EXPECT_GT(view.infoHeight(), 0);
   EXPECT_LE(view.infoFrame().bottom(), digits.top());
   const QRectF lit = view.litPath().boundingRect().united(view.ghostPath().boundingRect());
-  EXPECT_TRUE(digits.adjusted(-1e-6, -1e-6, 1e-6, 1e-6).contains(lit)) << lit.width() << " x " << lit.height();
+  EXPECT_TRUE(digits.adjusted(-1e-6, -1e-6, 1e-6, 1e-6).contains(lit))
+      << lit.width() << " x " << lit.height();
   EXPECT_NEAR(lit.center().x(), digits.center().x(), 1.0);
   EXPECT_GT(lit.width(), 0.95 * digits.width());  // the width limits eleven characters in a wide window
   EXPECT_TRUE(view.isGhostShown());

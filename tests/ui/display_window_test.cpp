@@ -155,7 +155,7 @@ TEST(StyleEditor, APresetIsOneEditAndThePickerReadsChooseAgain) {
   EXPECT_EQ(changes.at(0).at(0).value<DisplayStyle>(), *DisplayStyle::preset("Broadcast"));
   EXPECT_EQ(editor.presetPicker()->currentText(), QString::fromUtf8("Choose\u2026"));
   EXPECT_EQ(editor.typefacePicker()->currentText(), "DIN");  // the rows show the preset's values
-  editor.choosePreset("Neon");  // an unknown name changes nothing
+  editor.choosePreset("Neon");                               // an unknown name changes nothing
   EXPECT_EQ(changes.count(), 1);
 }
 
