@@ -40,9 +40,6 @@ class FuzzInput {
     return run;
   }
 
-  // Everything not read yet.
-  std::span<const std::uint8_t> rest() noexcept { return bytes(remaining()); }
-
  private:
   const std::uint8_t* data_;
   std::size_t size_;

@@ -3,14 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <array>
-#include <atomic>
 #include <cmath>
-#include <vector>
 
 #include "core/host_time.h"
 #include "net/artnet_input.h"
+#include "tests/net/received_timecodes.h"
 #include "tests/support/alloc_counter.h"
 #include "tests/support/wait_for.h"
 
@@ -32,27 +29,12 @@ struct Line {
     snapshot.slope = realFramesPerSecond(rate);
     return snapshot;
   }
-  double due(std::int64_t frame) const {
-    return origin + (static_cast<double>(frame) - start) / realFramesPerSecond(rate);
-  }
-};
-
-struct Arrivals {
-  std::array<ArtNet::ReceivedTimeCode, 512> packets;
-  std::array<double, 512> times;
-  std::atomic<std::size_t> count{0};
 };
 
 TEST(ArtNetOutput, SendsEveryFrameInSequenceAcrossMidnightAtItsTime) {
   for (const FrameRate rate : kAllFrameRates) {
-    Arrivals arrivals;
-    ArtNetInput input([&](const ArtNet::ReceivedTimeCode& packet, double at) {
-      const std::size_t i = arrivals.count.load();
-      if (i == arrivals.packets.size()) return;
-      arrivals.packets[i] = packet;
-      arrivals.times[i] = at;
-      arrivals.count.store(i + 1);
-    });
+    test::ReceivedTimeCodes arrivals;
+    ArtNetInput input(arrivals.handler());
     input.start({"127.0.0.1", 0, 1.0});
 
     // Ten frames before midnight, starting now; the sender thread is counted as real-time from its first
@@ -68,29 +50,31 @@ TEST(ArtNetOutput, SendsEveryFrameInSequenceAcrossMidnightAtItsTime) {
     ASSERT_TRUE(test::waitFor([&] { return arrivals.count >= 20; }, 5.0)) << rawValue(rate);
     output.stop();
     input.stop();
+    EXPECT_FALSE(input.isRunning());
+    EXPECT_EQ(input.stats().timecodes, arrivals.count);
     if (test::allocationCountingAvailable()) {
       EXPECT_EQ(test::realtimeAllocations(), 0u);
     }
     EXPECT_EQ(output.error(), std::nullopt);
 
-    // Every frame once, in order, through 00:00:00:00; each sent at its due time, which the arrival
-    // stamps (taken on another thread, after the loopback) can only follow.
-    std::vector<double> lateness;
+    // Every frame once, in order, through 00:00:00:00; and each sent during its own frame, which the line
+    // shows at the arrival stamp (taken on another thread, after the loopback). Judged by frames, not by
+    // milliseconds: a shared machine may wake the sender late now and then, so most packets must land in
+    // their frame, not all.
+    std::size_t inTheirFrame = 0;
     const std::size_t count = arrivals.count;
-    const std::int64_t first = arrivals.packets[0].timecode.frameNumber(rate);
+    const std::int64_t first = arrivals.timecodes[0].timecode.frameNumber(rate);
     for (std::size_t i = 0; i < count; ++i) {
       const std::int64_t frame = first + static_cast<std::int64_t>(i);
-      ASSERT_EQ(arrivals.packets[i].timecode, Timecode::fromFrame(frame, rate)) << rawValue(rate) << " " << i;
-      ASSERT_EQ(arrivals.packets[i].rate, rate == FrameRate::fps23_976    ? FrameRate::fps24
-                                          : rate == FrameRate::fps29_97ND ? FrameRate::fps30
-                                                                          : rate);
-      if (i > 0) lateness.push_back(arrivals.times[i] - line.due(frame));
+      ASSERT_EQ(arrivals.timecodes[i].timecode, Timecode::fromFrame(frame, rate))
+          << rawValue(rate) << " " << i;
+      ASSERT_EQ(arrivals.timecodes[i].rate, rate == FrameRate::fps23_976    ? FrameRate::fps24
+                                            : rate == FrameRate::fps29_97ND ? FrameRate::fps30
+                                                                            : rate);
+      const double shown = *line.at(arrivals.times[i]).position(arrivals.times[i]);
+      inTheirFrame += std::floor(shown) == static_cast<double>(frame) ? 1 : 0;
     }
-    // This machine is shared: judge the typical packet, not the worst wake-up.
-    std::sort(lateness.begin(), lateness.end());
-    const double median = lateness[lateness.size() / 2];
-    EXPECT_GT(median, -1e-4) << rawValue(rate);
-    EXPECT_LT(median, 1e-3) << rawValue(rate) << ": median arrival after the due time";
+    EXPECT_GT(inTheirFrame, count / 2) << rawValue(rate) << ": packets that arrived during their frame";
   }
 }
 
