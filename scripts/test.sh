@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test suite, three times over:
 #   plain   build-test       every test, RelWithDebInfo
-#   asan    build-test-asan  every test under AddressSanitizer with UndefinedBehaviorSanitizer
+#   asan    build-test-asan  the other suites under AddressSanitizer with UndefinedBehaviorSanitizer
 #   tsan    build-test-tsan  the threaded suites (JACK, MIDI, audio, engine, store) under ThreadSanitizer
 #   fuzz    build-fuzz       each libFuzzer target for a short while on its committed seed corpus
 #   pipewire build-test-pipewire  the JACK suites (audio, MIDI, engine, store, faults) again, each test on
@@ -26,10 +26,10 @@ jobs=${QM_TEST_JOBS:-2}
 supp=$root/tests/sanitizers
 
 # The test binaries that run threads of their own or JACK's: the ones ThreadSanitizer has something to
-# say about. The single-threaded suites (codec, messages, settings JSON, widgets) run under ASan only, and
-# so do the fault tests, which drive the application as a child process: TSan cannot follow a
-# multi-threaded process through fork, and the application's own threads are covered by the store, engine,
-# audio and MIDI suites here.
+# say about. The single-threaded suites (codec, messages, settings JSON, widgets) run under ASan instead,
+# and so do the fault tests, which drive the application as a child process (TSan cannot follow a
+# multi-threaded process through fork), the headless tests and the main window's: these three run the
+# whole application, engine, store and JACK streams included, under ASan.
 tsan_targets=(support_tests midi_jack_tests audio_tests engine_core_tests engine_jack_tests mtc_speed_tests
               app_store_tests net_tests)
 
@@ -41,6 +41,9 @@ pipewire_env=(
   "QUILLMARK_TEST_SERVER=pipewire"
   "LD_LIBRARY_PATH=$(dirname "$(dpkg -L pipewire-jack | grep -m1 '/jack/libjack\.so\.0$')")${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 )
+
+asan_targets=(core_tests clock_tests ltc_tests mtc_tests engine_debug_tests hardening_tests cli_tests
+              app_settings_tests app_headless_tests faults_tests ui_tests main_window_tests)
 
 # Any finding ends the test process with a failure: sanitizers otherwise only print and carry on.
 asan_env=(
@@ -57,6 +60,10 @@ launcher=()
 if command -v ccache >/dev/null 2>&1; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
+
+# The sanitizer builds carry line tables only (-g1): enough for their reports' stack traces, and much
+# quicker to compile and link than full debug information.
+sanitizer_flags=("-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG")
 
 summaries=()
 failed=0
@@ -119,10 +126,13 @@ stages=("$@")
 for stage in "${stages[@]}"; do
   case $stage in
     plain) run_stage plain build-test all -- ;;
-    asan) run_stage asan build-test-asan all "${asan_env[@]}" -- -DQM_SANITIZE=address -DQM_BUILD_BENCH=OFF ;;
+    asan)
+      run_stage asan build-test-asan "${asan_targets[*]}" "${asan_env[@]}" -- -DQM_SANITIZE=address \
+        -DQM_BUILD_BENCH=OFF "${sanitizer_flags[@]}"
+      ;;
     tsan)
       run_stage tsan build-test-tsan "${tsan_targets[*]}" "${tsan_env[@]}" -- -DQM_SANITIZE=thread \
-        -DQM_BUILD_BENCH=OFF
+        -DQM_BUILD_BENCH=OFF "${sanitizer_flags[@]}"
       ;;
     pipewire) run_stage pipewire build-test-pipewire "${pipewire_targets[*]}" "${pipewire_env[@]}" -- ;;
     fuzz)
