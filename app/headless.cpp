@@ -73,18 +73,17 @@ class ErrorPrinter {
 
 }  // namespace
 
-int runHeadless(int argc, char** argv) {
+int runHeadless(int argc, char** argv, const std::optional<std::string>& profile) {
   QCoreApplication app(argc, argv);
   if (!installSignalHandlers()) {
     std::perror("quillmark: cannot install the signal handlers");
     return 1;
   }
 
-  const std::optional<std::string>& profile = TimecodeStore::profile();
   printLine(QDateTime::currentDateTime(),
             "Quillmark headless" + (profile ? ", profile \"" + *profile + "\"" : std::string()));
 
-  TimecodeStore store;
+  TimecodeStore store(profile);
   LogPrinter logPrinter(store);
   ErrorPrinter inputPrinter("LTC input");
   ErrorPrinter artnetInPrinter("Art-Net in");

@@ -5,9 +5,13 @@
 // saved and the exit status is 0. With no JACK server it still runs, says so, and keeps trying.
 // Threads: call from main(); runs the Qt event loop until a signal ends it.
 
+#include <optional>
+#include <string>
+
 namespace quillmark {
 
+// Runs the store of `profile` (from "--profile NAME"; none without one).
 // REQUIRES: no QCoreApplication exists yet; this makes one from argc and argv.
-int runHeadless(int argc, char** argv);
+int runHeadless(int argc, char** argv, const std::optional<std::string>& profile);
 
 }  // namespace quillmark

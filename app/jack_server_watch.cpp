@@ -1,11 +1,12 @@
 #include "app/jack_server_watch.h"
 
 #include <QMetaObject>
+#include <utility>
 
 namespace quillmark {
 
-JackServerWatch::JackServerWatch(int retryMilliseconds, QObject* parent)
-    : QObject(parent), retry_(new QTimer(this)), poll_(new QTimer(this)) {
+JackServerWatch::JackServerWatch(int retryMilliseconds, std::string clientName, QObject* parent)
+    : QObject(parent), clientName_(std::move(clientName)), retry_(new QTimer(this)), poll_(new QTimer(this)) {
   retry_->setInterval(retryMilliseconds);
   connect(retry_, &QTimer::timeout, this, &JackServerWatch::retry);
   poll_->setInterval(retryMilliseconds);
@@ -20,7 +21,7 @@ JackServerWatch::~JackServerWatch() = default;
 bool JackServerWatch::connectClient() {
   // libjack's thread when the server goes away: hop to the main thread. The probe closes its client (which
   // waits for this callback) before the watch is destroyed, so the watch is alive here.
-  return probe_.open([this] {
+  return probe_.open(clientName_, [this] {
     QMetaObject::invokeMethod(
         this, [this] { lose(); }, Qt::QueuedConnection);
   });

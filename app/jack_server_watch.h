@@ -1,6 +1,6 @@
 #pragma once
 // JackServerWatch tells the store whether a JACK server is reachable. While one is, it keeps a port-less
-// client of its own open ("Quillmark watch", named after jackClientBase()) to hear when the server goes away,
+// client of its own open ("<base> watch", the name it is given) to hear when the server goes away,
 // and can confirm on demand that the server still answers. While none is, it tries again every interval from
 // the main thread's event loop; an attempt on a machine with no server fails at once (the server's socket is
 // missing), so the retry never holds up the main thread. Failed attempts are silent: libjack's complaints are
@@ -16,6 +16,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <string>
 
 #include "jack/jack_server_probe.h"
 
@@ -25,8 +26,8 @@ class JackServerWatch : public QObject {
   Q_OBJECT
  public:
   // Checks once, synchronously, so isReachable() is known as soon as this returns; retries every
-  // `retryMilliseconds` while no server is reachable.
-  JackServerWatch(int retryMilliseconds, QObject* parent = nullptr);
+  // `retryMilliseconds` while no server is reachable. The watch's client is opened as `clientName`.
+  JackServerWatch(int retryMilliseconds, std::string clientName, QObject* parent = nullptr);
   ~JackServerWatch() override;
 
   bool isReachable() const noexcept { return probe_.isOpen(); }
@@ -47,6 +48,7 @@ class JackServerWatch : public QObject {
   void retry();
   void lose();
 
+  const std::string clientName_;
   JackServerProbe probe_;
   QTimer* retry_;  // child of this watch
   QTimer* poll_;   // child of this watch: verifies every interval on PipeWire, which sends no shutdown notice

@@ -1,7 +1,6 @@
 #include "app/profile.h"
 
-#include <fstream>
-#include <iterator>
+#include <vector>
 
 namespace quillmark {
 
@@ -15,24 +14,10 @@ std::optional<std::string> profileFromArguments(std::span<const std::string> arg
   return std::nullopt;
 }
 
-std::vector<std::string> processArguments() {
-  std::ifstream file("/proc/self/cmdline", std::ios::binary);
-  const std::string all((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  // Each argument is terminated by a NUL, the last one included, so an empty argument is a lone NUL.
+std::optional<std::string> profileFromArguments(int argc, const char* const* argv) {
   std::vector<std::string> arguments;
-  std::size_t begin = 0;
-  while (begin < all.size()) {
-    std::size_t end = all.find('\0', begin);
-    if (end == std::string::npos) end = all.size();
-    arguments.emplace_back(all, begin, end - begin);
-    begin = end + 1;
-  }
-  return arguments;
-}
-
-const std::optional<std::string>& processProfile() {
-  static const std::optional<std::string> profile = profileFromArguments(processArguments());
-  return profile;
+  for (int i = 0; i < argc && argv[i]; ++i) arguments.emplace_back(argv[i]);
+  return profileFromArguments(arguments);
 }
 
 }  // namespace quillmark

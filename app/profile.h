@@ -1,13 +1,13 @@
 #pragma once
 // The settings profile: the argument right after the first "--profile" on the command line. It selects a
 // separate pair of stored records (settings and display style) and is shown in the main window's title.
-// Threads: profileFromArguments is pure. processProfile is computed once, on first use, behind a static
-// initialiser, so any thread may call it; it never changes while the process runs.
+// main() reads it from its own arguments, before a QCoreApplication can take any of them, and hands it to
+// the store it builds.
+// Threads: pure; any thread.
 
 #include <optional>
 #include <span>
 #include <string>
-#include <vector>
 
 namespace quillmark {
 
@@ -15,11 +15,7 @@ namespace quillmark {
 // or when it is the last one. Any text is taken unchanged, the empty text included.
 std::optional<std::string> profileFromArguments(std::span<const std::string> arguments);
 
-// This process's arguments exactly as it was started (the raw bytes of /proc/self/cmdline), independent of
-// any argument handling a QCoreApplication may have done. Empty when they cannot be read.
-std::vector<std::string> processArguments();
-
-// The profile of this process, from processArguments().
-const std::optional<std::string>& processProfile();
+// The same over main()'s arguments.
+std::optional<std::string> profileFromArguments(int argc, const char* const* argv);
 
 }  // namespace quillmark

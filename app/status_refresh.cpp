@@ -15,10 +15,10 @@ void TimecodeStore::refresh() {
   } else if (settings_.source == SourceKind::artnet && engine_) {
     input.errors = static_cast<std::int64_t>(engine_->artnetInput.stats().damaged);
   }
-  if (runningArtNetOut_ && engine_) {
+  if (runningArtNetOut() && engine_) {
     // The sender's thread keeps its latest failure; it shows here within a tick and clears the same way.
     std::optional<std::string> error = engine_->artnetOutput.error();
-    if (error != artnetOutError_) setArtNetOutError(std::move(error));
+    if (error != artnetOutError()) streams_->setArtNetOutError(std::move(error));
   }
   const Status status = buildStatus(core(), settings_, now, input);
   publish(status);

@@ -1,16 +1,19 @@
 #pragma once
 // TimecodeStore is the application's one state object. It owns the TimecodeEngine, holds the current
-// Settings and DisplayStyle and persists them, keeps the audio device and MIDI port lists, and starts,
-// restarts and stops the LTC input, the LTC output, the MTC output and the Art-Net input and output so that
-// what runs always matches the settings. It drives the generator's transport, reacts to device, configuration
-// and JACK server changes, refreshes the published status thirty times a second and keeps the event log. On
-// JACK every program with audio ports is a device, so a change of the graph restarts only an input or output
-// whose connection it touched; everything else runs on untouched.
+// Settings and DisplayStyle and persists them, keeps the audio device and MIDI port lists (DeviceLists),
+// and has StreamControl start, restart and stop the LTC input, the LTC output, the MTC output and the
+// Art-Net input and output so that what runs always matches the settings. It drives the generator's
+// transport, reacts to device, configuration and JACK server changes, refreshes the published status thirty
+// times a second and keeps the event log. On JACK every program with audio ports is a device, so a change of
+// the graph restarts only an input or output whose connection it touched; everything else runs on untouched.
 //
 // Every published field has a signal that is emitted on every assignment, changed or not; observers
-// re-read the field then. Callbacks from the audio and MIDI layers arrive through a poster that queues
-// them on the main thread, and the store queues its own work from them once more, so they run after the
-// main-thread work in hand. Every callback it hands out is bound to the store's lifetime.
+// re-read the field then. Callbacks from the audio and MIDI layers arrive through the poster the store
+// hands them (in the JackContext of its device monitor), which queues them on the main thread, and the
+// store queues its own work from them once more, so they run after the main-thread work in hand. Every
+// callback it hands out is bound to the store's lifetime. The store owns everything it builds on JACK (the
+// device monitor, the engine, the server watch), so several stores live side by side in one process
+// (tests), each with its own profile, clients, notices and state.
 //
 // A JACK server that goes away is treated like an unplugged device: the inputs and outputs stop, the store
 // tries to reach a server again every two seconds without blocking, and when one is back it rebuilds the
@@ -28,17 +31,20 @@
 #include <vector>
 
 #include "app/detail_status.h"
+#include "app/device_lists.h"
 #include "app/display_style.h"
 #include "app/live_status.h"
 #include "app/log_event.h"
 #include "app/settings.h"
 #include "app/status.h"
 #include "app/status_builder.h"
+#include "app/stream_control.h"
 #include "audio/audio_device.h"
+#include "audio/jack_devices.h"
 #include "audio/ltc_output.h"
 #include "core/timecode_clock.h"
 #include "engine/timecode_engine.h"
-#include "jack/jack_client.h"
+#include "jack/main_thread.h"
 #include "midi/midi_port.h"
 
 namespace quillmark {
@@ -49,32 +55,10 @@ class Persistence;
 class TimecodeStore : public QObject {
   Q_OBJECT
  public:
-  // The device and channel the LTC input was last started with.
-  struct RunningInput {
-    std::string uid;
-    std::int64_t channel = 0;
-    bool operator==(const RunningInput&) const = default;
-  };
-  // The device and channels the LTC output was last started with.
-  struct RunningLTCOut {
-    std::string uid;
-    LTCOutput::Channels channels;
-    bool operator==(const RunningLTCOut&) const = default;
-  };
-
-  // The address, port and follow time the Art-Net input was last started with.
-  struct RunningArtNetIn {
-    std::string address;
-    std::int64_t port = 0;
-    double followSeconds = 0;
-    bool operator==(const RunningArtNetIn&) const = default;
-  };
-  // The destination the Art-Net output was last started with.
-  struct RunningArtNetOut {
-    std::string address;
-    std::int64_t port = 0;
-    bool operator==(const RunningArtNetOut&) const = default;
-  };
+  using RunningInput = StreamControl::RunningInput;
+  using RunningLTCOut = StreamControl::RunningLTCOut;
+  using RunningArtNetIn = StreamControl::RunningArtNetIn;
+  using RunningArtNetOut = StreamControl::RunningArtNetOut;
 
   // The most lines the event log keeps; older ones fall off the end.
   static constexpr std::size_t kLogLimit = 200;
@@ -83,16 +67,17 @@ class TimecodeStore : public QObject {
   // How often the store tries to reach a JACK server while none is reachable, in milliseconds.
   static constexpr int kServerRetryMilliseconds = 2000;
 
-  // Builds the store on this process's profile and starts everything the stored settings ask for.
-  explicit TimecodeStore(QObject* parent = nullptr);
-  // The same with a given persistence (tests, tools).
+  // Builds the store on the user's settings of `profile` (from "--profile NAME" on the command line; none
+  // without one) and starts everything the stored settings ask for.
+  explicit TimecodeStore(const std::optional<std::string>& profile, QObject* parent = nullptr);
+  // The same with a given persistence (tests, tools); the profile is the persistence's.
   explicit TimecodeStore(std::unique_ptr<Persistence> persistence, QObject* parent = nullptr);
   ~TimecodeStore() override;
   TimecodeStore(const TimecodeStore&) = delete;
   TimecodeStore& operator=(const TimecodeStore&) = delete;
 
-  // The profile from "--profile NAME" on this process's command line; none without one.
-  static const std::optional<std::string>& profile();
+  // The profile the store was built for; none without one.
+  const std::optional<std::string>& profile() const noexcept;
 
   // The current settings. Assigning publishes; an assignment equal to the current value ends there,
   // otherwise the record is saved and then applied to the engine and the devices.
@@ -111,16 +96,16 @@ class TimecodeStore : public QObject {
   DetailStatus& details() noexcept { return *details_; }
   std::int64_t ticks() const noexcept { return ticks_; }
 
-  const std::vector<AudioDevice>& inputDevices() const noexcept { return inputDevices_; }
-  const std::vector<AudioDevice>& outputDevices() const noexcept { return outputDevices_; }
-  const std::vector<MIDIPort>& midiSources() const noexcept { return midiSources_; }
-  const std::vector<MIDIPort>& midiDestinations() const noexcept { return midiDestinations_; }
-  const std::optional<std::string>& inputError() const noexcept { return inputError_; }
-  const std::optional<std::string>& outputError() const noexcept { return outputError_; }
+  const std::vector<AudioDevice>& inputDevices() const noexcept { return lists_.inputDevices; }
+  const std::vector<AudioDevice>& outputDevices() const noexcept { return lists_.outputDevices; }
+  const std::vector<MIDIPort>& midiSources() const noexcept { return lists_.midiSources; }
+  const std::vector<MIDIPort>& midiDestinations() const noexcept { return lists_.midiDestinations; }
+  const std::optional<std::string>& inputError() const noexcept { return streams_->inputError(); }
+  const std::optional<std::string>& outputError() const noexcept { return streams_->outputError(); }
   // Why the Art-Net output cannot start, or why its latest packet could not be sent (it keeps trying
   // every frame, and the error clears when a packet goes out); none while it is off or sending. The Art-Net
   // input's errors are the input error, like the LTC input's.
-  const std::optional<std::string>& artnetOutError() const noexcept { return artnetOutError_; }
+  const std::optional<std::string>& artnetOutError() const noexcept { return streams_->artnetOutError(); }
 
   // The event log, newest first, at most kLogLimit lines. The log view may replace it (to empty it).
   const std::vector<LogEvent>& log() const noexcept { return log_; }
@@ -139,19 +124,23 @@ class TimecodeStore : public QObject {
   // False, and nothing changed or logged, when the text does not parse or is not valid at that rate.
   bool locate(std::string_view text);
 
-  // Re-reads the device and port lists and fills in a missing input or output device. True when a list
-  // changed.
+  // Re-reads the device and port lists and fills in a missing input or output device; a choice filled in
+  // is saved and applied. True when a list changed.
   bool refreshDevices();
 
   // Whether a JACK server was reachable at the latest check.
   bool jackServerReachable() const noexcept;
 
   // What the store records as started; none when stopped or failed.
-  const std::optional<RunningInput>& runningInput() const noexcept { return runningInput_; }
-  const std::optional<RunningLTCOut>& runningLTCOut() const noexcept { return runningLTCOut_; }
-  const std::optional<std::string>& runningMTCOut() const noexcept { return runningMTCOut_; }
-  const std::optional<RunningArtNetIn>& runningArtNetIn() const noexcept { return runningArtNetIn_; }
-  const std::optional<RunningArtNetOut>& runningArtNetOut() const noexcept { return runningArtNetOut_; }
+  const std::optional<RunningInput>& runningInput() const noexcept { return streams_->runningInput(); }
+  const std::optional<RunningLTCOut>& runningLTCOut() const noexcept { return streams_->runningLTCOut(); }
+  const std::optional<std::string>& runningMTCOut() const noexcept { return streams_->runningMTCOut(); }
+  const std::optional<RunningArtNetIn>& runningArtNetIn() const noexcept {
+    return streams_->runningArtNetIn();
+  }
+  const std::optional<RunningArtNetOut>& runningArtNetOut() const noexcept {
+    return streams_->runningArtNetOut();
+  }
 
   // The engine with its JACK clients; none while a JACK server that went away has not come back (its
   // clients are closed at once, see JackServerWatch). A new one is built when a server is reachable again.
@@ -162,11 +151,7 @@ class TimecodeStore : public QObject {
 
   // The name other programs see Quillmark's MIDI ports under: the name JACK gave the engine's MIDI
   // client, or the one it asks for while there is no engine or no server.
-  std::string midiClientName() const {
-    if (engine_ && engine_->ports && !engine_->ports->clientName().empty())
-      return engine_->ports->clientName();
-    return jackClientName({});  // the name the client gets once a server appears
-  }
+  std::string midiClientName() const;
 
   // Orderly end: stops the outputs and the input and saves the settings. The store stays usable.
   void shutdown();
@@ -185,70 +170,58 @@ class TimecodeStore : public QObject {
   void logChanged();
 
  private:
-  friend class TimecodeStoreTestAccess;
-
   void save();
+  // Pushes the settings into the engine, logs an input change (when `changedFrom` differs in what the
+  // input listens to) and moves every stream toward the settings.
   void apply(const std::optional<Settings>& changedFrom);
-  void applyLTCInput();
-  void applyOutputs();
-  void applyArtNetInput();
-  void applyArtNetOutput();
-  void stopArtNet();
+  // Fills in a missing input or output device choice, publishing each assignment; true when it changed
+  // the settings (the caller saves and applies them).
+  bool fillMissingDevices();
   void restartAudio(const std::string& reason);
   // A change of the JACK graph: the lists follow, and only what it cut off restarts (logged then).
   void onDevicesChanged();
-  // Whether the running LTC input / output is still connected to the ports its settings ask for now.
-  bool ltcInputHolds() const;
-  bool ltcOutputHolds() const;
   void onMIDIPortsChanged();
+  // Logs "<reason>", with ": " and the input error or else the output error when there is one.
+  void logAudioChange(const std::string& reason);
   void refresh();
   void logTransitions(const Status& status);
   void publish(const Status& status);
 
-  void wireEngine();
+  // A new engine on the reachable server, its notices wired to the store.
+  std::unique_ptr<TimecodeEngine> makeEngine();
+  // Lets go of the engine and of every record of what ran on it.
+  void releaseEngine();
   void onServerLost();
   void onServerFound();
   // Confirms that the JACK server the engine's clients live on still answers, and handles its loss first
   // when it does not. Runs before every notice from the audio and MIDI layers.
   void checkJackServer();
-  static void installMainThreadPoster();
-  void stopMTCOutput();
+  // The poster handed to the audio and MIDI layers: it queues each notice on the main thread, where the
+  // store confirms the server before the notice's own work runs.
+  MainThreadPoster mainThreadPoster();
   // Runs `work` as a new task on the main thread, unless the store is gone by then.
   template <class F>
   void later(F&& work);
 
-  void setInputError(std::optional<std::string> error);
-  void setOutputError(std::optional<std::string> error);
-  void setArtNetOutError(std::optional<std::string> error);
-
   std::unique_ptr<Persistence> persistence_;
+  // Declared before the engine: the engine's input and output are built on it, and go first.
+  std::unique_ptr<JackDevices> devices_;
+  JackDevices::ObserverID devicesObserver_ = 0;
   Settings settings_;
   DisplayStyle displayStyle_;
   Status status_;
   LiveStatus* live_;       // child of the store
   DetailStatus* details_;  // child of the store
   std::int64_t ticks_ = 0;
-  std::vector<AudioDevice> inputDevices_;
-  std::vector<AudioDevice> outputDevices_;
-  std::vector<MIDIPort> midiSources_;
-  std::vector<MIDIPort> midiDestinations_;
-  std::optional<std::string> inputError_;
-  std::optional<std::string> outputError_;
-  std::optional<std::string> artnetOutError_;
+  DeviceLists lists_;
+  StreamControl* streams_;  // child of the store
   std::vector<LogEvent> log_;
   std::unique_ptr<TimecodeEngine> engine_;
   std::unique_ptr<TimecodeEngineCore> offlineCore_;  // only while engine_ is none
   QTimer* timer_ = nullptr;                          // child of the store; none until the end of construction
   StatusTransitions transitions_;                    // lastState and lastJumps of the previous refresh
-  std::optional<RunningInput> runningInput_;
-  std::optional<RunningLTCOut> runningLTCOut_;
-  std::optional<std::string> runningMTCOut_;
-  std::optional<RunningArtNetIn> runningArtNetIn_;
-  std::optional<RunningArtNetOut> runningArtNetOut_;
-  // The input last started, kept over stops: starting the same one again continues the clock.
-  std::optional<RunningInput> lastStartedInput_;
-  std::size_t unheardMIDISources_ = 0;      // as last logged
-  JackServerWatch* serverWatch_ = nullptr;  // child of the store
+  std::size_t unheardMIDISources_ = 0;               // as last logged
+  JackServerWatch* serverWatch_ = nullptr;           // child of the store
 };
 
 }  // namespace quillmark

@@ -1,22 +1,8 @@
 #include "audio/audio_device.h"
 
-#include <utility>
-
-#include "audio/jack_devices.h"
+#include <functional>
 
 namespace quillmark {
-
-std::vector<AudioDevice> AudioDevice::all(Scope scope) {
-  return JackDevices::shared().list(scope);
-}
-
-std::optional<std::uint32_t> AudioDevice::defaultDeviceID(Scope scope) {
-  return JackDevices::shared().defaultDeviceID(scope);
-}
-
-void AudioDevice::observeChanges(std::function<void()> callback) {
-  JackDevices::shared().observe(std::move(callback));
-}
 
 std::size_t AudioDeviceHash::operator()(const AudioDevice& device) const noexcept {
   std::size_t seed = 0;

@@ -1,17 +1,15 @@
 #include "audio/device_connection.h"
 
 #include "audio/jack_devices.h"
-#include "jack/main_thread.h"
 
 namespace quillmark {
 
-std::optional<DeviceConnection> DeviceConnection::open(const AudioDevice& device,
-                                                       const std::string& clientName,
-                                                       AudioDevice::Scope scope) {
-  const std::optional<std::string> deviceClient = JackDevices::shared().clientNameFor(device.id);
+std::optional<DeviceConnection> DeviceConnection::open(JackDevices& devices, const AudioDevice& device,
+                                                       std::string_view role, AudioDevice::Scope scope) {
+  const std::optional<std::string> deviceClient = devices.clientNameFor(device.id);
   if (!deviceClient) return std::nullopt;
   DeviceConnection connection;
-  connection.client = JackClient::open(clientName);
+  connection.client = JackClient::open(devices.context().clientName(role));
   if (!connection.client) return std::nullopt;
   connection.devicePorts = jackDevicePorts(connection.client->get(), *deviceClient, scope);
   connection.sampleRate = jack_get_sample_rate(connection.client->get());
@@ -19,10 +17,12 @@ std::optional<DeviceConnection> DeviceConnection::open(const AudioDevice& device
   return connection;
 }
 
-std::function<void()> configurationNotice(std::uint64_t generation, std::weak_ptr<std::uint64_t> counter,
+std::function<void()> configurationNotice(const JackContext& context, std::uint64_t generation,
+                                          std::weak_ptr<std::uint64_t> counter,
                                           const std::function<void()>* onChange) {
-  return [generation, counter = std::move(counter), onChange] {
-    postToMainThread([generation, counter, onChange] {
+  return [poster = context.poster, generation, counter = std::move(counter), onChange] {
+    if (!poster) return;
+    poster([generation, counter, onChange] {
       const auto current = counter.lock();
       if (!current || *current != generation) return;  // owner gone, or restarted or stopped since
       if (*onChange) (*onChange)();

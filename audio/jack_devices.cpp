@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <utility>
 
 #include "jack/jack_metadata_lock.h"
-#include "jack/main_thread.h"
 
 namespace quillmark {
 namespace {
@@ -121,10 +121,17 @@ std::vector<std::string> jackDevicePorts(jack_client_t* client, std::string_view
   return result;
 }
 
-JackDevices& JackDevices::shared() {
-  // Never destroyed: JACK's notification thread may still reach it while static objects are torn down.
-  static JackDevices* const instance = new JackDevices();
-  return *instance;
+JackDevices::JackDevices(JackContext context) : context_(std::move(context)) {}
+
+JackDevices::~JackDevices() {
+  // Closing the client ends its notices (jack_client_close waits for the notification thread), so none
+  // can reach the members torn down after this.
+  closeMonitor();
+}
+
+void JackDevices::closeMonitor() {
+  monitorClient_.store(nullptr);
+  monitor_.reset();
 }
 
 jack_client_t* JackDevices::monitor() {
@@ -134,14 +141,14 @@ jack_client_t* JackDevices::monitor() {
   const std::optional<std::uint64_t> identity = jackServerIdentity();
   if (serverGone_.exchange(false) || server != monitorServer_ || identity != monitorIdentity_) {
     if (monitor_ && identity != monitorIdentity_) monitor_->noteServerGone();  // PipeWire: gone unannounced
-    monitor_.reset();
+    closeMonitor();
   }
   monitorServer_ = server;
   monitorIdentity_ = identity;
   if (monitor_) return monitor_->get();
-  auto client = JackClient::open(jackClientName("devices"));
+  auto client = JackClient::open(context_.clientName("devices"));
   if (!client) return nullptr;
-  // A pass posted while no poster was installed (a test's main loop already gone) never ran; the new
+  // A pass the poster dropped (no poster, or a test's main loop already gone) never ran; the new
   // monitor's notices must not wait for it.
   checkPending_.store(false);
   jack_client_t* c = client->get();
@@ -151,8 +158,12 @@ jack_client_t* JackDevices::monitor() {
     std::lock_guard<std::mutex> metadata(jackMetadataMutex());
     jack_set_property_change_callback(c, onPropertyChange, this);
   }
-  jack_on_info_shutdown(c, onShutdown, client.get());
-  if (jack_activate(c) != 0) return nullptr;
+  monitorClient_.store(client.get());
+  jack_on_info_shutdown(c, onShutdown, this);
+  if (jack_activate(c) != 0) {
+    monitorClient_.store(nullptr);
+    return nullptr;
+  }
   monitor_ = std::move(client);
   return c;
 }
@@ -218,9 +229,15 @@ std::vector<std::string> JackDevices::portsOf(std::string_view clientName, Audio
   return jackDevicePorts(client, clientName, scope);
 }
 
-void JackDevices::observe(std::function<void()> callback) {
+JackDevices::ObserverID JackDevices::observe(std::function<void()> callback) {
   monitor();  // opened now, so that notices flow from the start
-  observers_.push_back(std::move(callback));
+  const ObserverID id = nextObserver_++;
+  observers_.emplace_back(id, std::move(callback));
+  return id;
+}
+
+void JackDevices::removeObserver(ObserverID id) {
+  std::erase_if(observers_, [id](const auto& observer) { return observer.first == id; });
 }
 
 std::uint32_t JackDevices::idFor(const std::string& clientName) {
@@ -243,9 +260,11 @@ std::optional<std::string> JackDevices::clientNameFor(std::uint32_t id) {
 void JackDevices::noteGraphChange() noexcept {
   if (checkPending_.exchange(true)) return;  // a check is already on its way
   try {
-    postToMainThread([this] {
-      checkPending_.store(false);
-      checkForChanges();
+    context_.post([weak = std::weak_ptr<JackDevices*>(self_)] {
+      const std::shared_ptr<JackDevices*> self = weak.lock();
+      if (!self) return;  // the monitor is gone
+      (*self)->checkPending_.store(false);
+      (*self)->checkForChanges();
     });
   } catch (...) {
     checkPending_.store(false);  // out of memory on a notification thread: the next notice tries again
@@ -257,10 +276,12 @@ void JackDevices::checkForChanges() {
   // came back between two passes, or a port re-registered under its old name, leaves equal lists but cuts
   // our connections to it. The observers tell for themselves whether what they run is touched, and read
   // the lists themselves (which also reopens the monitor after its server went away).
-  // Copied: an observer may register another one.
+  // Copied: an observer may register or remove one; one removed during this pass is not called after.
   const auto observers = observers_;
-  for (const auto& observer : observers) {
-    if (observer) observer();
+  for (const auto& [id, observer] : observers) {
+    const bool registered = std::any_of(observers_.begin(), observers_.end(),
+                                        [id = id](const auto& current) { return current.first == id; });
+    if (registered && observer) observer();
   }
 }
 
@@ -276,9 +297,10 @@ void JackDevices::onPropertyChange(jack_uuid_t, const char*, jack_property_chang
   static_cast<JackDevices*>(self)->noteGraphChange();
 }
 
-void JackDevices::onShutdown(jack_status_t, const char*, void* client) {
-  static_cast<JackClient*>(client)->noteServerGone();
-  JackDevices* devices = &shared();
+void JackDevices::onShutdown(jack_status_t, const char*, void* self) {
+  auto* devices = static_cast<JackDevices*>(self);
+  // Marked before serverGone_ is raised: the main thread lets go of the client only after it saw that.
+  if (JackClient* client = devices->monitorClient_.load()) client->noteServerGone();
   devices->serverGone_.store(true);
   devices->noteGraphChange();
 }

@@ -109,7 +109,7 @@ int LTCInput::Run::onProcess(jack_nframes_t frames) noexcept {
   return 0;
 }
 
-LTCInput::LTCInput() = default;
+LTCInput::LTCInput(JackDevices& devices) : devices_(devices) {}
 
 LTCInput::~LTCInput() {
   stop();
@@ -123,7 +123,7 @@ void LTCInput::start(const AudioDevice& device, int channel) {
   };
 
   std::optional<DeviceConnection> connection =
-      DeviceConnection::open(device, jackClientName("LTC in"), AudioDevice::Scope::input);
+      DeviceConnection::open(devices_, device, "LTC in", AudioDevice::Scope::input);
   if (!connection) throw unavailable();
   auto& client = connection->client;
   const std::vector<std::string>& devicePorts = connection->devicePorts;
@@ -137,7 +137,8 @@ void LTCInput::start(const AudioDevice& device, int channel) {
   auto run = std::make_unique<Run>(*this, std::move(client), port, used, static_cast<double>(sampleRate));
   jack_client_t* c = run->client->get();
   const std::uint64_t generation = ++*generation_;
-  run->watch.emplace(*run->client, configurationNotice(generation, generation_, &onConfigurationChange));
+  run->watch.emplace(
+      *run->client, configurationNotice(devices_.context(), generation, generation_, &onConfigurationChange));
   if (run->client->setProcessCallback(Run::process, run.get()) != 0 ||
       jack_set_latency_callback(c, Run::latency, run.get()) != 0) {
     throw unavailable();

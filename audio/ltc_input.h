@@ -1,10 +1,10 @@
 #pragma once
 // LTCInput captures one channel of one audio input device through a JACK client of its own ("Quillmark LTC
-// in" after jackClientBase(), one audio input port connected to the device's port number `channel`), feeds it
-// buffer by buffer to an LTCDecoder on the process thread, stamps every decoded frame with the host time at
-// which its first bit reached the device, and hands it to onFrame. It publishes the decoder's level and error
-// count, and reports a server shutdown or a new sample rate or buffer size through onConfigurationChange so
-// that its owner can restart it.
+// in" after its device monitor's client base, one audio input port connected to the device's port number
+// `channel`), feeds it buffer by buffer to an LTCDecoder on the process thread, stamps every decoded frame
+// with the host time at which its first bit reached the device, and hands it to onFrame. It publishes the
+// decoder's level and error count, and reports a server shutdown or a new sample rate or buffer size through
+// onConfigurationChange so that its owner can restart it.
 //
 // Time stamps: the cycle's first frame is put on a line fitted to the process thread's wake-ups (see
 // JackFrameClock), less the capture latency of the connection (read from the device at start, then kept up
@@ -26,6 +26,8 @@
 
 namespace quillmark {
 
+class JackDevices;
+
 class LTCInput {
  public:
   struct TimedFrame {
@@ -40,7 +42,8 @@ class LTCInput {
   // Called on the main thread when the server shut down or changed its sample rate or buffer size.
   std::function<void()> onConfigurationChange;
 
-  LTCInput();
+  // Binds to devices as `devices` lists them; its client is named and posts through the monitor's context.
+  explicit LTCInput(JackDevices& devices);
   ~LTCInput();
   LTCInput(const LTCInput&) = delete;
   LTCInput& operator=(const LTCInput&) = delete;
@@ -72,6 +75,7 @@ class LTCInput {
   };
   struct Run;
 
+  JackDevices& devices_;  // non-owning: the owner keeps the monitor longer than this
   std::unique_ptr<Run> run_;
   mutable Locked<Stats> stats_;
   // Bumped by every stop, so that a configuration notice of a finished run, or of an input that is gone,

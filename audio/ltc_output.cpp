@@ -134,7 +134,7 @@ int LTCOutput::Run::onProcess(jack_nframes_t frames) noexcept {
   return 0;
 }
 
-LTCOutput::LTCOutput() = default;
+LTCOutput::LTCOutput(JackDevices& devices) : devices_(devices) {}
 
 LTCOutput::~LTCOutput() {
   stop();
@@ -148,7 +148,7 @@ void LTCOutput::start(const AudioDevice& device, Channels channels) {
   };
 
   std::optional<DeviceConnection> connection =
-      DeviceConnection::open(device, jackClientName("LTC out"), AudioDevice::Scope::output);
+      DeviceConnection::open(devices_, device, "LTC out", AudioDevice::Scope::output);
   if (!connection) throw unavailable();
   auto& client = connection->client;
   const std::vector<std::string>& devicePorts = connection->devicePorts;
@@ -168,7 +168,8 @@ void LTCOutput::start(const AudioDevice& device, Channels channels) {
   }
 
   const std::uint64_t generation = ++*generation_;
-  run->watch.emplace(*run->client, configurationNotice(generation, generation_, &onConfigurationChange));
+  run->watch.emplace(
+      *run->client, configurationNotice(devices_.context(), generation, generation_, &onConfigurationChange));
   if (run->client->setProcessCallback(Run::process, run.get()) != 0 ||
       jack_set_latency_callback(c, Run::latency, run.get()) != 0) {
     throw unavailable();

@@ -1,19 +1,19 @@
 #pragma once
 // LTCOutput plays LTC on one channel, or an identical pair of adjacent channels, of an audio output device
-// through a JACK client of its own ("Quillmark LTC out" after jackClientBase(), one or two audio output ports
-// connected to the device's ports `first` ...; the device's other ports are left unconnected, so they carry
-// none of it). It has no time line of its own: for every cycle it asks `clock` for a snapshot, reads the
-// position at the host time the cycle's first sample leaves the device (the cycle's first frame on a line
-// fitted to the process thread's wake-ups, see JackFrameClock, plus the playback latency of the connection,
-// read from the device at start and kept up to date by JACK's latency pass), adds offsetFrames and lets an
-// LTCEncoder render at the clock's speed in host seconds per sample as fitted. It stays silent until start()
-// knows the latency. Consecutive cycles continue each other's phase, steered toward that position
-// (LTCPhaseTracker), so the timing noise of cycle times never cuts a bit cell short; a parting of half a
-// frame or more is followed at once. It is silent while the clock stands, runs backwards or has no position.
-// Threads: start, stop and the writes of offsetFrames and amplitude on the main thread; `clock` is called on
-// the process thread and must be safe there (no allocation, only short locks); onConfigurationChange is
-// called on the main thread. Assign clock and onConfigurationChange before starting and leave them while
-// running.
+// through a JACK client of its own ("Quillmark LTC out" after its device monitor's client base, one or two
+// audio output ports connected to the device's ports `first` ...; the device's other ports are left
+// unconnected, so they carry none of it). It has no time line of its own: for every cycle it asks `clock` for
+// a snapshot, reads the position at the host time the cycle's first sample leaves the device (the cycle's
+// first frame on a line fitted to the process thread's wake-ups, see JackFrameClock, plus the playback
+// latency of the connection, read from the device at start and kept up to date by JACK's latency pass), adds
+// offsetFrames and lets an LTCEncoder render at the clock's speed in host seconds per sample as fitted. It
+// stays silent until start() knows the latency. Consecutive cycles continue each other's phase, steered
+// toward that position (LTCPhaseTracker), so the timing noise of cycle times never cuts a bit cell short; a
+// parting of half a frame or more is followed at once. It is silent while the clock stands, runs backwards or
+// has no position. Threads: start, stop and the writes of offsetFrames and amplitude on the main thread;
+// `clock` is called on the process thread and must be safe there (no allocation, only short locks);
+// onConfigurationChange is called on the main thread. Assign clock and onConfigurationChange before starting
+// and leave them while running.
 
 #include <functional>
 #include <memory>
@@ -26,6 +26,8 @@
 #include "core/locked.h"
 
 namespace quillmark {
+
+class JackDevices;
 
 class LTCOutput {
  public:
@@ -45,7 +47,8 @@ class LTCOutput {
   // Called on the main thread when the server shut down or changed its sample rate or buffer size.
   std::function<void()> onConfigurationChange;
 
-  LTCOutput();
+  // Binds to devices as `devices` lists them; its client is named and posts through the monitor's context.
+  explicit LTCOutput(JackDevices& devices);
   ~LTCOutput();
   LTCOutput(const LTCOutput&) = delete;
   LTCOutput& operator=(const LTCOutput&) = delete;
@@ -72,6 +75,7 @@ class LTCOutput {
  private:
   struct Run;
 
+  JackDevices& devices_;  // non-owning: the owner keeps the monitor longer than this
   std::unique_ptr<Run> run_;
   // Bumped by every stop; see LTCInput.
   std::shared_ptr<std::uint64_t> generation_ = std::make_shared<std::uint64_t>(0);

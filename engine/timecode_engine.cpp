@@ -2,11 +2,12 @@
 
 #include <utility>
 
+#include "audio/jack_devices.h"
 #include "core/host_time.h"
 
 namespace quillmark {
 
-TimecodeEngine::TimecodeEngine()
+TimecodeEngine::TimecodeEngine(JackDevices& devices)
     : core_(std::make_shared<TimecodeEngineCore>()),
       source(core_->source),
       rateOverride(core_->rateOverride),
@@ -16,12 +17,15 @@ TimecodeEngine::TimecodeEngine()
       lastReceived(core_->lastReceived),
       counters(core_->counters),
       detector(core_->detector),
-      ports(MIDIPorts::create()),
+      ports(MIDIPorts::create(devices.context())),
+      ltcInput(devices),
+      ltcOutput(devices),
       artnetInput([weak = std::weak_ptr<TimecodeEngineCore>(core_)](const ArtNet::ReceivedTimeCode& packet,
                                                                     double hostSeconds) {
         if (const std::shared_ptr<TimecodeEngineCore> core = weak.lock())
           core->receiveArtNet(packet, hostSeconds);
-      }) {
+      }),
+      mtcOutput_(ports) {
   const std::weak_ptr<TimecodeEngineCore> weak = core_;
   ltcInput.onFrame = [weak](const LTCInput::TimedFrame& timed) {
     if (const std::shared_ptr<TimecodeEngineCore> core = weak.lock()) {
@@ -32,21 +36,16 @@ TimecodeEngine::TimecodeEngine()
     if (const std::shared_ptr<TimecodeEngineCore> core = weak.lock()) core->receiveMTC(event, sourceName);
   });
   ltcOutput.clock = clockFunction();
-  mtcOutput().setClock(clockFunction());
+  mtcOutput_.setClock(clockFunction());
   artnetOutput.setClock(clockFunction());
 }
 
 TimecodeEngine::~TimecodeEngine() {
   // Stop delivery before the members go, so nothing arrives half-way through the teardown.
   ports->setOnMTC(nullptr);
-  if (mtcOutput_) mtcOutput_->stop();
+  mtcOutput_.stop();
   artnetOutput.stop();
   artnetInput.stop();
-}
-
-MTCOutput& TimecodeEngine::mtcOutput() {
-  if (!mtcOutput_) mtcOutput_ = std::make_unique<MTCOutput>(ports);
-  return *mtcOutput_;
 }
 
 std::function<ClockSnapshot()> TimecodeEngine::clockFunction() const {

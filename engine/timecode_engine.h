@@ -28,13 +28,17 @@
 
 namespace quillmark {
 
+class JackDevices;
+
 class TimecodeEngine {
  public:
   using Counters = TimecodeEngineCore::Counters;
 
-  // Creates the MIDI client, the LTC input and output and the MTC sender and wires their callbacks. Works
+  // Creates the MIDI client, the LTC input and output and the MTC sender and wires their callbacks. The
+  // LTC input and output bind to devices as `devices` lists them, and every JACK object of the engine is
+  // named and posts its notices through the monitor's context; the monitor must outlive the engine. Works
   // without a JACK server: MIDI then stays unusable and starting audio throws, as those objects define.
-  TimecodeEngine();
+  explicit TimecodeEngine(JackDevices& devices);
   ~TimecodeEngine();
   TimecodeEngine(const TimecodeEngine&) = delete;
   TimecodeEngine& operator=(const TimecodeEngine&) = delete;
@@ -64,8 +68,8 @@ class TimecodeEngine {
   // The Art-Net timecode sender, following the same clock as the other outputs.
   ArtNetOutput artnetOutput;
 
-  // The MTC sender; created on first access (the constructor makes that access, to install the clock).
-  MTCOutput& mtcOutput();
+  // The MTC sender, made with the engine and its clock installed; stopped until started.
+  MTCOutput& mtcOutput() noexcept { return mtcOutput_; }
 
   static bool debug() { return TimecodeEngineCore::debug(); }
   ClockSnapshot snapshot(double at) noexcept { return core_->snapshot(at); }
@@ -78,7 +82,7 @@ class TimecodeEngine {
   TimecodeEngineCore& core() noexcept { return *core_; }
 
  private:
-  std::unique_ptr<MTCOutput> mtcOutput_;  // declared last: its thread stops first
+  MTCOutput mtcOutput_;  // declared last: its thread stops first
 };
 
 }  // namespace quillmark

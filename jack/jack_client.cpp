@@ -27,11 +27,6 @@ constexpr std::string_view kBase = "Quillmark";
 // The longest role (" LTC out", " devices") and the "-NN" JACK may append.
 constexpr std::size_t kRoleRoom = 8 + 4;
 
-std::string& clientBase() {
-  static std::string base(kBase);
-  return base;
-}
-
 }  // namespace
 
 std::unique_ptr<JackClient> JackClient::open(const std::string& name) {
@@ -117,7 +112,7 @@ std::optional<std::uint64_t> jackServerIdentity() {
          static_cast<std::uint64_t>(status.st_mtim.tv_nsec);
 }
 
-void setJackClientBase(const std::optional<std::string>& profile) {
+std::string jackClientBase(const std::optional<std::string>& profile) {
   std::string base(kBase);
   if (profile && !profile->empty()) {
     std::string part = *profile;
@@ -132,16 +127,7 @@ void setJackClientBase(const std::optional<std::string>& profile) {
     }
     if (!part.empty()) base += "-" + part;
   }
-  clientBase() = std::move(base);
-}
-
-const std::string& jackClientBase() {
-  return clientBase();
-}
-
-std::string jackClientName(std::string_view role) {
-  if (role.empty()) return clientBase();
-  return clientBase() + " " + std::string(role);
+  return base;
 }
 
 bool isQuillmarkJackClient(std::string_view clientName) {

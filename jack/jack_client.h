@@ -68,15 +68,11 @@ bool isOwnJackClient(std::string_view clientName);
 // clients are told, always 0.
 std::optional<std::uint64_t> jackServerIdentity();
 
-// Every client of this process is named from one base: "Quillmark", or "Quillmark-<profile>" with a
-// settings profile, so that two instances on one server never take each other's names and a patchbay shows
-// whose client is whose. The profile is cut to fit JACK's name limit with room for the longest role and the
+// The base every client of an instance is named from: "Quillmark", or "Quillmark-<profile>" with a settings
+// profile, so that two instances on one server never take each other's names and a patchbay shows whose
+// client is whose. The profile is cut to fit JACK's name limit with room for the longest role and the
 // suffix JACK appends on a clash, and a ':' (which separates client from port) becomes '-'.
-// Set it before the first client opens; the default is "Quillmark".
-void setJackClientBase(const std::optional<std::string>& profile);
-const std::string& jackClientBase();
-// The base followed by " <role>" ("Quillmark-B LTC in"); the base alone for an empty role.
-std::string jackClientName(std::string_view role);
+std::string jackClientBase(const std::optional<std::string>& profile);
 
 // True for a client of any Quillmark process: its name is "Quillmark" or starts with "Quillmark " or
 // "Quillmark-" (the latter also covers jackd2's "-01" on a clash). Such clients are never devices: two

@@ -50,10 +50,10 @@ void JackServerProbe::setUnreachable(bool unreachable) {
   serverUnreachable.store(unreachable);
 }
 
-bool JackServerProbe::open(std::function<void()> onShutdown) {
+bool JackServerProbe::open(const std::string& clientName, std::function<void()> onShutdown) {
   onShutdown_ = std::move(onShutdown);
   identity_ = jackServerIdentity();
-  client_ = JackClient::open(jackClientName("watch"));
+  client_ = JackClient::open(clientName);
   if (client_) {
     jack_on_info_shutdown(
         client_->get(),

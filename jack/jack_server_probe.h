@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace quillmark {
 
@@ -30,9 +31,9 @@ class JackServerProbe {
   // watch there must ask every so often; true on PipeWire and while no server has been seen yet.
   static bool needsPolling();
 
-  // Opens the probe's client ("<base> watch"); `onShutdown` runs on libjack's thread when the server
-  // goes away. Returns whether a server is reachable.
-  bool open(std::function<void()> onShutdown);
+  // Opens the probe's client under `clientName` ("<base> watch"); `onShutdown` runs on libjack's thread
+  // when the server goes away. Returns whether a server is reachable.
+  bool open(const std::string& clientName, std::function<void()> onShutdown);
   bool isOpen() const noexcept { return client_ != nullptr; }
   // Whether the server still answers the probe's client (and, on PipeWire, is the same daemon).
   bool answers() const;

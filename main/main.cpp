@@ -2,8 +2,11 @@
 // built without the windows).
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <string>
 
 #include "app/headless.h"
+#include "app/profile.h"
 #ifdef QM_WITH_GUI
 #include "ui/application.h"
 #endif
@@ -34,9 +37,11 @@ int main(int argc, char** argv) {
       headless = true;
     }
   }
-  if (headless) return quillmark::runHeadless(argc, argv);
+  // Read before a QCoreApplication can take any argument out of argv.
+  const std::optional<std::string> profile = quillmark::profileFromArguments(argc, argv);
+  if (headless) return quillmark::runHeadless(argc, argv, profile);
 #ifdef QM_WITH_GUI
-  return quillmark::runApplication(argc, argv);
+  return quillmark::runApplication(argc, argv, profile);
 #endif
   std::fputs("quillmark: the windows are not available yet; run with --headless\n", stderr);
   std::fputs(kUsage, stderr);

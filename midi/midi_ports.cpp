@@ -14,7 +14,6 @@
 #include "jack/jack_buffer_access.h"
 #include "jack/jack_client.h"
 #include "jack/jack_metadata_lock.h"
-#include "jack/main_thread.h"
 
 namespace quillmark {
 namespace {
@@ -26,13 +25,13 @@ constexpr const char* kVirtualDestinationPortName = "Virtual in";
 
 }  // namespace
 
-std::shared_ptr<MIDIPorts> MIDIPorts::create(void (*processThreadInit)()) {
-  std::shared_ptr<MIDIPorts> ports(new MIDIPorts());
+std::shared_ptr<MIDIPorts> MIDIPorts::create(JackContext context, void (*processThreadInit)()) {
+  std::shared_ptr<MIDIPorts> ports(new MIDIPorts(std::move(context)));
   ports->open(processThreadInit);
   return ports;
 }
 
-MIDIPorts::MIDIPorts() {
+MIDIPorts::MIDIPorts(JackContext context) : context_(std::move(context)) {
   sem_init(&wake_, 0, 0);
   events_.reserve(8);
 }
@@ -51,7 +50,7 @@ void MIDIPorts::open(void (*processThreadInit)()) {
   receiver_ = std::thread([this] { receiveLoop(); });
 
   jack_status_t status{};
-  jack_ = jack_client_open(jackClientBase().c_str(), JackNoStartServer, &status);
+  jack_ = jack_client_open(context_.clientBase.c_str(), JackNoStartServer, &status);
   if (!jack_) return;
   clientName_ = jack_get_client_name(jack_);
   sampleRate_ = static_cast<double>(jack_get_sample_rate(jack_));
@@ -277,7 +276,7 @@ void MIDIPorts::connectRoute() {
 void MIDIPorts::scheduleSetupChange() {
   // Bursts (a client registering a dozen ports) become one pass on the main thread.
   if (setupPending_.exchange(true)) return;
-  postToMainThread([weak = weak_from_this()] {
+  context_.post([weak = weak_from_this()] {
     if (auto self = weak.lock()) self->processSetupChange();
   });
 }

@@ -1,8 +1,8 @@
 #pragma once
-// MIDIPorts is Quillmark's one MIDI client, a JACK client named after jackClientBase() ("Quillmark", or
-// "Quillmark-<profile>"; clientName() is what JACK really gave it). It listens to every other
-// program's MIDI output, each through an input port of its own (JACK merges whatever is connected to one
-// port, and each source must keep its own MTCDecoder and name), and to its virtual destination, an input
+// MIDIPorts is Quillmark's one MIDI client, a JACK client named after its context's client base
+// ("Quillmark", or "Quillmark-<profile>"; clientName() is what JACK really gave it). It listens to every
+// other program's MIDI output, each through an input port of its own (JACK merges whatever is connected to
+// one port, and each source must keep its own MTCDecoder and name), and to its virtual destination, an input
 // port other programs write to. It decodes MTC per source and hands each event with the source's name to
 // onMTC. It offers a virtual source (an output port other programs read from) on which the MTC sender
 // publishes, and owns the "Output" port it connects to the destination the sender was given. It lists
@@ -17,7 +17,7 @@
 // - onProcess: the JACK process thread; no allocation, no lock, no log. It moves received bytes to the
 //   "MIDI receive" thread and outgoing messages from the sender through lock-free queues.
 // - onMTC runs on the "MIDI receive" thread, after `lock` is released.
-// - onPortsChanged runs on the main thread, through postToMainThread.
+// - onPortsChanged runs on the main thread, through the context's poster.
 // - send() from one thread at a time (the MTC sender; MTCOutput guarantees a single loop).
 
 #include <jack/jack.h>
@@ -39,6 +39,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "jack/jack_context.h"
 #include "jack/jack_frame_clock.h"
 #include "jack/realtime.h"
 #include "midi/midi_port.h"
@@ -60,11 +61,11 @@ class MIDIPorts : public std::enable_shared_from_this<MIDIPorts> {
 
   // Opens the client on the running JACK server (never starting one). When there is no server every
   // reference stays 0 and the lists hold only "Virtual port": MIDI simply does not work, as with any
-  // other failed MIDI call. Graph changes reach the main thread through postToMainThread
-  // (jack/main_thread.h), so the owner installs a poster before it relies on onPortsChanged.
+  // other failed MIDI call. The client is named after `context`'s base, and graph changes reach the main
+  // thread through its poster (none: onPortsChanged is never called).
   // `processThreadInit`, when given, runs once on the JACK process thread before its first cycle (the
   // tests use it to watch that thread's allocations).
-  static std::shared_ptr<MIDIPorts> create(void (*processThreadInit)() = nullptr);
+  static std::shared_ptr<MIDIPorts> create(JackContext context, void (*processThreadInit)() = nullptr);
   ~MIDIPorts();
   MIDIPorts(const MIDIPorts&) = delete;
   MIDIPorts& operator=(const MIDIPorts&) = delete;
@@ -150,7 +151,7 @@ class MIDIPorts : public std::enable_shared_from_this<MIDIPorts> {
     std::atomic<jack_nframes_t> latency{0};  // frames: capture latency of the source's port
   };
 
-  MIDIPorts();
+  explicit MIDIPorts(JackContext context);
   void open(void (*processThreadInit)());
   void connectSources();
   void connectRoute();
@@ -182,6 +183,7 @@ class MIDIPorts : public std::enable_shared_from_this<MIDIPorts> {
   static void threadInitTrampoline(void* arg);
   static void latencyTrampoline(jack_latency_callback_mode_t mode, void* arg);
 
+  const JackContext context_;  // constant after construction
   jack_client_t* jack_ = nullptr;
   std::string clientName_;  // the name JACK gave the client
   jack_port_t* outputJackPort_ = nullptr;

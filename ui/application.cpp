@@ -13,7 +13,7 @@
 namespace quillmark {
 
 QuillmarkApp::QuillmarkApp(std::unique_ptr<TimecodeStore> store, QObject* parent)
-    : QObject(parent), store_(store ? std::move(store) : std::make_unique<TimecodeStore>()) {
+    : QObject(parent), store_(store ? std::move(store) : std::make_unique<TimecodeStore>(std::nullopt)) {
   main_ = std::make_unique<MainWindow>(*store_);
   connect(main_.get(), &MainWindow::displayRequested, this, &QuillmarkApp::openDisplay);
 }
@@ -52,12 +52,12 @@ void QuillmarkApp::showInDisplay() {
       bigTimecodeContent(displayedStatus(store_->live().status()), store_->displayStyle(), generator));
 }
 
-int runApplication(int argc, char** argv) {
+int runApplication(int argc, char** argv, const std::optional<std::string>& profile) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillmark"));
   QApplication::setDesktopFileName(QStringLiteral("quillmark"));
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quillmark"), appIcon()));
-  QuillmarkApp app;
+  QuillmarkApp app(std::make_unique<TimecodeStore>(profile));
   app.mainWindow().show();
   QObject::connect(&application, &QApplication::aboutToQuit, &app, [&app] { app.store().shutdown(); });
   return QApplication::exec();

@@ -11,6 +11,8 @@
 // Threads: main thread only; a QApplication must exist before a QuillmarkApp.
 
 #include <memory>
+#include <optional>
+#include <string>
 
 #include <QObject>
 #include <QPointer>
@@ -25,7 +27,7 @@ class QuillmarkApp : public QObject {
   Q_OBJECT
 
  public:
-  // Takes the store (tests build one with their own settings file); none makes the process's own.
+  // Takes the store (tests build one with their own settings file); none makes one without a profile.
   explicit QuillmarkApp(std::unique_ptr<TimecodeStore> store = nullptr, QObject* parent = nullptr);
   ~QuillmarkApp() override;
 
@@ -45,8 +47,9 @@ class QuillmarkApp : public QObject {
   QPointer<DisplayWindow> display_;  // the window deletes itself when closed
 };
 
-// Builds the QApplication, the store and the windows and runs until the last window closes; returns the
-// exit code. The caller has handled --help, --version and --headless.
-int runApplication(int argc, char** argv);
+// Builds the QApplication, the store of `profile` (from "--profile NAME"; none without one) and the
+// windows and runs until the last window closes; returns the exit code. The caller has handled --help,
+// --version and --headless.
+int runApplication(int argc, char** argv, const std::optional<std::string>& profile);
 
 }  // namespace quillmark

@@ -54,7 +54,7 @@ QIcon popOutIcon(const QColor& ink) {
 }  // namespace
 
 MainWindow::MainWindow(TimecodeStore& store, QWidget* parent) : QMainWindow(parent), store_(&store) {
-  setWindowTitle(titleFor(TimecodeStore::profile()));
+  setWindowTitle(titleFor(store.profile()));
   setObjectName(QStringLiteral("main"));
 
   content_ = new QWidget(this);

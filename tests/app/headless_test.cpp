@@ -83,7 +83,8 @@ TEST_F(HeadlessTest, WithoutAServerItSaysWhyKeepsRunningAndEndsCleanlyOnSIGTERM)
   EXPECT_EQ(keys, QStringList{QString::fromStdString(Persistence::storeKey("settings-Studio A/2"))});
 }
 
-TEST_F(HeadlessTest, TwoProfilesRunSideBySideWithTheirOwnSettingsAndEndOnSIGINT) {
+// Two profiles side by side, each with its own settings, are proven in one process by the store's tests.
+TEST_F(HeadlessTest, ArtNetThatCannotRunSaysWhyOnItsOwnLinesAndEndsOnSIGINT) {
   auto server = test::JackServer::start();
   // A listens for Art-Net and sends it, to addresses that do not exist (so nothing is sent anywhere): it
   // says why on the Art-Net lines and keeps running.
@@ -95,23 +96,17 @@ TEST_F(HeadlessTest, TwoProfilesRunSideBySideWithTheirOwnSettingsAndEndOnSIGINT)
   ASSERT_TRUE(Persistence(std::string("A"), storeFile().toStdString()).saveSettings(artnet));
 
   auto a = launch("A", QString::fromStdString(server->name()));
-  auto b = launch("B", QString::fromStdString(server->name()));
-  QString outA, outB;
+  QString outA;
   ASSERT_TRUE(waitForOutput(*a, outA, "Source: Art-Net in")) << outA.toStdString();
   ASSERT_TRUE(waitForOutput(*a, outA, "Art-Net in: Cannot listen for Art-Net on 127.0.0.256:6454"))
       << outA.toStdString();
   ASSERT_TRUE(waitForOutput(*a, outA, "Art-Net out: ")) << outA.toStdString();
   EXPECT_TRUE(outA.contains("127.0.0.256")) << outA.toStdString();
-  ASSERT_TRUE(waitForOutput(*b, outB, "Source: LTC in")) << outB.toStdString();
-  EXPECT_FALSE(outB.contains("No audio input found.")) << "the server's capture ports are the default input";
 
   ASSERT_TRUE(endsCleanly(*a, SIGINT));
-  ASSERT_TRUE(endsCleanly(*b, SIGINT));
   EXPECT_EQ(stored("A").source, SourceKind::artnet);
   EXPECT_EQ(stored("A").artnetOutAddress, "127.0.0.256");
-  EXPECT_EQ(stored("B").source, SourceKind::ltc);
-  EXPECT_EQ(stored("A").ltcInputUID, stored("B").ltcInputUID);
-  EXPECT_EQ(stored("B").ltcInputUID, std::optional<std::string>("system"));
+  EXPECT_EQ(stored("A").ltcInputUID, std::optional<std::string>("system"));
 }
 
 }  // namespace

@@ -87,7 +87,7 @@ class TimecodeStoreTest : public ::testing::Test {
   }
 
   TimecodeStore& makeStore() {
-    store_ = std::make_unique<TimecodeStore>();
+    store_ = std::make_unique<TimecodeStore>(std::nullopt);
     return *store_;
   }
   QSettings raw() const {
@@ -158,6 +158,61 @@ TEST_F(TimecodeStoreTest, UnpluggedInputStopsWithAnErrorAndComesBackByItself) {
   EXPECT_EQ(store.runningInput(), (TimecodeStore::RunningInput{"Deck", 1}));
   EXPECT_EQ(store.engine()->ltcInput.channelInUse(), 1);
   EXPECT_FALSE(store.inputError());
+}
+
+TEST_F(TimecodeStoreTest, TwoProfilesLiveSideBySideInOneProcessEachWithItsOwnClientsAndState) {
+  auto a = std::make_unique<TimecodeStore>(std::optional<std::string>("A"));
+  auto b = std::make_unique<TimecodeStore>(std::optional<std::string>("B"));
+  EXPECT_EQ(a->profile(), std::optional<std::string>("A"));
+  EXPECT_EQ(a->midiClientName(), "Quillmark-A");
+  EXPECT_EQ(b->midiClientName(), "Quillmark-B");
+  ASSERT_EQ(a->runningInput(), (TimecodeStore::RunningInput{"system", 0}));
+  ASSERT_EQ(b->runningInput(), (TimecodeStore::RunningInput{"system", 0}));
+  FakeDevice probe("Probe", 0, 0);
+  ASSERT_TRUE(probe.client);
+  // A client's JACK id, empty when there is none: a restart shows as a new id.
+  const auto idOf = [&](const char* name) {
+    char* uuid = jack_get_uuid_for_client_name(probe.client, name);
+    const std::string id = uuid ? uuid : "";
+    jack_free(uuid);
+    return id;
+  };
+  const std::string aInput = idOf("Quillmark-A LTC in");
+  EXPECT_NE(aInput, "");
+  EXPECT_NE(idOf("Quillmark-B LTC in"), "");
+
+  // B's output appears in the graph (its client owns audio output ports): neither lists it as a device,
+  // and A, whose input it does not touch, neither restarts nor says anything.
+  change(*b, [](Settings& s) {
+    s.source = SourceKind::generator;
+    s.ltcOutEnabled = true;
+    s.ltcOutUID.emplace("system");
+  });
+  ASSERT_TRUE(b->runningLTCOut());
+  EXPECT_NE(idOf("Quillmark-B LTC out"), "");
+  settle(1.0);
+  for (const TimecodeStore* store : {a.get(), b.get()}) {
+    for (const auto* list : {&store->inputDevices(), &store->outputDevices()})
+      for (const AudioDevice& device : *list) EXPECT_EQ(device.uid.rfind("Quillmark", 0), std::string::npos);
+  }
+  EXPECT_TRUE(a->log().empty()) << ::testing::PrintToString(texts(*a));
+  EXPECT_EQ(idOf("Quillmark-A LTC in"), aInput);
+  EXPECT_EQ(a->runningInput(), (TimecodeStore::RunningInput{"system", 0}));
+  EXPECT_FALSE(a->runningLTCOut());
+  EXPECT_FALSE(b->runningInput());
+  EXPECT_EQ(Persistence(std::optional<std::string>("A")).loadSettings().source, SourceKind::ltc);
+  EXPECT_EQ(Persistence(std::optional<std::string>("B")).loadSettings().source, SourceKind::generator);
+
+  // B goes (its observers and clients with it); A still hears the graph.
+  b.reset();
+  settle(0.3);
+  EXPECT_EQ(idOf("Quillmark-B LTC out"), "");
+  FakeDevice deck("Deck", 2, JackPortIsOutput);
+  ASSERT_TRUE(processUntil([&] {
+    const auto& inputs = a->inputDevices();
+    return std::any_of(inputs.begin(), inputs.end(), [](const AudioDevice& d) { return d.uid == "Deck"; });
+  }));
+  EXPECT_EQ(a->runningInput(), (TimecodeStore::RunningInput{"system", 0}));
 }
 
 TEST_F(TimecodeStoreTest, SourceChangesLogTheirInputLineAndStartOrStopTheInput) {

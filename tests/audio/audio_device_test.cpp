@@ -29,29 +29,30 @@ class AudioDeviceTest : public ::testing::Test {
  protected:
   std::unique_ptr<JackServer> server_ = JackServer::start();
   MainQueue main_;
+  JackDevices devices_{main_.context()};
 };
 
 TEST_F(AudioDeviceTest, ListsOtherClientsWithTheirChannelsButNeverOursAndDefaultsToTheHardware) {
   auto ti = TestInterface::open();
   ASSERT_NE(ti, nullptr);
-  const auto asInput = findDevice(Scope::input, "Test Interface");
-  const auto asOutput = findDevice(Scope::output, "Test Interface");
+  const auto asInput = findDevice(devices_, Scope::input, "Test Interface");
+  const auto asOutput = findDevice(devices_, Scope::output, "Test Interface");
   ASSERT_TRUE(asInput && asOutput);
   EXPECT_EQ(asInput->channels, 4);
   EXPECT_EQ(asOutput->channels, 2);
   EXPECT_EQ(asInput->id, asOutput->id);
-  LTCInput input;
-  LTCOutput output;
+  LTCInput input(devices_);
+  LTCOutput output(devices_);
   input.start(*asInput, 0);
   output.start(*asOutput, {0, 2});
   // The dummy back end's hardware comes first in both directions and owns the physical ports.
-  const auto inputs = AudioDevice::all(Scope::input);
+  const auto inputs = devices_.list(Scope::input);
   EXPECT_EQ(inputs.at(0).uid, "system");
-  EXPECT_EQ(AudioDevice::all(Scope::output).at(0).uid, "system");
-  EXPECT_EQ(AudioDevice::defaultDeviceID(Scope::input), inputs[0].id);
-  EXPECT_EQ(AudioDevice::defaultDeviceID(Scope::output), inputs[0].id);
+  EXPECT_EQ(devices_.list(Scope::output).at(0).uid, "system");
+  EXPECT_EQ(devices_.defaultDeviceID(Scope::input), inputs[0].id);
+  EXPECT_EQ(devices_.defaultDeviceID(Scope::output), inputs[0].id);
   for (auto scope : {Scope::input, Scope::output}) {
-    for (const auto& d : AudioDevice::all(scope)) EXPECT_NE(d.uid.rfind("Quillmark", 0), 0u) << d.uid;
+    for (const auto& d : devices_.list(scope)) EXPECT_NE(d.uid.rfind("Quillmark", 0), 0u) << d.uid;
   }
 
   // The pretty name is shown, the client name remembered.
@@ -64,7 +65,7 @@ TEST_F(AudioDeviceTest, ListsOtherClientsWithTheirChannelsButNeverOursAndDefault
     const std::lock_guard<std::mutex> guard(jackMetadataMutex());
     ASSERT_EQ(jack_set_property(ti->client(), uuid, JACK_METADATA_PRETTY_NAME, "Scarlett", "text/plain"), 0);
   }
-  EXPECT_EQ(findDevice(Scope::input, "Test Interface")->name, "Scarlett");
+  EXPECT_EQ(findDevice(devices_, Scope::input, "Test Interface")->name, "Scarlett");
   {
     const std::lock_guard<std::mutex> guard(jackMetadataMutex());
     jack_remove_property(ti->client(), uuid, JACK_METADATA_PRETTY_NAME);
@@ -78,40 +79,36 @@ TEST_F(AudioDeviceTest, ListsOtherClientsWithTheirChannelsButNeverOursAndDefault
   for (const char* name : {"out 2", "out 10", "out 1"})
     deckPorts.push_back(jack_port_register(deck, name, JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0));
   using Names = std::vector<std::string>;
-  EXPECT_EQ(JackDevices::shared().portsOf("Deck", Scope::input),
-            (Names{"Deck:out 1", "Deck:out 2", "Deck:out 10"}));
+  EXPECT_EQ(devices_.portsOf("Deck", Scope::input), (Names{"Deck:out 1", "Deck:out 2", "Deck:out 10"}));
   for (std::size_t i = 0; i < deckPorts.size(); ++i) {
     const std::lock_guard<std::mutex> guard(jackMetadataMutex());
     if (i < 2)
       jack_set_property(deck, jack_port_uuid(deckPorts[i]), JACK_METADATA_ORDER, i == 0 ? "3" : "1", nullptr);
   }
-  EXPECT_EQ(JackDevices::shared().portsOf("Deck", Scope::input),
-            (Names{"Deck:out 1", "Deck:out 2", "Deck:out 10"}))
+  EXPECT_EQ(devices_.portsOf("Deck", Scope::input), (Names{"Deck:out 1", "Deck:out 2", "Deck:out 10"}))
       << "one port without an order: sorted by name";
   {
     const std::lock_guard<std::mutex> guard(jackMetadataMutex());
     jack_set_property(deck, jack_port_uuid(deckPorts[2]), JACK_METADATA_ORDER, "2", nullptr);
   }
-  EXPECT_EQ(JackDevices::shared().portsOf("Deck", Scope::input),
-            (Names{"Deck:out 10", "Deck:out 1", "Deck:out 2"}));
+  EXPECT_EQ(devices_.portsOf("Deck", Scope::input), (Names{"Deck:out 10", "Deck:out 1", "Deck:out 2"}));
   jack_client_close(deck);
 
   // A client that leaves and comes back keeps its id, so a running choice stays valid.
   ti.reset();
-  EXPECT_TRUE(deviceGone(Scope::input, "Test Interface"));
+  EXPECT_TRUE(deviceGone(devices_, Scope::input, "Test Interface"));
   ti = TestInterface::open();
   ASSERT_NE(ti, nullptr);
-  EXPECT_EQ(findDevice(Scope::input, "Test Interface")->id, asInput->id);
+  EXPECT_EQ(findDevice(devices_, Scope::input, "Test Interface")->id, asInput->id);
 }
 
 TEST_F(AudioDeviceTest, ReportsEachBurstOfChangesOnceOnTheMainThreadAndEmptyListsWithoutAServer) {
-  // Registrations are never removed, so the callback keeps its state alive itself.
   struct Seen {
     int calls = 0;
     std::thread::id thread;
   };
   auto seen = std::make_shared<Seen>();
-  AudioDevice::observeChanges([seen] {
+  const JackDevices::ObserverID observer = devices_.observe([seen] {
     ++seen->calls;
     seen->thread = std::this_thread::get_id();
   });
@@ -135,7 +132,7 @@ TEST_F(AudioDeviceTest, ReportsEachBurstOfChangesOnceOnTheMainThreadAndEmptyList
   std::this_thread::sleep_for(std::chrono::seconds(1));  // every notice is in before the main thread looks
   main_.drainUntil([] { return false; }, 0.3);
   EXPECT_EQ(calls, settled + 1);
-  EXPECT_EQ(findDevice(Scope::input, "Big Program")->channels, 64);
+  EXPECT_EQ(findDevice(devices_, Scope::input, "Big Program")->channels, 64);
   jack_client_close(big);
   settled = calls;
   ti.reset();
@@ -144,11 +141,24 @@ TEST_F(AudioDeviceTest, ReportsEachBurstOfChangesOnceOnTheMainThreadAndEmptyList
   settled = calls;
   server_->stop();  // orderly: a killed jackd keeps its slot in the machine-wide server registry
   ASSERT_TRUE(main_.drainUntil([&] { return calls > settled; }));
-  EXPECT_TRUE(AudioDevice::all(Scope::input).empty());
-  EXPECT_TRUE(AudioDevice::all(Scope::output).empty());
-  EXPECT_FALSE(AudioDevice::defaultDeviceID(Scope::input));
+  EXPECT_TRUE(devices_.list(Scope::input).empty());
+  EXPECT_TRUE(devices_.list(Scope::output).empty());
+  EXPECT_FALSE(devices_.defaultDeviceID(Scope::input));
   server_->restart();
-  EXPECT_TRUE(findDevice(Scope::input, "system"));
+  EXPECT_TRUE(findDevice(devices_, Scope::input, "system"));
+
+  // A removed observer hears of no later change, while one still registered does.
+  int passes = 0;
+  const JackDevices::ObserverID counter = devices_.observe([&passes] { ++passes; });
+  devices_.removeObserver(observer);
+  settled = calls;
+  jack_client_t* later = openTestClient("Later Program");
+  ASSERT_NE(later, nullptr);
+  ASSERT_EQ(jack_activate(later), 0);
+  ASSERT_TRUE(main_.drainUntil([&] { return passes >= 1; }));
+  EXPECT_EQ(calls, settled);
+  devices_.removeObserver(counter);
+  jack_client_close(later);
 }
 
 }  // namespace

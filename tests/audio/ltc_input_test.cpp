@@ -26,7 +26,7 @@ class LTCInputTest : public ::testing::Test {
     // LTC from 01:00:00:00 on the first capture port and from 02:00:00:00 on the last.
     interface_ = TestInterface::open({.ltc = {{0, kHour}, {3, 2 * kHour}}});
     ASSERT_NE(interface_, nullptr);
-    device_ = findDevice(AudioDevice::Scope::input, "Test Interface");
+    device_ = findDevice(devices_, AudioDevice::Scope::input, "Test Interface");
     ASSERT_TRUE(device_);
     input_.onFrame = [this](const LTCInput::TimedFrame& frame) { log_->add(frame, 0); };
   }
@@ -41,10 +41,11 @@ class LTCInputTest : public ::testing::Test {
 
   std::unique_ptr<JackServer> server_ = JackServer::start();
   MainQueue main_;
+  JackDevices devices_{main_.context()};
   std::unique_ptr<TestInterface> interface_;
   std::optional<AudioDevice> device_;
   std::unique_ptr<FrameLog> log_ = std::make_unique<FrameLog>();
-  LTCInput input_;
+  LTCInput input_{devices_};
 };
 
 TEST_F(LTCInputTest, ReadsTheClampedChannelAndRestartsWithOneConnection) {

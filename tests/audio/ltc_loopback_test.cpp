@@ -32,6 +32,9 @@ constexpr jack_nframes_t kPlaybackLatency = 256;
 constexpr jack_nframes_t kCaptureLatency = 128;
 
 struct Loopback {
+  explicit Loopback(JackDevices& devices) : devices(devices), output(devices), input(devices) {}
+
+  JackDevices& devices;
   std::unique_ptr<TestInterface> interface;
   Generator generator;
   FrameLog log;
@@ -46,8 +49,8 @@ struct Loopback {
                                      .loopback = true,
                                      .ltc = {}});
     ASSERT_NE(interface, nullptr);
-    const auto in = findDevice(AudioDevice::Scope::input, "Test Interface");
-    const auto out = findDevice(AudioDevice::Scope::output, "Test Interface");
+    const auto in = findDevice(devices, AudioDevice::Scope::input, "Test Interface");
+    const auto out = findDevice(devices, AudioDevice::Scope::output, "Test Interface");
     ASSERT_TRUE(in && out);
     const double now = HostTime::now();
     generator = Generator::fromSettings(rate, false, "01:00:00:00", now);
@@ -124,9 +127,10 @@ constexpr double kTimeBound = 0.001;
 void runLoopback(FrameRate rate, double offsetFrames) {
   auto server = JackServer::start();
   MainQueue main;
+  JackDevices devices(main.context());
   // Up to three tries, each of three seconds, for a run with enough clean frames.
   for (int attempt = 0; attempt < 3; ++attempt) {
-    Loopback loop;
+    Loopback loop(devices);
     ASSERT_NO_FATAL_FAILURE(loop.start(rate, offsetFrames));
     ASSERT_TRUE(waitFor([&] { return loop.log.count() >= 80; }, 15));
     loop.input.stop();
@@ -160,7 +164,8 @@ TEST(LTCProcessCallbacks, AllocateNothing) {
   if (!allocationCountingAvailable()) GTEST_SKIP() << "sanitizer build keeps its own allocator";
   auto server = JackServer::start();
   MainQueue main;
-  Loopback loop;
+  JackDevices devices(main.context());
+  Loopback loop(devices);
   ASSERT_NO_FATAL_FAILURE(loop.start(FrameRate::fps25, 0));
   // Mark both process threads once they run, then count from a clean start.
   ASSERT_TRUE(waitFor([&] { return loop.log.count() >= 2; }, 10));

@@ -46,11 +46,12 @@ class LTCOutputTest : public ::testing::Test {
 
   std::unique_ptr<JackServer> server_ = JackServer::start();
   MainQueue main_;
+  JackDevices devices_{main_.context()};
   std::unique_ptr<TestInterface> interface_ = TestInterface::open();
-  std::optional<AudioDevice> device_ = findDevice(AudioDevice::Scope::output, "Test Interface");
+  std::optional<AudioDevice> device_ = findDevice(devices_, AudioDevice::Scope::output, "Test Interface");
   Generator generator_ = Generator::fromSettings(FrameRate::fps25, false, "01:00:00:00", HostTime::now());
   std::atomic<ClockMode> mode_{ClockMode::running};
-  LTCOutput output_;
+  LTCOutput output_{devices_};
 };
 
 TEST_F(LTCOutputTest, PlaysTheGeneratorsCodeAsAnIdenticalPairAtTheSetLevelOnTheChannelsThatExist) {
@@ -91,7 +92,8 @@ TEST_F(LTCOutputTest, PlaysTheGeneratorOnADeviceWithAQuarterSecondOfPlaybackLate
   options.playbackLatency = 12000;
   const std::unique_ptr<TestInterface> late = TestInterface::open(options);
   ASSERT_NE(late, nullptr);
-  const std::optional<AudioDevice> device = findDevice(AudioDevice::Scope::output, "Late Interface");
+  const std::optional<AudioDevice> device =
+      findDevice(devices_, AudioDevice::Scope::output, "Late Interface");
   ASSERT_TRUE(device);
   output_.start(*device, {0, 1});
   ASSERT_TRUE(late->record(24000));

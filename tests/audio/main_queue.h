@@ -1,27 +1,28 @@
 #pragma once
-// MainQueue stands in for the application's main loop: it installs a main-thread poster that queues tasks,
-// and the test thread, which plays the main thread, runs them with drain(). Tasks therefore run on the
-// test's thread, exactly as the store would run them on its own. Shared by the audio and MIDI tests.
+// MainQueue stands in for the application's main loop: its context's poster queues tasks, and the test
+// thread, which plays the main thread, runs them with drain(). Tasks therefore run on the test's thread,
+// exactly as the store would run them on its own. Shared by the audio and MIDI tests; what is built on its
+// context must go before it.
 // Threads: construct, drain and destroy on the test thread; tasks are posted from any thread.
 
 #include <mutex>
 #include <utility>
 #include <vector>
 
-#include "jack/main_thread.h"
+#include "jack/jack_context.h"
 #include "tests/support/wait_for.h"
 
 namespace quillmark::test {
 
 class MainQueue {
  public:
-  MainQueue() {
-    setMainThreadPoster([this](MainThreadTask task) {
-      const std::lock_guard<std::mutex> guard(mutex_);
-      tasks_.push_back(std::move(task));
-    });
+  // Names clients "Quillmark ..." and posts to this queue.
+  JackContext context() {
+    return JackContext{"Quillmark", [this](MainThreadTask task) {
+                         const std::lock_guard<std::mutex> guard(mutex_);
+                         tasks_.push_back(std::move(task));
+                       }};
   }
-  ~MainQueue() { setMainThreadPoster(nullptr); }
 
   // Runs every task posted so far, in order.
   void drain() {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "audio/audio_device.h"
+#include "audio/jack_devices.h"
 #include "core/frame_rate.h"
 #include "jack/jack_buffer_access.h"
 #include "ltc/ltc_encoder.h"
@@ -27,11 +28,12 @@ namespace quillmark::test {
 
 // The listed device `uid`, waited for (2 s at most): PipeWire shows a new client's ports to the other
 // clients a moment after it activated, jackd at once.
-inline std::optional<AudioDevice> findDevice(AudioDevice::Scope scope, const std::string& uid) {
+inline std::optional<AudioDevice> findDevice(JackDevices& devices, AudioDevice::Scope scope,
+                                             const std::string& uid) {
   std::optional<AudioDevice> found;
   waitFor(
       [&] {
-        for (const auto& d : AudioDevice::all(scope))
+        for (const auto& d : devices.list(scope))
           if (d.uid == uid) return found = d, true;
         return false;
       },
@@ -39,10 +41,10 @@ inline std::optional<AudioDevice> findDevice(AudioDevice::Scope scope, const std
   return found;
 }
 // Whether `uid` is (or, waited for, becomes) absent from the list.
-inline bool deviceGone(AudioDevice::Scope scope, const std::string& uid) {
+inline bool deviceGone(JackDevices& devices, AudioDevice::Scope scope, const std::string& uid) {
   return waitFor(
       [&] {
-        const auto all = AudioDevice::all(scope);
+        const auto all = devices.list(scope);
         return std::none_of(all.begin(), all.end(), [&](const AudioDevice& d) { return d.uid == uid; });
       },
       2.0);

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "audio/audio_device.h"
+#include "audio/jack_devices.h"
 #include "core/host_time.h"
 #include "engine/timecode_engine.h"
 #include "tests/engine/jack_world.h"
@@ -28,7 +29,7 @@ class EngineOnJack : public ::testing::Test {
   static void SetUpTestSuite() { server_ = JackServer::start(); }
   static void TearDownTestSuite() { server_.reset(); }
   void SetUp() override {
-    engine_ = std::make_unique<TimecodeEngine>();
+    engine_ = std::make_unique<TimecodeEngine>(devices_);
     probe_ = std::make_unique<TestClient>("probe", nullptr);
     probe_->activate();
   }
@@ -39,8 +40,8 @@ class EngineOnJack : public ::testing::Test {
     engine_->rateOverride.withLock([&](std::optional<FrameRate>& r) { r = forced; });
     engine_->resetInput();
   }
-  static std::optional<AudioDevice> deviceNamed(AudioDevice::Scope scope, const std::string& clientName) {
-    for (const AudioDevice& device : AudioDevice::all(scope))
+  std::optional<AudioDevice> deviceNamed(AudioDevice::Scope scope, const std::string& clientName) {
+    for (const AudioDevice& device : devices_.list(scope))
       if (device.uid == clientName) return device;
     return std::nullopt;
   }
@@ -90,6 +91,7 @@ class EngineOnJack : public ::testing::Test {
   }
 
   static inline std::unique_ptr<JackServer> server_;
+  JackDevices devices_{JackContext{}};  // no main loop here: the engine's notices are dropped
   std::unique_ptr<TimecodeEngine> engine_;
   std::unique_ptr<TestClient> probe_;
 };

@@ -39,7 +39,7 @@ class MIDIPortsTest : public ::testing::Test {
 
   void SetUp() override {
     mainThread_ = std::this_thread::get_id();
-    ports_ = MIDIPorts::create();
+    ports_ = MIDIPorts::create(main_.context());
     ports_->setOnPortsChanged([this] {
       if (std::this_thread::get_id() != mainThread_) changedOffMain_ = true;
       ++portsChanged_;

@@ -66,7 +66,7 @@ class MTCOutputTest : public ::testing::Test {
 
   void SetUp() override {
     // The process thread is marked for the whole test: it must never allocate, whatever the test does.
-    ports_ = MIDIPorts::create([] { test::setRealtimeThread(true); });
+    ports_ = MIDIPorts::create(main_.context(), [] { test::setRealtimeThread(true); });
     receiver_ = std::make_unique<test::MidiTestClient>("receiver", 2, 0);
     output_ = std::make_unique<MTCOutput>(ports_);
     output_->setClock([this] { return clock_.read(); });
