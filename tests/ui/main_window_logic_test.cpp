@@ -64,7 +64,7 @@ TEST(InfoLine, ShowsSpeedOnlyWhenLockedAndOffByMoreThanTwoThousandths) {
   EXPECT_TRUE(infoLineItems(Status{}).empty());
 }
 
-TEST(PickerEntries, OffersTheOptionListsWithAutoNamingTheDetectedRateOnlyWhileAuto) {
+TEST(PickerEntries, OffersTheOptionListsAndRefillsKeepingTheChoice) {
   EXPECT_EQ(titles(outputChannelEntries(4)).mid(3),
             (QStringList{"Output 4", "---", "Outputs 1+2", "Outputs 3+4"}));
   EXPECT_EQ(titles(outputChannelEntries(1)), QStringList{"Output 1"});  // no pair of one
@@ -73,9 +73,8 @@ TEST(PickerEntries, OffersTheOptionListsWithAutoNamingTheDetectedRateOnlyWhileAu
   // A hand-edited freewheel time is shown rather than leaving the picker blank.
   EXPECT_EQ(titles(freewheelEntries(3.0)).back(), "3 s");
   EXPECT_EQ(titles(freewheelEntries(2.0)).count("2 s"), 1);
-}
 
-TEST(PickerEntries, RefillingAPickerKeepsItsChoiceAndAnUnknownValueSelectsNothing) {
+  // Refilling a picker keeps its choice; an unknown value selects nothing.
   QComboBox picker;
   setPickerEntries(&picker, outputChannelEntries(4));
   selectPickerData(&picker, qint64{-3});
