@@ -106,7 +106,7 @@ TEST(DetailRows, ShowsADashForAbsentValues) {
   EXPECT_TRUE(detailRows(SourceKind::generator, status).empty());
 }
 
-TEST(LiveLevelMeter, FillsAndColoursByDecibelsAndIgnoresAnEqualLevel) {
+TEST(LiveViews, LevelMeterAndTimecodeLabelFollowTheStatusAndIgnoreEqualValues) {
   const MeterReading silence = meterReading(0.0f);
   EXPECT_EQ(silence.fraction, 0.0);
   EXPECT_EQ(silence.color, ColorRole::orange);
@@ -120,9 +120,8 @@ TEST(LiveLevelMeter, FillsAndColoursByDecibelsAndIgnoresAnEqualLevel) {
   EXPECT_NEAR(meter.barRect().width(), 0.9 * meter.width(), 0.2);
   EXPECT_EQ(meter.barColor(), systemColor(ColorRole::green, meter.palette()));
   EXPECT_EQ(meter.toolTip(), "-6 dBFS");
-}
 
-TEST(LiveTimecodeLabel, ChangesOnlyWhenTextOrEmphasisChanges) {
+  // The timecode line changes only when its text or emphasis does.
   LiveTimecodeLabel label;
   EXPECT_EQ(label.shown().text, "--:--:--:--");
   Status status{.timecode = Timecode{1, 0, 0, 2}, .rate = FrameRate::fps29_97DF};
