@@ -11,10 +11,8 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <numbers>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
