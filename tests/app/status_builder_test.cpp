@@ -114,7 +114,7 @@ TEST(StatusRefresh, JumpIsLoggedBeforeTheNewLock) {
   EXPECT_THAT(r.lines[3], StartsWith("Stopped at "));
 }
 
-TEST(StatusRefresh, GeneratorShowsItsTransportAndLeavingItLogsAStopOnlyWhenItRan) {
+TEST(StatusRefresh, GeneratorShowsItsTransportAndLeavingItLogsAStopOnlyWhenItRanAndRoundsToWholeFrames) {
   Refresher r(SourceKind::generator);
   r.setGenerator("01:00:00:00");
   r.tick();
@@ -146,14 +146,13 @@ TEST(StatusRefresh, GeneratorShowsItsTransportAndLeavingItLogsAStopOnlyWhenItRan
   r.setSource(SourceKind::ltc);
   r.tick();
   EXPECT_THAT(r.lines, ElementsAre("Stopped at "));
-}
 
-TEST(StatusRefresh, PositionsARoundingErrorShortOfAFrameShowThatFrameAndNonFiniteOnesNone) {
-  Refresher r(SourceKind::generator);
-  r.engine.generator.withLock([](Generator& g) {
+  // A position a rounding error short of a frame shows that frame; a non-finite one none.
+  r.setSource(SourceKind::generator);
+  r.engine.generator.withLock([&](Generator& g) {
     g.isRunning = true;
     g.position = 89999.9999995;
-    g.startedAt = kT0;
+    g.startedAt = r.now;
   });
   r.tick();
   EXPECT_EQ(r.last.timecode, (Timecode{1, 0, 0, 0}));

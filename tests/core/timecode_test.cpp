@@ -43,7 +43,7 @@ TEST(Timecode, ValidityFollowsEachRatesLabelsAndDropFrameSkipsTwoInMinutesNotDiv
   }
 }
 
-TEST(Timecode, PrintsPaddedLabelsAndParsesSeparatedOrDigitOnlyText) {
+TEST(Timecode, PrintsPaddedLabelsParsesSeparatedOrDigitOnlyTextAndSaturatesHugeFields) {
   EXPECT_EQ(tc(0, 0, 0, 0).text(true), "00:00:00;00");
   EXPECT_EQ(tc(1, 2, 3, 4).description(), "01:02:03:04");
   for (const char* text :
@@ -57,9 +57,8 @@ TEST(Timecode, PrintsPaddedLabelsAndParsesSeparatedOrDigitOnlyText) {
                            "1:2:3:4x", "1:2:3:--4", "99999999999999999999:0:0:0"}) {
     EXPECT_EQ(Timecode::parse(text), std::nullopt) << text;
   }
-}
 
-TEST(Timecode, HugeParsedFieldsSaturateInsteadOfWrapping) {
+  // Huge parsed fields saturate instead of wrapping.
   constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
   const Timecode big = Timecode::parse("9223372036854775807:0:0:0").value();
   for (FrameRate r : kAllFrameRates)
