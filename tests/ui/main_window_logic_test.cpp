@@ -100,7 +100,6 @@ TEST(DetailRows, ShowsADashForAbsentValues) {
   rows.show(SourceKind::ltc, status);
   EXPECT_EQ(rows.value("Timing jitter"), "0.13 ms");
   rows.show(SourceKind::mtc, status);
-  EXPECT_EQ(rows.rowCount(), 6);
   EXPECT_EQ(rows.value("From"), "\u2013");
   EXPECT_EQ(rows.value("User bits"), "");
   EXPECT_TRUE(detailRows(SourceKind::generator, status).empty());
