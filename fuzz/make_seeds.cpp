@@ -25,18 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void write(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-template <class T>
-void put(std::vector<std::uint8_t>& out, T value) {
-  const auto* p = reinterpret_cast<const std::uint8_t*>(&value);
-  out.insert(out.end(), p, p + sizeof(T));
-}
-
 std::vector<float> encode(double sampleRate, FrameRate rate, const Timecode& from, int frames) {
   LTCEncoder encoder(sampleRate);
   encoder.setRate(rate);
@@ -47,35 +35,35 @@ std::vector<float> encode(double sampleRate, FrameRate rate, const Timecode& fro
   return samples;
 }
 
-std::vector<std::uint8_t> ltcSession(double sampleRate, const std::vector<float>& samples,
-                                     std::uint16_t bufferLength) {
-  std::vector<std::uint8_t> out;
-  const auto rateIndex =
-      std::find(kSampleRates.begin(), kSampleRates.end(), sampleRate) - kSampleRates.begin();
-  put<std::uint8_t>(out, static_cast<std::uint8_t>(rateIndex));
-  put<std::uint32_t>(out, 12345);
+// Writes `samples` at `sampleRate` as one session in buffers of `bufferLength` samples.
+void write(const fs::path& path, double sampleRate, const std::vector<float>& samples,
+           std::uint16_t bufferLength) {
+  std::ofstream out(path, std::ios::binary);
+  const auto put = [&out](auto value) { out.write(reinterpret_cast<const char*>(&value), sizeof value); };
+  put(static_cast<std::uint8_t>(std::find(kSampleRates.begin(), kSampleRates.end(), sampleRate) -
+                                kSampleRates.begin()));
+  put(std::uint32_t{12345});
   for (std::size_t at = 0; at < samples.size(); at += bufferLength) {
     const std::size_t n = std::min<std::size_t>(bufferLength, samples.size() - at);
-    put<std::uint16_t>(out, static_cast<std::uint16_t>(n));
-    for (std::size_t i = 0; i < n; ++i) put<float>(out, samples[at + i]);
+    put(static_cast<std::uint16_t>(n));
+    out.write(reinterpret_cast<const char*>(&samples[at]), static_cast<std::streamsize>(n * sizeof(float)));
   }
-  return out;
 }
 
 void ltcSeeds(const fs::path& dir) {
-  write(dir / "forward_25_16k", ltcSession(16000, encode(16000, FrameRate::fps25, {10, 0, 0, 0}, 4), 256));
-  write(dir / "drop_frame_minute_22k",
-        ltcSession(22050, encode(22050, FrameRate::fps29_97DF, {0, 0, 59, 28}, 4), 100));
+  fs::create_directories(dir);
+  write(dir / "forward_25_16k", 16000, encode(16000, FrameRate::fps25, {10, 0, 0, 0}, 4), 256);
+  write(dir / "drop_frame_minute_22k", 22050, encode(22050, FrameRate::fps29_97DF, {0, 0, 59, 28}, 4), 100);
   std::vector<float> backward = encode(16000, FrameRate::fps24, {1, 2, 3, 4}, 5);
   std::reverse(backward.begin(), backward.end());
-  write(dir / "reverse_24_16k", ltcSession(16000, backward, 1000));
+  write(dir / "reverse_24_16k", 16000, backward, 1000);
   std::vector<float> broken = encode(16000, FrameRate::fps30, {23, 59, 59, 26}, 8);
   broken[700] = std::numeric_limits<float>::quiet_NaN();
   broken[1300] = std::numeric_limits<float>::infinity();
-  write(dir / "non_finite_30_16k", ltcSession(16000, broken, 333));
+  write(dir / "non_finite_30_16k", 16000, broken, 333);
   std::vector<float> gap = encode(16000, FrameRate::fps23_976, {0, 0, 0, 0}, 4);
   std::fill(gap.begin() + 500, gap.begin() + 900, 0.0f);
-  write(dir / "silence_gap_23976_16k", ltcSession(16000, gap, 64));
+  write(dir / "silence_gap_23976_16k", 16000, gap, 64);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 namespace quillmark {
 namespace {
 
-TEST(DisplayStyle, DefaultIsAmberLEDAndAPresetKeepsTheWindowLevel) {
+TEST(DisplayStyle, DefaultIsAmberLEDAPresetKeepsTheWindowLevelAndEveryValueSurvivesEncoding) {
   EXPECT_EQ(DisplayStyle{}, DisplayStyle::preset("Amber LED"));
   DisplayStyle current;
   current.alwaysOnTop = true;
@@ -17,9 +17,8 @@ TEST(DisplayStyle, DefaultIsAmberLEDAndAPresetKeepsTheWindowLevel) {
   broadcast.alwaysOnTop = true;
   EXPECT_EQ(current.choosingPreset("Broadcast"), broadcast);
   EXPECT_EQ(current.choosingPreset("Choose…"), std::nullopt);
-}
 
-TEST(DisplayStyle, EncodesEveryValueAndRefusesAnyIncompleteOrUnknownOne) {
+  // Every value is encoded; any incomplete or unknown one is refused.
   for (Typeface typeface : kAllTypefaces) {
     for (Weight weight : kAllWeights) {
       const DisplayStyle style{

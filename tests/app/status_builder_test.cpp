@@ -114,7 +114,7 @@ TEST(StatusRefresh, JumpIsLoggedBeforeTheNewLock) {
   EXPECT_THAT(r.lines[3], StartsWith("Stopped at "));
 }
 
-TEST(StatusRefresh, GeneratorShowsItsTransportAndLeavingItLogsAStopOnlyWhenItRan) {
+TEST(StatusRefresh, GeneratorShowsItsTransportAndLeavingItLogsAStopOnlyWhenItRanAndRoundsToWholeFrames) {
   Refresher r(SourceKind::generator);
   r.setGenerator("01:00:00:00");
   r.tick();
@@ -146,14 +146,13 @@ TEST(StatusRefresh, GeneratorShowsItsTransportAndLeavingItLogsAStopOnlyWhenItRan
   r.setSource(SourceKind::ltc);
   r.tick();
   EXPECT_THAT(r.lines, ElementsAre("Stopped at "));
-}
 
-TEST(StatusRefresh, PositionsARoundingErrorShortOfAFrameShowThatFrameAndNonFiniteOnesNone) {
-  Refresher r(SourceKind::generator);
-  r.engine.generator.withLock([](Generator& g) {
+  // A position a rounding error short of a frame shows that frame; a non-finite one none.
+  r.setSource(SourceKind::generator);
+  r.engine.generator.withLock([&](Generator& g) {
     g.isRunning = true;
     g.position = 89999.9999995;
-    g.startedAt = kT0;
+    g.startedAt = r.now;
   });
   r.tick();
   EXPECT_EQ(r.last.timecode, (Timecode{1, 0, 0, 0}));
@@ -177,15 +176,6 @@ TEST(StatusRefresh, ArtNetCountsItsPacketsAndDamageAndLocksLikeTheOtherInputs) {
   EXPECT_THAT(r.lines, ElementsAre(StartsWith("Locked at 01:00:00:")));
 }
 
-TEST(StatusRefresh, DropFrameLabelsAreWrittenWithTheirSeparator) {
-  Status status;
-  status.state = TimecodeClock::State::locked;
-  status.rate = FrameRate::fps29_97DF;
-  status.timecode = Timecode{1, 0, 0, 2};
-  EXPECT_THAT(StatusTransitions{}.next(status, SourceKind::mtc),
-              ElementsAre("Locked at 01:00:00;02, 29.97 DF fps"));
-}
-
 TEST(StatusRefresh, ARateFoundOrChangedWhileLockedGetsALineOfItsOwn) {
   StatusTransitions transitions;
   Status status;
@@ -197,12 +187,13 @@ TEST(StatusRefresh, ARateFoundOrChangedWhileLockedGetsALineOfItsOwn) {
   status.rate = FrameRate::fps29_97ND;  // pulldown found half a second after the lock
   EXPECT_THAT(transitions.next(status, SourceKind::ltc), ElementsAre("Rate: 29.97 ND fps"));
   EXPECT_THAT(transitions.next(status, SourceKind::ltc), IsEmpty());
-  // Lost and found again at another rate: the lock line says the rate, once.
+  // Lost and found again at another rate: the lock line says the rate, once, and a drop-frame label is
+  // written with its separator.
   status.state = TimecodeClock::State::freewheel;
   EXPECT_THAT(transitions.next(status, SourceKind::ltc), ElementsAre(StartsWith("Input lost at ")));
   status.state = TimecodeClock::State::locked;
-  status.rate = FrameRate::fps25;
-  EXPECT_THAT(transitions.next(status, SourceKind::ltc), ElementsAre("Locked at 01:00:00:08, 25 fps"));
+  status.rate = FrameRate::fps29_97DF;
+  EXPECT_THAT(transitions.next(status, SourceKind::ltc), ElementsAre("Locked at 01:00:00;08, 29.97 DF fps"));
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ namespace {
 
 using State = TimecodeClock::State;
 
-TEST(Generator, ParkedGeneratorShowsItsPositionButGivesReadersNothing) {
+TEST(Generator, ParkedGeneratorShowsItsPositionButGivesReadersNothingAndContinuesFromThereWhenStarted) {
   const ClockSnapshot snap =
       Generator::fromSettings(FrameRate::fps25, false, "01:00:00:00", 7.0).snapshot(8.0);
   EXPECT_EQ(snap.parkedPosition, 90000.0);
@@ -28,16 +28,15 @@ TEST(Generator, ParkedGeneratorShowsItsPositionButGivesReadersNothing) {
   EXPECT_EQ(start(FrameRate::fps25, "00:00:00:27"), 27.0);
   EXPECT_LT(start(FrameRate::fps25, "9999999999999:00:00:00"), 2160000.0);
   EXPECT_EQ(start(FrameRate::fps25, "99999999999999999:0:0:0"), 90000.0);
-}
 
-TEST(Generator, StartsStopsAndContinuesFromWhereItParked) {
+  // Started, stopped, and started again it continues from where it parked.
   Generator generator = Generator::fromSettings(FrameRate::fps25, false, "01:00:00:00", 0.0);
   generator.start(100.0);
   generator.start(101.0);  // already running: changes nothing
-  const ClockSnapshot snap = generator.snapshot(102.0);
-  EXPECT_EQ(snap.fitPosition, 90050.0);
-  EXPECT_EQ(snap.state(102.0), State::locked);
-  EXPECT_FALSE(snap.position(102.2).has_value());  // good for one reading window; readers take fresh ones
+  const ClockSnapshot running = generator.snapshot(102.0);
+  EXPECT_EQ(running.fitPosition, 90050.0);
+  EXPECT_EQ(running.state(102.0), State::locked);
+  EXPECT_FALSE(running.position(102.2).has_value());  // good for one reading window; readers take fresh ones
   generator.stop(102.0);
   generator.start(110.0);
   EXPECT_EQ(generator.snapshot(111.0).fitPosition, 90075.0);

@@ -25,7 +25,7 @@ TEST(Timecode, EveryCountOfTheDayRoundTripsThroughItsLabelAtEveryRate) {
                   .isValid(FrameRate::fps29_97DF));
 }
 
-TEST(Timecode, DropFrameSkipsTwoLabelsInMinutesNotDivisibleByTen) {
+TEST(Timecode, ValidityFollowsEachRatesLabelsAndDropFrameSkipsTwoInMinutesNotDivisibleByTen) {
   const auto df = FrameRate::fps29_97DF;
   EXPECT_EQ(Timecode::fromFrame(1800, df), tc(0, 1, 0, 2));
   EXPECT_EQ(Timecode::fromFrame(17982, df), tc(0, 10, 0, 0));
@@ -34,9 +34,6 @@ TEST(Timecode, DropFrameSkipsTwoLabelsInMinutesNotDivisibleByTen) {
   EXPECT_EQ(tc(0, 1, 0, 0).frameNumber(df), tc(0, 0, 59, 28).frameNumber(df));
   EXPECT_FALSE(tc(0, 1, 0, 0).isValid(df));
   EXPECT_TRUE(tc(0, 1, 0, 0).isValid(FrameRate::fps29_97ND));
-}
-
-TEST(Timecode, ValidityFollowsEachRatesLabels) {
   EXPECT_FALSE(tc(0, 0, 0, 24).isValid(FrameRate::fps24));
   for (FrameRate rate : kAllFrameRates) {
     for (const Timecode& bad : {tc(24, 0, 0, 0), tc(-1, 0, 0, 0), tc(0, -1, 0, 0), tc(0, 0, -1, 0),
@@ -46,7 +43,7 @@ TEST(Timecode, ValidityFollowsEachRatesLabels) {
   }
 }
 
-TEST(Timecode, PrintsPaddedLabelsAndParsesSeparatedOrDigitOnlyText) {
+TEST(Timecode, PrintsPaddedLabelsParsesSeparatedOrDigitOnlyTextAndSaturatesHugeFields) {
   EXPECT_EQ(tc(0, 0, 0, 0).text(true), "00:00:00;00");
   EXPECT_EQ(tc(1, 2, 3, 4).description(), "01:02:03:04");
   for (const char* text :
@@ -60,9 +57,8 @@ TEST(Timecode, PrintsPaddedLabelsAndParsesSeparatedOrDigitOnlyText) {
                            "1:2:3:4x", "1:2:3:--4", "99999999999999999999:0:0:0"}) {
     EXPECT_EQ(Timecode::parse(text), std::nullopt) << text;
   }
-}
 
-TEST(Timecode, HugeParsedFieldsSaturateInsteadOfWrapping) {
+  // Huge parsed fields saturate instead of wrapping.
   constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
   const Timecode big = Timecode::parse("9223372036854775807:0:0:0").value();
   for (FrameRate r : kAllFrameRates)

@@ -25,7 +25,7 @@ float levelAt(LTCEncoder& encoder, std::int64_t frame, double x) {
   return sample;
 }
 
-TEST(LTCEncoder, EveryFrameRisesThroughZeroAtItsStartAndEndsLow) {
+TEST(LTCEncoder, EveryFrameRisesThroughZeroAtItsStartAndEndsLowAndARateChangeRebuildsTheCachedFrame) {
   LTCEncoder encoder(48000);
   encoder.setAmplitude(0.25f);
   for (std::int64_t frame : {0, 1, 12345, 2159999}) {
@@ -36,11 +36,7 @@ TEST(LTCEncoder, EveryFrameRisesThroughZeroAtItsStartAndEndsLow) {
     for (int k = 0; k < 80; ++k)
       ASSERT_EQ(std::fabs(levelAt(encoder, frame, k + 0.25)), 0.25f) << frame << " " << k;
   }
-}
-
-TEST(LTCEncoder, ChangingTheRateRebuildsTheCachedFrame) {
   // Bit 27 is a one mid-cell in 00:00:00:00 only where it is the polarity bit: at 30 fps, not at 25.
-  LTCEncoder encoder(48000);
   const auto bit27 = [&] { return levelAt(encoder, 0, 27.25) != levelAt(encoder, 0, 27.75); };
   EXPECT_FALSE(bit27());
   encoder.setRate(FrameRate::fps30);
@@ -76,18 +72,17 @@ TEST(LTCEncoder, EdgesLastTheRiseTimeAtEveryPlaySpeed) {
     LTCEncoder encoder(kSampleRate);
     std::vector<float> out(static_cast<std::size_t>(kSampleRate / 5));
     encoder.render(out.data(), static_cast<std::int64_t>(out.size()), 90000.3, 25.0 * speed / kSampleRate);
-    int edges = 0, inEdge = 0;
-    std::size_t i = 0;
-    while (std::fabs(out[i]) < 0.5f) ++i;  // an edge cut by the start of the run does not count
-    for (; i < out.size(); ++i) {
+    int edges = 0;
+    for (std::size_t i = 0, inEdge = 0; i < out.size(); ++i) {
       if (std::fabs(out[i]) < 0.5f) {
         ++inEdge;
-      } else if (inEdge > 0) {
-        ASSERT_GE(inEdge, 7) << "speed " << speed << " sample " << i;
-        ASSERT_LE(inEdge, 9) << "speed " << speed << " sample " << i;
-        ++edges;
-        inEdge = 0;
+        continue;
       }
+      if (inEdge > 0 && inEdge < i) {  // an edge cut by the start of the run does not count
+        ASSERT_TRUE(inEdge >= 7 && inEdge <= 9) << "speed " << speed << ": " << inEdge << " samples at " << i;
+        ++edges;
+      }
+      inEdge = 0;
     }
     EXPECT_GT(edges, 80 * speed) << "speed " << speed;
   }
@@ -97,29 +92,22 @@ std::uint64_t wordOf(std::int64_t frames) {
   return LTCFrame{{1, 0, 0, frames}}.dataBits(false);
 }
 
-TEST(LTCDecoder, ReportsEachFrameAsItsSyncWordCompletesWithExactPositions) {
-  // 30 fps at 48 kHz: 20-sample cells, 1600-sample frames starting on whole samples.
+// Exact positions and labels are the record test's (ltc_decoder_record_test.cpp); fed a sample at a time,
+// each frame is reported within a couple of samples of the transition that closes its last sync bit.
+TEST(LTCDecoder, ReportsEachFrameAsItsSyncWordCompletes) {
   const std::vector<float> code = renderCode(FrameRate::fps30, 48000, 0, 1.0);
   LTCDecoder decoder(48000);
-  std::vector<LTCDecoder::Frame> frames;
+  std::vector<Timecode> labels;
   for (std::size_t i = 0; i < code.size(); ++i) {
     decoder.process(&code[i], 1, static_cast<std::int64_t>(i), [&](const LTCDecoder::Frame& f) {
-      // Reported within a couple of samples of the transition that closes its last sync bit.
       EXPECT_GE(static_cast<double>(i), f.start + f.length);
       EXPECT_LE(static_cast<double>(i), f.start + f.length + 3);
-      frames.push_back(f);
+      labels.push_back(f.frame.timecode);
     });
   }
   // Frame 0's first edge only sets the polarity, so its bit 0 is lost; frame 1 is the first report.
-  ASSERT_GE(frames.size(), 28u);
-  EXPECT_EQ(frames.front().frame.timecode, (Timecode{0, 0, 0, 1}));
-  for (const auto& f : frames) {
-    const double n = std::round(f.start / 1600);
-    EXPECT_EQ(f.frame.timecode, Timecode::fromFrame(static_cast<std::int64_t>(n), FrameRate::fps30));
-    EXPECT_NEAR(f.start, n * 1600, 0.05);
-    EXPECT_NEAR(f.length, 1600, 0.05);
-    EXPECT_FALSE(f.reverse);
-  }
+  ASSERT_GE(labels.size(), 28u);
+  EXPECT_EQ(labels.front(), (Timecode{0, 0, 0, 1}));
   EXPECT_EQ(decoder.errors(), 0);
   EXPECT_NEAR(decoder.level(), 0.5f, 0.02f);
 }

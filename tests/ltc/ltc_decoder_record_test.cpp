@@ -11,10 +11,8 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <numbers>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -154,31 +152,19 @@ TEST(LTCDecoderRecord, ReportsExactlyWhatTheRecordHoldsForEverySignalInsideTheHo
   for (std::string line; std::getline(in, line);) recorded.push_back(line);
 
   std::vector<std::string> actual;
-  std::size_t at = 0;  // next line of the record
-  bool same = true;
   for (const RecordedSignal& s : kSignals) {
     actual.push_back(std::string("# ") + s.name);
     const std::vector<std::string> got = report(s);
     actual.insert(actual.end(), got.begin(), got.end());
-    if (!same) continue;
-    if (at >= recorded.size() || recorded[at] != actual[actual.size() - got.size() - 1]) {
-      ADD_FAILURE() << "the record has no signal \"" << s.name << "\" at line " << at + 1;
-      same = false;
-      continue;
-    }
-    ++at;
-    for (std::size_t i = 0; i < got.size() && same; ++i, ++at) {
-      if (at < recorded.size() && recorded[at] == got[i]) continue;
-      ADD_FAILURE() << s.name << ": report " << i << " (record line " << at + 1 << ") is \"" << got[i]
-                    << "\", the record says \"" << (at < recorded.size() ? recorded[at] : "nothing") << "\"";
-      same = false;
-    }
   }
-  if (same && at != recorded.size()) {
-    ADD_FAILURE() << "the record holds " << recorded.size() - at << " lines more than the signals gave";
-    same = false;
-  }
-  if (!same) {
+  const auto [mine, theirs] = std::mismatch(actual.begin(), actual.end(), recorded.begin(), recorded.end());
+  if (mine != actual.end() || theirs != recorded.end()) {
+    std::string signal = "none";
+    for (auto line = actual.begin(); line < mine; ++line)
+      if (line->starts_with("# ")) signal = line->substr(2);
+    ADD_FAILURE() << "signal \"" << signal << "\", record line " << theirs - recorded.begin() + 1
+                  << ": the decoder gave \"" << (mine != actual.end() ? *mine : "nothing")
+                  << "\", the record says \"" << (theirs != recorded.end() ? *theirs : "nothing") << "\"";
     std::ofstream out(path + ".actual");
     for (const std::string& line : actual) out << line << '\n';
   }

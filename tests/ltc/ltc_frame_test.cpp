@@ -12,7 +12,7 @@ LTCFrame frameOf(Timecode t, std::uint32_t userBits = 0, bool dropFrame = false,
   return LTCFrame{t, userBits, dropFrame, false, flags, true};
 }
 
-TEST(LTCFrame, PacksKnownWordsBitForBitInBothFlagLayouts) {
+TEST(LTCFrame, PacksKnownWordsBitForBitInBothFlagLayoutsAndFlagsDigitsOutOfRange) {
   EXPECT_EQ(frameOf({0, 0, 0, 0}).dataBits(false), 0x0000000008000000u);
   EXPECT_EQ(frameOf({0, 0, 0, 0}).dataBits(true), 0x0800000000000000u);
   EXPECT_EQ(frameOf({10, 0, 0, 0}).dataBits(false), 0x0100000000000000u);
@@ -38,9 +38,8 @@ TEST(LTCFrame, EveryPackedWordHasAnOddNumberOfOnesAndUnpacksToItself) {
     ASSERT_EQ(std::popcount(word) % 2, 1) << std::hex << word;
     ASSERT_EQ(LTCFrame::fromData(word, i % 2 == 0), frame) << std::hex << word;
   }
-}
 
-TEST(LTCFrame, FlagsDigitsOutOfRangeButStillFillsTheFields) {
+  // Digits out of range are flagged, but still fill the fields.
   // (bit, value): seconds tens 6 and 7, minutes tens 6, frame tens 3, and units 10 and 15 in every field.
   const std::pair<int, std::uint64_t> bad[] = {{24, 6},  {24, 7},  {40, 6}, {8, 3},   {0, 10},  {16, 10},
                                                {32, 10}, {48, 10}, {0, 15}, {16, 15}, {32, 15}, {48, 15}};

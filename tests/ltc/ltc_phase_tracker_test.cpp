@@ -10,8 +10,7 @@
 #include <vector>
 
 #include "core/timecode.h"
-#include "ltc/ltc_decoder.h"
-#include "ltc/ltc_encoder.h"
+#include "tests/ltc/ltc_signal.h"
 
 namespace quillmark {
 namespace {
@@ -38,14 +37,12 @@ int brokenLabels(bool tracked, double jitterSeconds, int buffers, int* decoded) 
         tracked ? phase.next(target, step, kBuffer) : LTCPhaseTracker::Run{target, step};
     encoder.render(samples.data() + static_cast<std::ptrdiff_t>(b) * kBuffer, kBuffer, run.start, run.step);
   }
-  LTCDecoder decoder(kSampleRate);
-  std::vector<std::int64_t> labels;
-  decoder.process(
-      samples.data(), static_cast<std::int64_t>(samples.size()), 0,
-      [&](const LTCDecoder::Frame& f) { labels.push_back(f.frame.timecode.frameNumber(FrameRate::fps30)); });
-  *decoded = static_cast<int>(labels.size());
+  const auto frames = test::decodeAll(kSampleRate, samples);
+  *decoded = static_cast<int>(frames.size());
   int broken = 0;
-  for (std::size_t i = 1; i < labels.size(); ++i) broken += labels[i] != labels[i - 1] + 1;
+  for (std::size_t i = 1; i < frames.size(); ++i)
+    broken += frames[i].frame.timecode.frameNumber(FrameRate::fps30) !=
+              frames[i - 1].frame.timecode.frameNumber(FrameRate::fps30) + 1;
   return broken;
 }
 

@@ -58,7 +58,7 @@ TEST(LTCRateDetector, ARollOverPinsTheRateAtAnySpeedUntilAFrameNumberOutgrowsIt)
   EXPECT_FALSE(jump.wrapRate.has_value());
 }
 
-TEST(LTCRateDetector, ChangesItsAnswerOnlyAfterThreeAgreeingFramesInARow) {
+TEST(LTCRateDetector, ChangesItsAnswerAfterThreeAgreeingFramesAndMediansTheLastFifteenGoodDurations) {
   LTCRateDetector d;
   const auto at25 = [&] { return d.observe(frameAt(1, 3), 1.0 / 25); };
   const auto at30 = [&] { return d.observe(frameAt(1, 27), 1.0 / 25); };  // frame 27 forces 30
@@ -66,10 +66,8 @@ TEST(LTCRateDetector, ChangesItsAnswerOnlyAfterThreeAgreeingFramesInARow) {
   // Two frames that force 30, one that does not (it cancels the streak), two more: still 25; a third: 30.
   for (bool forced : {true, true, false, true, true}) EXPECT_EQ(forced ? at30() : at25(), FrameRate::fps25);
   EXPECT_EQ(at30(), FrameRate::fps30);
-}
 
-TEST(LTCRateDetector, MediansTheLastFifteenDurationsThatArePositiveAndFinite) {
-  LTCRateDetector d;
+  // Speed is the median of the last fifteen durations that are positive and finite.
   for (int i = 0; i < 40; ++i) d.observe(frameAt(1, 3), 1.0 / 24);
   for (double bad :
        {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), 0.0, -1.0}) {

@@ -78,7 +78,7 @@ TEST(ArtNetOutput, SendsEveryFrameInSequenceAcrossMidnightAtItsTime) {
   }
 }
 
-TEST(ArtNetOutput, ASendFailureIsTheOutputsErrorAndTheLoopKeepsTrying) {
+TEST(ArtNetOutput, ASendFailureIsTheOutputsErrorTheLoopKeepsTryingAndAFailedStartNamesTheAddress) {
   const Line line{FrameRate::fps25, HostTime::now(), 0.0};
   ArtNetOutput output;
   output.setClock([&line] { return line.at(HostTime::now()); });
@@ -91,7 +91,15 @@ TEST(ArtNetOutput, ASendFailureIsTheOutputsErrorAndTheLoopKeepsTrying) {
   EXPECT_THROW(output.start("lighting desk", 6454), std::system_error);
   EXPECT_FALSE(output.isStarted());
 
+  // An input that cannot start says where it tried, and can still start after a failure.
   ArtNetInput input([](const ArtNet::ReceivedTimeCode&, double) {});
+  try {
+    input.start({"not-an-address", 6454, 1.0});
+    ADD_FAILURE() << "started";
+  } catch (const std::system_error& error) {
+    EXPECT_NE(std::string(error.what()).find("not-an-address:6454"), std::string::npos) << error.what();
+  }
+  EXPECT_FALSE(input.isRunning());
   input.start({"127.0.0.1", 0, 1.0});
   output.start("127.0.0.1", input.boundPort());
   ASSERT_TRUE(test::waitFor([&] { return output.packetsSent() >= 3; }, 5.0));

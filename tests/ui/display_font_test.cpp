@@ -8,7 +8,7 @@
 namespace quillmark {
 namespace {
 
-TEST(DisplayFont, EveryTypefaceAndWeightCanShowATimecode) {
+TEST(DisplayFont, EveryTypefaceAndWeightCanShowATimecodeAndMissingFontsFallBackToTheirKind) {
   for (Typeface typeface : kAllTypefaces) {
     for (Weight weight : kAllWeights) {
       const QFont font = displayFont(typeface, weight, 40);
@@ -17,9 +17,8 @@ TEST(DisplayFont, EveryTypefaceAndWeightCanShowATimecode) {
     }
   }
   EXPECT_GE(displayFont(Typeface::sans, Weight::regular, 0).pixelSize(), 1);
-}
 
-TEST(DisplayFont, MissingNamedFontsFallBackToFacesOfTheSameKindAndWeight) {
+  // Missing named fonts fall back to faces of the same kind and weight.
   for (Typeface typeface : {Typeface::mono, Typeface::sans, Typeface::menlo}) {
     const QFontInfo regular(displayFont(typeface, Weight::regular, 40));
     EXPECT_GT(QFontInfo(displayFont(typeface, Weight::bold, 40)).weight(), regular.weight())

@@ -64,7 +64,7 @@ TEST(InfoLine, ShowsSpeedOnlyWhenLockedAndOffByMoreThanTwoThousandths) {
   EXPECT_TRUE(infoLineItems(Status{}).empty());
 }
 
-TEST(PickerEntries, OffersTheOptionListsWithAutoNamingTheDetectedRateOnlyWhileAuto) {
+TEST(PickerEntries, OffersTheOptionListsAndRefillsKeepingTheChoice) {
   EXPECT_EQ(titles(outputChannelEntries(4)).mid(3),
             (QStringList{"Output 4", "---", "Outputs 1+2", "Outputs 3+4"}));
   EXPECT_EQ(titles(outputChannelEntries(1)), QStringList{"Output 1"});  // no pair of one
@@ -73,9 +73,8 @@ TEST(PickerEntries, OffersTheOptionListsWithAutoNamingTheDetectedRateOnlyWhileAu
   // A hand-edited freewheel time is shown rather than leaving the picker blank.
   EXPECT_EQ(titles(freewheelEntries(3.0)).back(), "3 s");
   EXPECT_EQ(titles(freewheelEntries(2.0)).count("2 s"), 1);
-}
 
-TEST(PickerEntries, RefillingAPickerKeepsItsChoiceAndAnUnknownValueSelectsNothing) {
+  // Refilling a picker keeps its choice; an unknown value selects nothing.
   QComboBox picker;
   setPickerEntries(&picker, outputChannelEntries(4));
   selectPickerData(&picker, qint64{-3});
@@ -101,13 +100,12 @@ TEST(DetailRows, ShowsADashForAbsentValues) {
   rows.show(SourceKind::ltc, status);
   EXPECT_EQ(rows.value("Timing jitter"), "0.13 ms");
   rows.show(SourceKind::mtc, status);
-  EXPECT_EQ(rows.rowCount(), 6);
   EXPECT_EQ(rows.value("From"), "\u2013");
   EXPECT_EQ(rows.value("User bits"), "");
   EXPECT_TRUE(detailRows(SourceKind::generator, status).empty());
 }
 
-TEST(LiveLevelMeter, FillsAndColoursByDecibelsAndIgnoresAnEqualLevel) {
+TEST(LiveViews, LevelMeterAndTimecodeLabelFollowTheStatusAndIgnoreEqualValues) {
   const MeterReading silence = meterReading(0.0f);
   EXPECT_EQ(silence.fraction, 0.0);
   EXPECT_EQ(silence.color, ColorRole::orange);
@@ -121,9 +119,8 @@ TEST(LiveLevelMeter, FillsAndColoursByDecibelsAndIgnoresAnEqualLevel) {
   EXPECT_NEAR(meter.barRect().width(), 0.9 * meter.width(), 0.2);
   EXPECT_EQ(meter.barColor(), systemColor(ColorRole::green, meter.palette()));
   EXPECT_EQ(meter.toolTip(), "-6 dBFS");
-}
 
-TEST(LiveTimecodeLabel, ChangesOnlyWhenTextOrEmphasisChanges) {
+  // The timecode line changes only when its text or emphasis does.
   LiveTimecodeLabel label;
   EXPECT_EQ(label.shown().text, "--:--:--:--");
   Status status{.timecode = Timecode{1, 0, 0, 2}, .rate = FrameRate::fps29_97DF};

@@ -38,7 +38,6 @@
 #include "ui/state_badge.h"
 #include "ui/style_editor.h"
 #include "ui/system_colors.h"
-#include "ui/value_stepper.h"
 
 namespace quillmark {
 namespace {
@@ -95,11 +94,18 @@ class MainWindowTest : public ::testing::Test {
 TEST_F(MainWindowTest, ChoosingEachSourceShowsItsSection) {
   EXPECT_EQ(MainWindow::titleFor(std::string("stage left")), "Quillmark (stage left)");
   makeApp();
+  // The fields of every section start on one line, whichever section's labels are longest.
+  auto fieldX = [&](QWidget* field) {
+    QApplication::processEvents();
+    return field->mapTo(&window(), QPoint()).x();
+  };
+  const int outputs = fieldX(window().outputSection()->mtcOutSwitch());
   chooseSource(SourceKind::mtc);
   EXPECT_EQ(store().settings().source, SourceKind::mtc);
   EXPECT_TRUE(window().mtcSection()->isVisible());
   EXPECT_FALSE(window().ltcSection()->isVisible());
   EXPECT_TRUE(window().detailsSection()->isVisible());
+  EXPECT_EQ(fieldX(window().mtcSection()->sourcePicker()), outputs);
 
   chooseSource(SourceKind::generator);
   EXPECT_TRUE(window().generatorSection()->isVisible());
@@ -107,22 +113,13 @@ TEST_F(MainWindowTest, ChoosingEachSourceShowsItsSection) {
   EXPECT_FALSE(window().detailsSection()->isVisible());
   EXPECT_TRUE(processUntil([&] { return badge() == "STOPPED"; }));
   EXPECT_EQ(window().generatorSection()->locateText(), "01:00:00:00");  // filled in on first showing
+  EXPECT_EQ(fieldX(window().generatorSection()->ratePicker()), outputs);
 
   chooseSource(SourceKind::ltc);
   EXPECT_TRUE(window().ltcSection()->isVisible());
   EXPECT_FALSE(window().generatorSection()->isVisible());
   EXPECT_TRUE(processUntil([&] { return badge() == "NO TIMECODE"; }));
-
-  // The fields of every section start on one line, whichever section's labels are longest.
-  auto fieldX = [&](QWidget* field) { return field->mapTo(&window(), QPoint()).x(); };
-  const int outputs = fieldX(window().outputSection()->mtcOutSwitch());
   EXPECT_EQ(fieldX(window().ltcSection()->devicePicker()), outputs);
-  chooseSource(SourceKind::mtc);
-  QApplication::processEvents();
-  EXPECT_EQ(fieldX(window().mtcSection()->sourcePicker()), outputs);
-  chooseSource(SourceKind::generator);
-  QApplication::processEvents();
-  EXPECT_EQ(fieldX(window().generatorSection()->ratePicker()), outputs);
 
   // Art-Net, on loopback only: the input listens on 127.0.0.1, and the output is pointed at an address
   // that does not exist before it is switched on, so nothing is ever sent.
@@ -221,13 +218,6 @@ TEST_F(MainWindowTest, OpensWithoutAScrollBarWithBothOutputsOn) {
       << window().height() << " < " << window().fittingHeight();
 }
 
-// A second instance's MIDI client gets a numbered name from JACK; the footer shows the one it got.
-TEST_F(MainWindowTest, FooterNamesTheMidiClientThisInstanceGot) {
-  const test::TestClient first("Quillmark", [](jack_nframes_t, jack_nframes_t, double) {});
-  makeApp();
-  EXPECT_EQ(window().portsCaption()->text(), QString::fromUtf8("MIDI ports: \u201CQuillmark-01\u201D"));
-}
-
 // Switching the desktop between light and dark restyles every caption, label, field and icon at once.
 TEST_F(MainWindowTest, EveryColourFollowsAPaletteChange) {
   makeApp();
@@ -280,7 +270,10 @@ TEST_F(MainWindowTest, EveryColourFollowsAPaletteChange) {
 
 TEST_F(MainWindowTest, ChoosingOutputs3And4StoresChannel2AsAPairAndShowsItAgain) {
   const auto desk = fakeDevice("desk", 4, JackPortIsInput);  // an output device with four channels
+  const auto first = fakeDevice("Quillmark", 0, 0);          // another instance's MIDI client
   makeApp();
+  // This instance's MIDI client got a numbered name from JACK; the footer shows the one it got.
+  EXPECT_EQ(window().portsCaption()->text(), QString::fromUtf8("MIDI ports: \u201CQuillmark-01\u201D"));
   OutputSection* outputs = window().outputSection();
   EXPECT_FALSE(outputs->isRowShown(outputs->audioOutputPicker()));
   QTest::mouseClick(outputs->ltcOutSwitch(), Qt::LeftButton);
@@ -343,32 +336,10 @@ TEST_F(MainWindowTest, LogShowsTheFiftyNewestLinesAndClears) {
   EXPECT_FALSE(log->clearButton()->isVisibleTo(log));
 }
 
-TEST_F(MainWindowTest, DisplayWindowOpensFromTheMenuAndPopOutAndKeepsItsStyleInTheStore) {
-  makeApp();
-  QTest::keyClick(&window(), Qt::Key_D, Qt::ControlModifier | Qt::ShiftModifier);
-  ASSERT_NE(app_->displayWindow(), nullptr);
-  app_->displayWindow()->close();
-  EXPECT_TRUE(processUntil([&] { return app_->displayWindow() == nullptr; }));
-  QTest::mouseClick(window().popOutButton(), Qt::LeftButton);
-  ASSERT_NE(app_->displayWindow(), nullptr);
-
-  // The generator's content reaches the display, and a preset chosen there is stored with the window
-  // level kept.
-  chooseSource(SourceKind::generator);
-  DisplayStyle onTop = store().displayStyle();
-  onTop.alwaysOnTop = true;
-  store().setDisplayStyle(onTop);
-  DisplayWindow* display = app_->openDisplay();
-  EXPECT_TRUE(processUntil([&] { return display->view()->content().info == "STOPPED  \u00B7  25 fps"; }));
-  display->editor()->choosePreset("Broadcast");
-  EXPECT_TRUE(store().displayStyle().alwaysOnTop);
-  EXPECT_TRUE(display->isAlwaysOnTop());
-  EXPECT_EQ(store().displayStyle().typeface, DisplayStyle::preset("Broadcast")->typeface);
-}
-
-// With no JACK server the window still opens: the LTC input says why it has nothing, and the generator
-// runs.
-TEST_F(MainWindowTest, WorksWithoutAJackServer) {
+// With no JACK server the window still opens: the LTC input says why it has nothing, the generator runs,
+// and the display window opens from the menu and the pop-out button, shows the generator's status and keeps
+// its style in the store.
+TEST_F(MainWindowTest, WorksWithoutAJackServerAndOpensTheDisplayWindowFromTheMenuAndPopOut) {
   const std::string server = std::getenv("JACK_DEFAULT_SERVER");
   ::setenv("JACK_DEFAULT_SERVER", "quillmark-no-such-server", 1);
   makeApp();
@@ -379,10 +350,28 @@ TEST_F(MainWindowTest, WorksWithoutAJackServer) {
   EXPECT_EQ(error->text(), "No audio input found.");
 
   chooseSource(SourceKind::generator);
+  QTest::keyClick(&window(), Qt::Key_D, Qt::ControlModifier | Qt::ShiftModifier);
+  ASSERT_NE(app_->displayWindow(), nullptr);
+  app_->displayWindow()->close();
+  EXPECT_TRUE(processUntil([&] { return app_->displayWindow() == nullptr; }));
+  QTest::mouseClick(window().popOutButton(), Qt::LeftButton);
+  DisplayWindow* display = app_->displayWindow();
+  ASSERT_NE(display, nullptr);
+  const auto displayInfo = [&] { return display->view()->content().info; };
+  EXPECT_TRUE(processUntil([&] { return displayInfo() == "STOPPED  \u00B7  25 fps"; }));
   QTest::mouseClick(window().generatorSection()->transportButton(), Qt::LeftButton);
   EXPECT_TRUE(processUntil([&] { return badge() == "RUNNING"; }));
   EXPECT_TRUE(processUntil([&] { return window().timecodeLabel()->shown().emphasis == Emphasis::live; }));
-  EXPECT_NE(app_->openDisplay(), nullptr);
+  EXPECT_TRUE(processUntil([&] { return displayInfo() == "RUNNING  \u00B7  25 fps"; }));
+
+  // A preset chosen in the display is stored with the window level kept.
+  DisplayStyle onTop = store().displayStyle();
+  onTop.alwaysOnTop = true;
+  store().setDisplayStyle(onTop);
+  display->editor()->choosePreset("Broadcast");
+  EXPECT_TRUE(store().displayStyle().alwaysOnTop);
+  EXPECT_TRUE(display->isAlwaysOnTop());
+  EXPECT_EQ(store().displayStyle().typeface, DisplayStyle::preset("Broadcast")->typeface);
 }
 
 }  // namespace

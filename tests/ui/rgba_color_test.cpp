@@ -15,7 +15,7 @@ void expectNear(const RGBA& actual, const RGBA& expected) {
   EXPECT_NEAR(actual.alpha, expected.alpha, kStep);
 }
 
-TEST(RGBAColor, TakesSRGBComponentsFromAnyColourModelAndGivesThemBack) {
+TEST(RGBAColor, TakesSRGBComponentsFromAnyColourModelAndGivesValidOnesBackEvenOutOfRange) {
   expectNear(rgbaFromQColor(QColor::fromHsvF(0.0f, 1.0f, 1.0f, 0.5f)), {1, 0, 0, 0.5});
   expectNear(rgbaFromQColor(QColor::fromHslF(1.0f / 3, 1.0f, 0.5f)), {0, 1, 0, 1});
   expectNear(rgbaFromQColor(QColor::fromCmykF(1.0f, 1.0f, 0.0f, 0.0f)), {0, 0, 1, 1});
@@ -26,9 +26,8 @@ TEST(RGBAColor, TakesSRGBComponentsFromAnyColourModelAndGivesThemBack) {
     expectNear(rgbaFromQColor(toQColor(preset.style.text)), preset.style.text);
     expectNear(rgbaFromQColor(toQColor(preset.style.background)), preset.style.background);
   }
-}
 
-TEST(RGBAColor, OutOfRangeStoredComponentsStillGiveAValidRGBColour) {
+  // Out-of-range stored components still give a valid RGB colour.
   const QColor color = toQColor({1.5, -0.25, std::numeric_limits<double>::quiet_NaN(), 2.0});
   ASSERT_TRUE(color.isValid());
   EXPECT_EQ(color, color.toRgb());  // already in the RGB model: converting changes nothing

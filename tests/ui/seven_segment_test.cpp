@@ -12,10 +12,6 @@ namespace {
 
 const Layout kBox{200, 116, {30, 40}};
 
-QList<QPolygonF> shapes(const QPainterPath& path) {
-  return path.toSubpathPolygons();
-}
-
 // Names the segment a shape is by where it sits in an unslanted digit box, so that a test can read back
 // which segments were lit without knowing the order they were built in.
 char segmentAt(const QRectF& box) {
@@ -41,30 +37,31 @@ TEST(SevenSegment, LightsTheSegmentsOfEachDigitInTheirPlacesAndGhostsTheRest) {
   for (size_t i = 0; i < chars.size(); ++i) {
     const Outlines o = segmentPaths(chars.substr(i, 1), kBox, false);
     std::string letters;
-    for (const QPolygonF& shape : shapes(o.lit)) letters += segmentAt(shape.boundingRect());
+    for (const QPolygonF& shape : o.lit.toSubpathPolygons()) letters += segmentAt(shape.boundingRect());
     std::sort(letters.begin(), letters.end());
     EXPECT_EQ(letters, expected[i]) << chars[i];
-    EXPECT_EQ(shapes(segmentPaths(chars.substr(i, 1), kBox, true).ghost).size() + shapes(o.lit).size(), 7)
+    EXPECT_EQ(segmentPaths(chars.substr(i, 1), kBox, true).ghost.toSubpathPolygons().size() +
+                  o.lit.toSubpathPolygons().size(),
+              7)
         << chars[i];
   }
 }
 
-TEST(SevenSegment, SegmentsFillTheDigitBoxWithoutTouchingEachOther) {
+TEST(SevenSegment, SegmentsFillTheDigitBoxWithoutTouchingAndSlantLeansTopsRightAboutTheMiddle) {
   const Outlines o = segmentPaths("8", kBox, false);
   EXPECT_TRUE(o.ghost.isEmpty());
   EXPECT_EQ(o.lit.boundingRect(), QRectF(30, 40, 116, 200));
-  const auto segments = shapes(o.lit);
+  const auto segments = o.lit.toSubpathPolygons();
   ASSERT_EQ(segments.size(), 7);
   for (qsizetype i = 0; i < segments.size(); ++i) {
     EXPECT_GT(area(segments[i]), 0) << i;
     for (qsizetype j = i + 1; j < segments.size(); ++j)
       EXPECT_NEAR(area(segments[i].intersected(segments[j])), 0, 1e-6) << i << " overlaps " << j;
   }
-}
 
-TEST(SevenSegment, SlantLeansTopsRightAboutTheMiddleLine) {
-  const auto upright = shapes(segmentPaths("8", kBox, false).lit);
-  const auto leaning = shapes(segmentPaths("8", kBox, true).lit);
+  // Slant leans the tops right about the middle line.
+  const auto& upright = segments;
+  const auto leaning = segmentPaths("8", kBox, true).lit.toSubpathPolygons();
   ASSERT_EQ(leaning.size(), 7);
   // The top bar moves right as far as the bottom bar moves left; nothing moves up or down.
   const QPointF top = leaning[0].boundingRect().center(), bottom = leaning[3].boundingRect().center();
@@ -78,9 +75,9 @@ TEST(SevenSegment, SlantLeansTopsRightAboutTheMiddleLine) {
 // Separators are two marks each, lit and never ghosted; the drop-frame one gives its lower dot a tail.
 TEST(SevenSegment, SeparatorsAreTwoDotsAndDropFrameDrawsATailForTheLastLowerDot) {
   const Outlines o = segmentPaths("01:00:00;00", Layout{100, 58, {0, 0}}, true);
-  EXPECT_EQ(shapes(o.ghost).size() + shapes(o.lit).size(), 8 * 7 + 6u);
+  EXPECT_EQ(o.ghost.toSubpathPolygons().size() + o.lit.toSubpathPolygons().size(), 8 * 7 + 6u);
   std::vector<QPolygonF> marks;
-  for (const QPolygonF& shape : shapes(o.lit))
+  for (const QPolygonF& shape : o.lit.toSubpathPolygons())
     if (shape.size() == 5) marks.push_back(shape);  // squares and the tail: four corners, closed
   ASSERT_EQ(marks.size(), 6u);
   // The tail is the last mark: a quadrilateral reaching below where a lower dot would end.
