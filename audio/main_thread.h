@@ -8,7 +8,7 @@
 //     setMainThreadPoster([ctx](MainThreadTask task) {
 //       QMetaObject::invokeMethod(ctx, std::move(task), Qt::QueuedConnection);
 //     });
-//   a test: a poster that appends to a list which the test thread drains (tests/audio/main_queue.h).
+//   a test: a poster that appends to a list which the test thread drains (tests/support/main_queue.h).
 //
 // The poster must not block its caller and must run each task later, on the main thread, in posting order.
 // Threads: setMainThreadPoster on the main thread; postToMainThread from any thread that may allocate (JACK
