@@ -21,8 +21,8 @@
 #include <QToolButton>
 
 #include "app/persistence.h"
-#include "tests/engine/jack_world.h"
 #include "tests/support/jack_server.h"
+#include "tests/support/test_client.h"
 #include "tests/support/wait_for.h"
 #include "ui/application.h"
 #include "ui/artnet_sections.h"
@@ -50,9 +50,11 @@ bool processUntil(const std::function<bool()>& condition, double seconds = 10.0)
 
 // A JACK client with audio ports: outputs make it an input device, inputs an output device.
 std::unique_ptr<test::TestClient> fakeDevice(const std::string& name, int channels, unsigned long flags) {
-  auto device = std::make_unique<test::TestClient>(name, [](jack_nframes_t, jack_nframes_t, double) {});
-  for (int i = 1; i <= channels; ++i)
-    device->addPort(("ch" + std::to_string(i)).c_str(), JACK_DEFAULT_AUDIO_TYPE, flags);
+  auto device = std::make_unique<test::TestClient>(name);
+  for (int i = 1; i <= channels; ++i) {
+    const std::string port = "ch" + std::to_string(i);
+    (flags & JackPortIsOutput) ? device->addAudioOut(port) : device->addAudioIn(port);
+  }
   device->activate();
   return device;
 }
@@ -233,7 +235,7 @@ TEST_F(MainWindowTest, OpensWithoutAScrollBarWithBothOutputsOn) {
 
 // A second instance's MIDI client gets a numbered name from JACK; the footer shows the one it got.
 TEST_F(MainWindowTest, FooterNamesTheMidiClientThisInstanceGot) {
-  const test::TestClient first("Quillmark", [](jack_nframes_t, jack_nframes_t, double) {});
+  const test::TestClient first("Quillmark");
   makeApp();
   EXPECT_EQ(window().portsCaption()->text(), QString::fromUtf8("MIDI ports: \u201CQuillmark-01\u201D"));
 }
@@ -310,7 +312,7 @@ TEST_F(MainWindowTest, ChoosingOutputs3And4StoresChannel2AsAPairAndShowsItAgain)
 }
 
 TEST_F(MainWindowTest, BadgeFollowsTheLTCInputFromAcquiringToLockedToFreewheelToStopped) {
-  auto player = std::make_unique<test::LTCPlayer>(FrameRate::fps25, 90000.0, 25.0);
+  auto player = test::ltcPlayer(FrameRate::fps25, 90000.0, 25.0);
   makeApp();
   QStringList seen;
   QObject::connect(&store().details(), &DetailStatus::statusChanged, &window(), [&] {
@@ -318,7 +320,7 @@ TEST_F(MainWindowTest, BadgeFollowsTheLTCInputFromAcquiringToLockedToFreewheelTo
   });
   Settings settings = store().settings();
   settings.source = SourceKind::ltc;
-  settings.ltcInputUID.emplace(player->clientName());
+  settings.ltcInputUID.emplace(player->name());
   settings.freewheel = 0.5;
   store().setSettings(settings);
   ASSERT_TRUE(processUntil([&] { return badge() == "LOCKED"; }));
