@@ -167,9 +167,9 @@ TEST_P(LTCLoopback, ReturnsEveryLabelInOrderStampedWhenTheGeneratorWasThere) {
   runLoopback(GetParam(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rates, LTCLoopback,
-                         ::testing::Values(FrameRate::fps25, FrameRate::fps29_97DF, FrameRate::fps23_976));
+INSTANTIATE_TEST_SUITE_P(Rates, LTCLoopback, ::testing::Values(FrameRate::fps29_97DF, FrameRate::fps23_976));
 
+// 25 fps, the third rate, with an offset.
 TEST(LTCLoopbackOffset, PlaysTheCodeOneFrameAheadWithAnOffsetOfOneFrameAndAllocatesNothingInRealTime) {
   runLoopback(FrameRate::fps25, 1, allocationCountingAvailable());
 }
