@@ -18,11 +18,13 @@ namespace {
 std::atomic<bool> serverUnreachable{false};
 
 // What every client's thread of libjack says the moment its server dies, before the shutdown notice can
-// mark the server unreachable: the store's own log line says it once and better.
+// mark the server unreachable: the store's own log line says it once and better. And what libjack says
+// when we connect to a port another program has just taken away, which its departure notice follows.
 bool saysServerDied(std::string_view message) {
   for (std::string_view known :
        {"Cannot read socket", "Cannot write socket", "CheckRes error", "JackSocketClientChannel read fail",
-        "Could not read result", "Could not write request", "Server is not running"}) {
+        "Could not read result", "Could not write request", "Server is not running", "Unknown source port",
+        "Unknown destination port"}) {
     if (message.substr(0, known.size()) == known) return true;
   }
   return false;

@@ -18,6 +18,7 @@
 #include "core/host_time.h"
 #include "tests/engine/artnet_world.h"
 #include "tests/support/jack_server.h"
+#include "tests/support/test_client.h"
 #include "tests/support/wait_for.h"
 
 namespace quillmark {
@@ -43,28 +44,19 @@ void settle(double seconds = 0.5) {
 }
 
 // A JACK client with `ports` audio ports: outputs make it an input device, inputs an output device.
-class FakeDevice {
- public:
-  FakeDevice(const std::string& name, int ports, unsigned long flags) : client(test::openTestClient(name)) {
-    for (int i = 0; client && i < ports; ++i)
-      jack_port_register(client, ("ch" + std::to_string(i + 1)).c_str(), JACK_DEFAULT_AUDIO_TYPE, flags, 0);
-    if (client) jack_activate(client);
+std::unique_ptr<test::TestClient> fakeDevice(const std::string& name, int ports, bool outputs) {
+  auto client = std::make_unique<test::TestClient>(name);
+  for (int i = 1; i <= ports; ++i) {
+    const std::string port = "ch" + std::to_string(i);
+    outputs ? client->addAudioOut(port) : client->addAudioIn(port);
   }
-  ~FakeDevice() {
-    if (client) jack_client_close(client);
-  }
-  // The JACK ids of our LTC input's and output's clients: a restart of either shows as a new id.
-  std::string ltcClientIds() const {
-    std::string ids;
-    for (const char* name : {"Quillmark LTC in", "Quillmark LTC out"}) {
-      char* uuid = jack_get_uuid_for_client_name(client, name);
-      ids += std::string(uuid ? uuid : "none") + " ";
-      jack_free(uuid);
-    }
-    return ids;
-  }
-  jack_client_t* const client;
-};
+  client->activate();
+  return client;
+}
+// The JACK ids of our LTC input's and output's clients: a restart of either shows as a new id.
+std::string ltcClientIds(const test::TestClient& client) {
+  return test::clientIds(client.get(), {"Quillmark LTC in", "Quillmark LTC out"});
+}
 
 class TimecodeStoreTest : public ::testing::Test {
  protected:
@@ -73,9 +65,8 @@ class TimecodeStoreTest : public ::testing::Test {
     static char name[] = "timecode_store_tests";
     static char* argv[] = {name, nullptr};
     if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-    server_ = JackServer::start();
+    server_ = &test::sharedServer();
   }
-  static void TearDownTestSuite() { server_.reset(); }
 
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
@@ -110,7 +101,7 @@ class TimecodeStoreTest : public ::testing::Test {
     store.setSettings(s);
   }
 
-  static inline std::unique_ptr<JackServer> server_;
+  static inline JackServer* server_ = nullptr;
   QTemporaryDir dir_;
   std::unique_ptr<TimecodeStore> store_;
 };
@@ -135,8 +126,7 @@ TEST_F(TimecodeStoreTest, FirstStartKeepsAnUnreadableRecordAsideFillsInTheDefaul
 }
 
 TEST_F(TimecodeStoreTest, UnpluggedInputStopsWithAnErrorAndComesBackByItself) {
-  auto deck = std::make_unique<FakeDevice>("Deck", 2, JackPortIsOutput);
-  ASSERT_TRUE(deck->client);
+  auto deck = fakeDevice("Deck", 2, true);
   TimecodeStore& store = makeStore();
   change(store, [](Settings& s) {
     s.ltcInputUID.emplace("Deck");
@@ -153,7 +143,7 @@ TEST_F(TimecodeStoreTest, UnpluggedInputStopsWithAnErrorAndComesBackByItself) {
   EXPECT_FALSE(store.engine()->ltcInput.isRunning());
   EXPECT_EQ(saved().ltcInputUID, std::optional<std::string>("Deck"));  // the choice is kept
 
-  deck = std::make_unique<FakeDevice>("Deck", 2, JackPortIsOutput);
+  deck = fakeDevice("Deck", 2, true);
   ASSERT_TRUE(processUntil([&] { return store.runningInput().has_value(); }));
   EXPECT_EQ(store.runningInput(), (TimecodeStore::RunningInput{"Deck", 1}));
   EXPECT_EQ(store.engine()->ltcInput.channelInUse(), 1);
@@ -168,11 +158,10 @@ TEST_F(TimecodeStoreTest, TwoProfilesLiveSideBySideInOneProcessEachWithItsOwnCli
   EXPECT_EQ(b->midiClientName(), "Quillmark-B");
   ASSERT_EQ(a->runningInput(), (TimecodeStore::RunningInput{"system", 0}));
   ASSERT_EQ(b->runningInput(), (TimecodeStore::RunningInput{"system", 0}));
-  FakeDevice probe("Probe", 0, 0);
-  ASSERT_TRUE(probe.client);
+  const auto probe = fakeDevice("Probe", 0, false);
   // A client's JACK id, empty when there is none: a restart shows as a new id.
   const auto idOf = [&](const char* name) {
-    char* uuid = jack_get_uuid_for_client_name(probe.client, name);
+    char* uuid = jack_get_uuid_for_client_name(probe->get(), name);
     const std::string id = uuid ? uuid : "";
     jack_free(uuid);
     return id;
@@ -207,7 +196,7 @@ TEST_F(TimecodeStoreTest, TwoProfilesLiveSideBySideInOneProcessEachWithItsOwnCli
   b.reset();
   settle(0.3);
   EXPECT_EQ(idOf("Quillmark-B LTC out"), "");
-  FakeDevice deck("Deck", 2, JackPortIsOutput);
+  const auto deck = fakeDevice("Deck", 2, true);
   ASSERT_TRUE(processUntil([&] {
     const auto& inputs = a->inputDevices();
     return std::any_of(inputs.begin(), inputs.end(), [](const AudioDevice& d) { return d.uid == "Deck"; });
@@ -235,8 +224,7 @@ TEST_F(TimecodeStoreTest, SourceChangesLogTheirInputLineAndStartOrStopTheInput) 
 }
 
 TEST_F(TimecodeStoreTest, OutputsFollowTheirSettingsAndALevelChangeRestartsNothing) {
-  FakeDevice recorder("Recorder", 4, JackPortIsInput);
-  ASSERT_TRUE(recorder.client);
+  const auto recorder = fakeDevice("Recorder", 4, false);
   TimecodeStore& store = makeStore();
   change(store, [](Settings& s) {
     s.ltcOutUID.emplace("Recorder");
@@ -248,13 +236,13 @@ TEST_F(TimecodeStoreTest, OutputsFollowTheirSettingsAndALevelChangeRestartsNothi
   EXPECT_FALSE(store.outputError());
 
   settle(1.0);  // the Recorder's arrival may still be on its way to the store
-  const std::string clients = recorder.ltcClientIds();
+  const std::string clients = ltcClientIds(*recorder);
   ASSERT_EQ(clients.find("none"), std::string::npos) << clients;
   const auto linesBefore = texts(store);
   change(store, [](Settings& s) { s.ltcOutLevel = -20.0; });
   change(store, [](Settings& s) { s.offsetFrames = 3; });
   settle();
-  EXPECT_EQ(recorder.ltcClientIds(), clients) << "the LTC input or output was restarted";
+  EXPECT_EQ(ltcClientIds(*recorder), clients) << "the LTC input or output was restarted";
   EXPECT_EQ(texts(store), linesBefore);
   EXPECT_NEAR(store.engine()->ltcOutput.amplitude.read(), 0.1f, 1e-6);
   EXPECT_EQ(store.engine()->ltcOutput.offsetFrames.read(), 3.0);

@@ -16,25 +16,33 @@
 #include "audio/ltc_input.h"
 #include "audio/ltc_output.h"
 #include "jack/jack_metadata_lock.h"
-#include "tests/audio/main_queue.h"
-#include "tests/audio/test_interface.h"
 #include "tests/support/jack_server.h"
+#include "tests/support/main_queue.h"
+#include "tests/support/test_client.h"
 
 namespace quillmark::test {
 namespace {
 
 using Scope = AudioDevice::Scope;
 
+// An interface with four capture and two playback channels.
+std::unique_ptr<TestClient> openInterface(const std::string& name = "Test Interface") {
+  auto client = std::make_unique<TestClient>(name);
+  for (int i = 1; i <= 4; ++i) client->addAudioOut("capture_" + std::to_string(i));
+  for (int i = 1; i <= 2; ++i) client->addAudioIn("playback_" + std::to_string(i));
+  client->activate();
+  return client;
+}
+
 class AudioDeviceTest : public ::testing::Test {
  protected:
-  std::unique_ptr<JackServer> server_ = JackServer::start();
+  JackServer& server_ = sharedServer();
   MainQueue main_;
   JackDevices devices_{main_.context()};
 };
 
 TEST_F(AudioDeviceTest, ListsOtherClientsWithTheirChannelsButNeverOursAndDefaultsToTheHardware) {
-  auto ti = TestInterface::open();
-  ASSERT_NE(ti, nullptr);
+  auto ti = openInterface();
   const auto asInput = findDevice(devices_, Scope::input, "Test Interface");
   const auto asOutput = findDevice(devices_, Scope::output, "Test Interface");
   ASSERT_TRUE(asInput && asOutput);
@@ -57,48 +65,43 @@ TEST_F(AudioDeviceTest, ListsOtherClientsWithTheirChannelsButNeverOursAndDefault
 
   // The pretty name is shown, the client name remembered.
   jack_uuid_t uuid{};
-  char* uuidText = jack_get_uuid_for_client_name(ti->client(), "Test Interface");
+  char* uuidText = jack_get_uuid_for_client_name(ti->get(), "Test Interface");
   ASSERT_EQ(jack_uuid_parse(uuidText, &uuid), 0);
   jack_free(uuidText);
   {
     // libjack's metadata store has no lock of its own; the device list reads it on other threads.
     const std::lock_guard<std::mutex> guard(jackMetadataMutex());
-    ASSERT_EQ(jack_set_property(ti->client(), uuid, JACK_METADATA_PRETTY_NAME, "Scarlett", "text/plain"), 0);
+    ASSERT_EQ(jack_set_property(ti->get(), uuid, JACK_METADATA_PRETTY_NAME, "Scarlett", "text/plain"), 0);
   }
   EXPECT_EQ(findDevice(devices_, Scope::input, "Test Interface")->name, "Scarlett");
   {
     const std::lock_guard<std::mutex> guard(jackMetadataMutex());
-    jack_remove_property(ti->client(), uuid, JACK_METADATA_PRETTY_NAME);
+    jack_remove_property(ti->get(), uuid, JACK_METADATA_PRETTY_NAME);
   }
 
   // Channels follow the device's own order: the order metadata where every port has one, else the names
   // sorted naturally; never JACK's listing, which follows port ids in the order of registration.
-  jack_client_t* deck = openTestClient("Deck");
-  ASSERT_NE(deck, nullptr);
-  std::vector<jack_port_t*> deckPorts;
-  for (const char* name : {"out 2", "out 10", "out 1"})
-    deckPorts.push_back(jack_port_register(deck, name, JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0));
+  TestClient deck("Deck");
+  for (const char* name : {"out 2", "out 10", "out 1"}) deck.addAudioOut(name);
   using Names = std::vector<std::string>;
   EXPECT_EQ(devices_.portsOf("Deck", Scope::input), (Names{"Deck:out 1", "Deck:out 2", "Deck:out 10"}));
-  for (std::size_t i = 0; i < deckPorts.size(); ++i) {
+  for (int i = 0; i < 2; ++i) {
     const std::lock_guard<std::mutex> guard(jackMetadataMutex());
-    if (i < 2)
-      jack_set_property(deck, jack_port_uuid(deckPorts[i]), JACK_METADATA_ORDER, i == 0 ? "3" : "1", nullptr);
+    jack_set_property(deck.get(), jack_port_uuid(deck.jackPort(i)), JACK_METADATA_ORDER, i == 0 ? "3" : "1",
+                      nullptr);
   }
   EXPECT_EQ(devices_.portsOf("Deck", Scope::input), (Names{"Deck:out 1", "Deck:out 2", "Deck:out 10"}))
       << "one port without an order: sorted by name";
   {
     const std::lock_guard<std::mutex> guard(jackMetadataMutex());
-    jack_set_property(deck, jack_port_uuid(deckPorts[2]), JACK_METADATA_ORDER, "2", nullptr);
+    jack_set_property(deck.get(), jack_port_uuid(deck.jackPort(2)), JACK_METADATA_ORDER, "2", nullptr);
   }
   EXPECT_EQ(devices_.portsOf("Deck", Scope::input), (Names{"Deck:out 10", "Deck:out 1", "Deck:out 2"}));
-  jack_client_close(deck);
 
   // A client that leaves and comes back keeps its id, so a running choice stays valid.
   ti.reset();
   EXPECT_TRUE(deviceGone(devices_, Scope::input, "Test Interface"));
-  ti = TestInterface::open();
-  ASSERT_NE(ti, nullptr);
+  ti = openInterface();
   EXPECT_EQ(findDevice(devices_, Scope::input, "Test Interface")->id, asInput->id);
 }
 
@@ -113,8 +116,7 @@ TEST_F(AudioDeviceTest, ReportsEachBurstOfChangesOnceOnTheMainThreadAndEmptyList
     seen->thread = std::this_thread::get_id();
   });
   const int& calls = seen->calls;
-  auto ti = TestInterface::open({.name = "Late Interface", .ltc = {}});
-  ASSERT_NE(ti, nullptr);
+  auto ti = openInterface("Late Interface");
   ASSERT_TRUE(main_.drainUntil([&] { return calls >= 1; }));
   EXPECT_EQ(seen->thread, std::this_thread::get_id());
 
@@ -122,29 +124,25 @@ TEST_F(AudioDeviceTest, ReportsEachBurstOfChangesOnceOnTheMainThreadAndEmptyList
   // JACK sent while it was busy.
   main_.drainUntil([] { return false; }, 0.3);
   int settled = calls;
-  jack_client_t* big = openTestClient("Big Program");
-  ASSERT_NE(big, nullptr);
-  for (int i = 0; i < 64; ++i) {
-    jack_port_register(big, ("out " + std::to_string(i + 1)).c_str(), JACK_DEFAULT_AUDIO_TYPE,
-                       JackPortIsOutput, 0);
-  }
-  ASSERT_EQ(jack_activate(big), 0);
+  auto big = std::make_unique<TestClient>("Big Program");
+  for (int i = 0; i < 64; ++i) big->addAudioOut("out " + std::to_string(i + 1));
+  big->activate();
   std::this_thread::sleep_for(std::chrono::seconds(1));  // every notice is in before the main thread looks
   main_.drainUntil([] { return false; }, 0.3);
   EXPECT_EQ(calls, settled + 1);
   EXPECT_EQ(findDevice(devices_, Scope::input, "Big Program")->channels, 64);
-  jack_client_close(big);
+  big.reset();
   settled = calls;
   ti.reset();
   ASSERT_TRUE(main_.drainUntil([&] { return calls > settled; }));
 
   settled = calls;
-  server_->stop();  // orderly: a killed jackd keeps its slot in the machine-wide server registry
+  server_.stop();  // orderly: a killed jackd keeps its slot in the machine-wide server registry
   ASSERT_TRUE(main_.drainUntil([&] { return calls > settled; }));
   EXPECT_TRUE(devices_.list(Scope::input).empty());
   EXPECT_TRUE(devices_.list(Scope::output).empty());
   EXPECT_FALSE(devices_.defaultDeviceID(Scope::input));
-  server_->restart();
+  server_.restart();
   EXPECT_TRUE(findDevice(devices_, Scope::input, "system"));
 
   // A removed observer hears of no later change, while one still registered does.
@@ -152,13 +150,12 @@ TEST_F(AudioDeviceTest, ReportsEachBurstOfChangesOnceOnTheMainThreadAndEmptyList
   const JackDevices::ObserverID counter = devices_.observe([&passes] { ++passes; });
   devices_.removeObserver(observer);
   settled = calls;
-  jack_client_t* later = openTestClient("Later Program");
-  ASSERT_NE(later, nullptr);
-  ASSERT_EQ(jack_activate(later), 0);
+  auto later = std::make_unique<TestClient>("Later Program");
+  later->addAudioOut("out 1");
+  later->activate();
   ASSERT_TRUE(main_.drainUntil([&] { return passes >= 1; }));
   EXPECT_EQ(calls, settled);
   devices_.removeObserver(counter);
-  jack_client_close(later);
 }
 
 }  // namespace

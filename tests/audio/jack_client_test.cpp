@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "tests/support/jack_server.h"
+#include "tests/support/test_client.h"
 #include "tests/support/wait_for.h"
 
 namespace quillmark::test {
@@ -36,7 +37,7 @@ int heldProcess(jack_nframes_t, void* arg) noexcept {
 }
 
 TEST(JackClient, AbandonedWithItsServerWaitsForTheCycleStillInsideItsCallback) {
-  auto server = JackServer::start();
+  JackServer& server = sharedServer();
   auto cycle = std::make_shared<Cycle>();  // outlives the abandoned client's thread
   std::unique_ptr<JackClient> client = JackClient::open("Quillmark held");
   ASSERT_NE(client, nullptr);
@@ -46,7 +47,7 @@ TEST(JackClient, AbandonedWithItsServerWaitsForTheCycleStillInsideItsCallback) {
   cycle->hold.store(true);
   ASSERT_TRUE(waitFor([&] { return cycle->inside.load(); }, 5.0));
   // The server dies while the cycle is inside our callback; the client can only be abandoned now.
-  server->kill();
+  server.kill();
   client->noteServerGone();
 
   std::atomic<bool> destroyed{false};
@@ -63,6 +64,7 @@ TEST(JackClient, AbandonedWithItsServerWaitsForTheCycleStillInsideItsCallback) {
 
   EXPECT_EQ(cycle->callbackLeft.load(), 0);
   EXPECT_EQ(cycle->destructorReturned.load(), 1) << "the client was freed while its cycle ran";
+  server.restart();
 }
 
 }  // namespace

@@ -1,17 +1,21 @@
-// The LTC input on a real JACK graph: it reads the clamped channel, stops and restarts cleanly, names the
-// device when it cannot open it, and reports configuration changes on the main thread. Its time stamps are
-// proven by the loopback.
+// The LTC input on a real JACK graph: it reads the clamped channel, stops and restarts cleanly; it and the
+// LTC output name the device when they cannot open it, and report configuration changes on the main
+// thread. The input's time stamps are proven by the loopback.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <thread>
 
 #include "audio/audio_error.h"
 #include "audio/ltc_input.h"
+#include "audio/ltc_output.h"
+#include "core/generator.h"
+#include "core/host_time.h"
 #include "tests/audio/frame_log.h"
-#include "tests/audio/main_queue.h"
-#include "tests/audio/test_interface.h"
 #include "tests/support/jack_server.h"
+#include "tests/support/main_queue.h"
+#include "tests/support/test_client.h"
 
 namespace quillmark::test {
 namespace {
@@ -20,12 +24,22 @@ constexpr double kHour = 90000;  // frames per hour at 25 fps
 const std::string kUnavailable =
     "Test Interface can't be opened. Is it connected, and not in use exclusively by another app?";
 
+// LTC from 01:00:00:00 on the first capture port and from 02:00:00:00 on the last.
+std::unique_ptr<TestClient> openInterface() {
+  auto client = std::make_unique<TestClient>("Test Interface");
+  client->playLTC("capture_1", FrameRate::fps25, kHour, 25.0);
+  client->addAudioOut("capture_2");
+  client->addAudioOut("capture_3");
+  client->playLTC("capture_4", FrameRate::fps25, 2 * kHour, 25.0);
+  client->addAudioIn("playback_1");
+  client->activate();
+  return client;
+}
+
 class LTCInputTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // LTC from 01:00:00:00 on the first capture port and from 02:00:00:00 on the last.
-    interface_ = TestInterface::open({.ltc = {{0, kHour}, {3, 2 * kHour}}});
-    ASSERT_NE(interface_, nullptr);
+    interface_ = openInterface();
     device_ = findDevice(devices_, AudioDevice::Scope::input, "Test Interface");
     ASSERT_TRUE(device_);
     input_.onFrame = [this](const LTCInput::TimedFrame& frame) { log_->add(frame, 0); };
@@ -39,13 +53,14 @@ class LTCInputTest : public ::testing::Test {
     return waitFor([&] { return log_->count() >= frames; }, 10);
   }
 
-  std::unique_ptr<JackServer> server_ = JackServer::start();
+  JackServer& server_ = sharedServer();
   MainQueue main_;
   JackDevices devices_{main_.context()};
-  std::unique_ptr<TestInterface> interface_;
+  std::unique_ptr<TestClient> interface_;
   std::optional<AudioDevice> device_;
   std::unique_ptr<FrameLog> log_ = std::make_unique<FrameLog>();
   LTCInput input_{devices_};
+  std::thread::id thread_ = std::this_thread::get_id();
 };
 
 TEST_F(LTCInputTest, ReadsTheClampedChannelAndRestartsWithOneConnection) {
@@ -67,8 +82,8 @@ TEST_F(LTCInputTest, ReadsTheClampedChannelAndRestartsWithOneConnection) {
     }
   }
   EXPECT_NEAR(input_.level(), 0.5, 0.05);
-  jack_port_t* source = jack_port_by_name(interface_->client(), "Test Interface:capture_1");
-  const char** connections = jack_port_get_all_connections(interface_->client(), source);
+  jack_port_t* source = jack_port_by_name(interface_->get(), "Test Interface:capture_1");
+  const char** connections = jack_port_get_all_connections(interface_->get(), source);
   ASSERT_NE(connections, nullptr);
   EXPECT_EQ(connections[1], nullptr) << "one connection after a restart";
   jack_free(connections);
@@ -83,7 +98,58 @@ TEST_F(LTCInputTest, ReadsTheClampedChannelAndRestartsWithOneConnection) {
   input_.stop();  // stopping twice is harmless
 }
 
-TEST_F(LTCInputTest, NamesTheDeviceWhenItCannotBeOpened) {
+// Both streams: JACK's notices at activation are not changes; a new buffer size and a server going away
+// are, each reported once on the main thread; and a device they cannot open is named.
+TEST_F(LTCInputTest, InputAndOutputReportChangesOnTheMainThreadAndNameTheDeviceTheyCannotOpen) {
+  LTCOutput output(devices_);
+  Generator generator = Generator::fromSettings(FrameRate::fps25, false, "01:00:00:00", HostTime::now());
+  output.clock = [&] { return generator.snapshot(HostTime::now()); };
+  const auto outputDevice = findDevice(devices_, AudioDevice::Scope::output, "Test Interface");
+  ASSERT_TRUE(outputDevice);
+  int inputCalls = 0, outputCalls = 0;
+  bool offMain = false;
+  input_.onConfigurationChange = [&] {
+    ++inputCalls;
+    offMain = offMain || thread_ != std::this_thread::get_id();
+  };
+  output.onConfigurationChange = [&] {
+    ++outputCalls;
+    offMain = offMain || thread_ != std::this_thread::get_id();
+  };
+  ASSERT_TRUE(capture(0, 2));
+  output.start(*outputDevice, {0, 1});
+  main_.drainUntil([] { return false; }, 0.2);
+  EXPECT_EQ(inputCalls + outputCalls, 0);
+
+  ASSERT_EQ(jack_set_buffer_size(interface_->get(), 512), 0);
+  ASSERT_TRUE(main_.drainUntil([&] { return inputCalls == 1 && outputCalls == 1; }));
+
+  // The owners restart; the new runs report the server going away. PipeWire's libjack tells its clients
+  // nothing when the daemon goes (the application's server watch notices instead, by PipeWire's socket).
+  ASSERT_TRUE(capture(0, 2));
+  output.start(*outputDevice, {0, 1});
+  server_.stop();  // orderly: a killed jackd keeps its slot in the machine-wide server registry
+  interface_->abandon();
+  ASSERT_TRUE(
+      main_.drainUntil([&] { return inputCalls == 2 && (JackServer::onPipeWire() || outputCalls == 2); }));
+  input_.stop();
+  main_.drainUntil([] { return false; }, 0.2);
+  EXPECT_EQ(inputCalls, 2);
+  EXPECT_FALSE(offMain);
+  for (const auto& start :
+       {std::function<void()>([&] { input_.start(*device_, 0); }), std::function<void()>([&] {
+          output.start(*outputDevice, {0, 1});
+        })}) {
+    try {
+      start();
+      ADD_FAILURE() << "started without a server";
+    } catch (const AudioError& error) {
+      EXPECT_EQ(error.description(), kUnavailable);
+    }
+  }
+  EXPECT_FALSE(input_.isRunning() || output.isRunning());
+
+  server_.restart();
   interface_.reset();  // unplugged
   try {
     input_.start(*device_, 0);
@@ -92,40 +158,6 @@ TEST_F(LTCInputTest, NamesTheDeviceWhenItCannotBeOpened) {
     EXPECT_EQ(error.description(), kUnavailable);
   }
   EXPECT_THROW(input_.start(AudioDevice{9999, "Elsewhere", "Elsewhere", 2}, 0), AudioError);
-
-  interface_ = TestInterface::open();
-  server_->stop();  // orderly: a killed jackd keeps its slot in the machine-wide server registry
-  try {
-    input_.start(*device_, 0);
-    ADD_FAILURE() << "started without a server";
-  } catch (const AudioError& error) {
-    EXPECT_EQ(error.description(), kUnavailable);
-  }
-  EXPECT_FALSE(input_.isRunning());
-}
-
-TEST_F(LTCInputTest, ReportsANewBufferSizeAndAServerShutdownOnTheMainThread) {
-  int calls = 0;
-  std::thread::id thread;
-  input_.onConfigurationChange = [&] {
-    ++calls;
-    thread = std::this_thread::get_id();
-  };
-  ASSERT_TRUE(capture(0, 2));
-  main_.drainUntil([] { return false; }, 0.2);
-  EXPECT_EQ(calls, 0);  // JACK's notices at activation are not changes
-
-  ASSERT_EQ(jack_set_buffer_size(interface_->client(), 512), 0);
-  ASSERT_TRUE(main_.drainUntil([&] { return calls == 1; }));
-  EXPECT_EQ(thread, std::this_thread::get_id());
-
-  // The owner restarts; the new run reports the server going away.
-  ASSERT_TRUE(capture(0, 2));
-  server_->stop();
-  ASSERT_TRUE(main_.drainUntil([&] { return calls == 2; }));
-  input_.stop();
-  main_.drainUntil([] { return false; }, 0.2);
-  EXPECT_EQ(calls, 2);
 }
 
 }  // namespace

@@ -48,9 +48,7 @@ class ArtNetDesk {
  public:
   ArtNetDesk(std::uint16_t port, FrameRate type, double start, double framesPerSecond, double seconds,
              double gapAfter = 0, double gapSeconds = 0)
-      : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)),
-        start_(start),
-        framesPerSecond_(framesPerSecond) {
+      : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
     if (fd_ < 0) throw std::runtime_error("no socket for the test desk");
     startHost_ = HostTime::now() + 0.05;
     thread_ = std::thread([=, this] {
@@ -75,12 +73,9 @@ class ArtNetDesk {
   ArtNetDesk& operator=(const ArtNetDesk&) = delete;
 
   double startHost() const { return startHost_; }
-  // The frame position the desk is at at host time `host`.
-  double positionAt(double host) const { return start_ + (host - startHost_) * framesPerSecond_; }
 
  private:
   int fd_;
-  double start_, framesPerSecond_;
   double startHost_ = 0;
   std::atomic<bool> stopping_{false};
   std::thread thread_;

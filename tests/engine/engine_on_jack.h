@@ -1,5 +1,5 @@
 #pragma once
-// EngineOnJack: a TimecodeEngine on an isolated JACK server shared by the suite, a probe client that
+// EngineOnJack: a TimecodeEngine on the test process's isolated JACK server, a probe client that
 // counts the server's xruns and patches ports, and the steps that wire the test's clients to the engine.
 // Threads: the test thread only.
 
@@ -14,8 +14,7 @@
 #include "audio/jack_devices.h"
 #include "core/host_time.h"
 #include "engine/timecode_engine.h"
-#include "tests/engine/jack_world.h"
-#include "tests/support/jack_server.h"
+#include "tests/support/test_client.h"
 #include "tests/support/wait_for.h"
 
 namespace quillmark::test {
@@ -26,11 +25,10 @@ inline void pause(double seconds) {
 
 class EngineOnJack : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { server_ = JackServer::start(); }
-  static void TearDownTestSuite() { server_.reset(); }
   void SetUp() override {
+    sharedServer();
     engine_ = std::make_unique<TimecodeEngine>(devices_);
-    probe_ = std::make_unique<TestClient>("probe", nullptr);
+    probe_ = std::make_unique<TestClient>("probe");
     probe_->activate();
   }
   void TearDown() override { engine_.reset(); }
@@ -40,32 +38,27 @@ class EngineOnJack : public ::testing::Test {
     engine_->rateOverride.withLock([&](std::optional<FrameRate>& r) { r = forced; });
     engine_->resetInput();
   }
-  std::optional<AudioDevice> deviceNamed(AudioDevice::Scope scope, const std::string& clientName) {
-    for (const AudioDevice& device : devices_.list(scope))
-      if (device.uid == clientName) return device;
-    return std::nullopt;
-  }
-  void listenTo(const LTCPlayer& player) {
-    const auto device = deviceNamed(AudioDevice::Scope::input, player.clientName());
+  void listenToLTC(const TestClient& player) {
+    const auto device = findDevice(devices_, AudioDevice::Scope::input, player.name());
     ASSERT_TRUE(device);
     engine_->ltcInput.start(*device, 0);
     engine_->resetInput();  // as the store does once the input has started
   }
-  void listenTo(const MTCSender& desk) {
+  void listenToMTC(const TestClient& desk) {
     ASSERT_TRUE(connectPorts(probe_->get(), desk.port(), virtualPort("in")));
   }
-  void playInto(const AudioRecorder& recorder) {
-    const auto device = deviceNamed(AudioDevice::Scope::output, recorder.clientName());
+  void playInto(const TestClient& recorder) {
+    const auto device = findDevice(devices_, AudioDevice::Scope::output, recorder.name());
     ASSERT_TRUE(device);
     engine_->ltcOutput.start(*device, LTCOutput::Channels{0, 1});
   }
-  void publishTo(const MIDIRecorder& recorder) {
+  void publishTo(const TestClient& recorder) {
     ASSERT_TRUE(connectPorts(probe_->get(), virtualPort("out"), recorder.port()));
     engine_->mtcOutput().start(engine_->ports->virtualSource());
   }
   std::string virtualPort(const std::string& direction) const {
     const std::string pattern = "^Quillmark:Virtual " + direction + "$";
-    return findPort(probe_->get(), pattern.c_str(), JACK_DEFAULT_MIDI_TYPE, 0);
+    return findPort(probe_->get(), pattern, JACK_DEFAULT_MIDI_TYPE, 0);
   }
   bool waitForLock(double seconds) {
     return waitFor(
@@ -90,7 +83,6 @@ class EngineOnJack : public ::testing::Test {
     return false;
   }
 
-  static inline std::unique_ptr<JackServer> server_;
   JackDevices devices_{JackContext{}};  // no main loop here: the engine's notices are dropped
   std::unique_ptr<TimecodeEngine> engine_;
   std::unique_ptr<TestClient> probe_;

@@ -8,7 +8,7 @@
 #include <exception>
 
 #include "core/frame_rate.h"
-#include "tests/engine/jack_world.h"
+#include "tests/support/test_client.h"
 
 int main() {
   // Blocked before libjack starts its threads, so they inherit the mask and only sigwait takes them.
@@ -18,8 +18,8 @@ int main() {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   try {
-    quillmark::test::LTCPlayer player(quillmark::FrameRate::fps25, 10.0 * 3600.0 * 25.0, 25.0);
-    std::printf("playing %s\n", player.port().c_str());
+    const auto player = quillmark::test::ltcPlayer(quillmark::FrameRate::fps25, 10.0 * 3600.0 * 25.0, 25.0);
+    std::printf("playing %s\n", player->port().c_str());
     std::fflush(stdout);
     int received = 0;
     sigwait(&stopSignals, &received);

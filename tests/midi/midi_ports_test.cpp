@@ -12,14 +12,26 @@
 #include "core/host_time.h"
 #include "jack/jack_metadata_lock.h"
 #include "midi/mtc.h"
-#include "tests/midi/midi_test_client.h"
 #include "tests/support/alloc_counter.h"
+#include "tests/support/main_queue.h"
+#include "tests/support/test_client.h"
 #include "tests/support/wait_for.h"
 
 namespace quillmark {
 namespace {
 
-using test::MidiTestClient;
+using test::TestClient;
+
+// Another MIDI program: outputs "out1" ... (ports 0 ...) then inputs "in1" ...; `capture` frames of
+// latency on its outputs.
+std::unique_ptr<TestClient> midiProgram(const std::string& name, int inputs, int outputs,
+                                        jack_nframes_t capture = 0) {
+  auto client = std::make_unique<TestClient>(name, capture);
+  for (int i = 1; i <= outputs; ++i) client->addMidiOut("out" + std::to_string(i));
+  for (int i = 1; i <= inputs; ++i) client->addMidiIn("in" + std::to_string(i));
+  client->activate();
+  return client;
+}
 
 std::vector<std::uint8_t> bytes(std::span<const std::uint8_t> message) {
   return {message.begin(), message.end()};
@@ -34,10 +46,8 @@ std::vector<std::vector<std::uint8_t>> quarterFrameGroup(std::int64_t frame, Fra
 
 class MIDIPortsTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { server_ = test::JackServer::start(); }
-  static void TearDownTestSuite() { server_.reset(); }
-
   void SetUp() override {
+    test::sharedServer();
     mainThread_ = std::this_thread::get_id();
     ports_ = MIDIPorts::create(main_.context());
     ports_->setOnPortsChanged([this] {
@@ -54,11 +64,8 @@ class MIDIPortsTest : public ::testing::Test {
     std::lock_guard<std::mutex> guard(mutex_);
     return events_;
   }
-  bool heard(const MidiTestClient& client, int output) {
-    return jack_port_connected(client.output(output)) > 0;
-  }
+  bool heard(const std::unique_ptr<TestClient>& client, int output) { return client->connected(output); }
 
-  static inline std::unique_ptr<test::JackServer> server_;
   test::MainQueue main_;
   std::thread::id mainThread_;
   std::shared_ptr<MIDIPorts> ports_;
@@ -76,7 +83,7 @@ TEST_F(MIDIPortsTest, ListsOtherProgramsPortsButNeverItsOwn) {
   EXPECT_EQ(ports_->sources(), std::vector<MIDIPort>{virtualSourceEntry});
   EXPECT_EQ(ports_->destinations(), std::vector<MIDIPort>{virtualDestinationEntry});
   {
-    MidiTestClient other("lister", 1, 1);
+    auto other = midiProgram("lister", 1, 1);
     ASSERT_TRUE(main_.drainUntil([&] { return portsChanged_ > 0 && ports_->sources().size() == 2; }));
     const auto sources = ports_->sources();
     const auto destinations = ports_->destinations();
@@ -96,11 +103,11 @@ TEST_F(MIDIPortsTest, ListsOtherProgramsPortsButNeverItsOwn) {
   // A source that left gave its input port back: sources that come and go one at a time are each heard
   // through the same one, however many there are over a long run.
   for (int i = 0; i < 12; ++i) {
-    MidiTestClient passing("passing " + std::to_string(i), 0, 1);
+    auto passing = midiProgram("passing " + std::to_string(i), 0, 1);
     ASSERT_TRUE(main_.drainUntil([&] { return heard(passing, 0); })) << i;
   }
-  MidiTestClient looker("looker", 0, 0);
-  const char** inputs = jack_get_ports(looker.jack(), (ports_->clientName() + ":Input ").c_str(),
+  TestClient looker("looker");
+  const char** inputs = jack_get_ports(looker.get(), (ports_->clientName() + ":Input ").c_str(),
                                        JACK_DEFAULT_MIDI_TYPE, JackPortIsInput);
   std::size_t count = 0;
   for (const char** p = inputs; p && *p; ++p) ++count;
@@ -110,14 +117,14 @@ TEST_F(MIDIPortsTest, ListsOtherProgramsPortsButNeverItsOwn) {
 }
 
 TEST_F(MIDIPortsTest, DecodesANewSourceAndNamesItsEventsAfterEveryRename) {
-  MidiTestClient other("desk", 0, 1);
+  auto other = midiProgram("desk", 0, 1);
   ASSERT_TRUE(main_.drainUntil([&] { return heard(other, 0); }));
   const std::uint32_t ref = ports_->sources().at(1).ref;
   const Timecode label{1, 2, 3, 4};
 
   auto sendAndExpectName = [&](const std::string& name) {
     const std::size_t before = events().size();
-    other.send(0, bytes(MTC::fullFrame(label, FrameRate::fps25)));
+    other->send(0, bytes(MTC::fullFrame(label, FrameRate::fps25)));
     ASSERT_TRUE(main_.drainUntil([&] { return events().size() == before + 1; })) << name;
     const auto [event, source] = events().back();
     ASSERT_NE(event.asFullFrame(), nullptr);
@@ -127,7 +134,7 @@ TEST_F(MIDIPortsTest, DecodesANewSourceAndNamesItsEventsAfterEveryRename) {
   sendAndExpectName("desk:out1");
 
   int before = portsChanged_;
-  ASSERT_EQ(jack_port_rename(other.jack(), other.output(0), "timecode"), 0);
+  ASSERT_EQ(jack_port_rename(other->get(), other->jackPort(0), "timecode"), 0);
   ASSERT_TRUE(main_.drainUntil([&] { return portsChanged_ > before; }));
   EXPECT_EQ(ports_->sources().at(1), (MIDIPort{ref, "desk:timecode"})) << "a rename keeps the reference";
   sendAndExpectName("desk:timecode");
@@ -136,7 +143,7 @@ TEST_F(MIDIPortsTest, DecodesANewSourceAndNamesItsEventsAfterEveryRename) {
   {
     // libjack's metadata store has no lock of its own; MIDIPorts reads source names on its own thread.
     const std::lock_guard<std::mutex> guard(jackMetadataMutex());
-    jack_set_property(other.jack(), jack_port_uuid(other.output(0)), JACK_METADATA_PRETTY_NAME, "Desk MTC",
+    jack_set_property(other->get(), jack_port_uuid(other->jackPort(0)), JACK_METADATA_PRETTY_NAME, "Desk MTC",
                       nullptr);
   }
   ASSERT_TRUE(main_.drainUntil([&] { return portsChanged_ > before; }));
@@ -145,103 +152,90 @@ TEST_F(MIDIPortsTest, DecodesANewSourceAndNamesItsEventsAfterEveryRename) {
   EXPECT_FALSE(changedOffMain_);
   // JACK reuses port identities and keeps their metadata: leave no pretty name for the next port.
   const std::lock_guard<std::mutex> guard(jackMetadataMutex());
-  jack_remove_property(other.jack(), jack_port_uuid(other.output(0)), JACK_METADATA_PRETTY_NAME);
+  jack_remove_property(other->get(), jack_port_uuid(other->jackPort(0)), JACK_METADATA_PRETTY_NAME);
 }
 
-TEST_F(MIDIPortsTest, HearsTheVirtualDestinationAsVirtualPortStampedWithTheFramesHostTime) {
-  MidiTestClient other("sender", 0, 1);
-  ASSERT_EQ(jack_connect(other.jack(), other.outputName(0).c_str(), "Quillmark:Virtual in"), 0);
-  // The frame-to-time lines (ours and the sender's) are fitted to wake-ups and move by more than a sample
+// Sources at once: a sender patched into the virtual destination (and heard as itself too, like every
+// other program's output), and a keyboard whose two outputs reach JACK a tenth of a second (at 48 kHz)
+// after they were played. One message per output per cycle, so the keyboard's two sources alternate; each
+// is decoded on its own and named, and every quarter frame is stamped with the host time of its frame,
+// less the capture latency of the port it came from.
+TEST_F(MIDIPortsTest, DecodesEverySourceApartStampedWithItsFramesHostTimeLessItsCaptureLatency) {
+  constexpr jack_nframes_t kLatency = 4800;
+  auto sender = midiProgram("sender", 0, 1);
+  auto keyboard = midiProgram("keyboard", 0, 2, kLatency);
+  ASSERT_EQ(jack_connect(sender->get(), sender->port(0).c_str(), "Quillmark:Virtual in"), 0);
+  ASSERT_TRUE(main_.drainUntil([&] {
+    return jack_port_connected(sender->jackPort(0)) == 2 && heard(keyboard, 0) && heard(keyboard, 1);
+  }));
+  // The frame-to-time lines (ours and the senders') are fitted to wake-ups and move by more than a sample
   // while their first second of history fills; the exactness judged below is that of a settled line.
   const double settled = HostTime::now() + 1.0;
   ASSERT_TRUE(test::waitFor([&] { return HostTime::now() > settled; }, 2.0));
-  for (const auto& message : quarterFrameGroup(90000, FrameRate::fps25)) other.send(0, message);
-  ASSERT_TRUE(main_.drainUntil([&] { return !events().empty(); }));
-  const double receivedAt = HostTime::now();
-
-  const auto [event, source] = events().front();
-  EXPECT_EQ(source, "Virtual port");
-  ASSERT_NE(event.asSequence(), nullptr);
-  EXPECT_EQ(event.asSequence()->timecode, (Timecode{1, 0, 0, 0}));
-  EXPECT_FALSE(event.asSequence()->reverse);
-  // Frames are exact: each piece's stamp lies as many sample periods after the one before as the sender
-  // wrote frames between them. A stamp one frame off is out by a whole period; only where our
-  // frame-to-time line takes in an earlier wake-up (often in its first half second) may a gap be off by
-  // a sample or two, and not often.
-  const std::vector<MidiTestClient::Event> sent = other.sent(0);
-  ASSERT_EQ(sent.size(), 8u);
-  const double period = 1.0 / jack_get_sample_rate(other.jack());
-  const auto& times = event.asSequence()->quarterTimes;
-  int moved = 0;
-  for (int piece = 1; piece < 8; ++piece) {
-    const double error = std::fabs(times[piece] - times[piece - 1] -
-                                   static_cast<double>(sent[piece].frame - sent[piece - 1].frame) * period);
-    EXPECT_LT(error, 2 * period) << "piece " << piece;
-    if (error > period / 2) ++moved;
-  }
-  EXPECT_LE(moved, 2) << "stamps off their frames";
-  // On the host clock: the sender's own line puts those frames within two clients' wake-up spread of the
-  // stamps (JACK's own clock is hundreds of milliseconds from the host clock here). Sanitizer builds are
-  // too slow for a fraction of a millisecond.
-  if (test::allocationCountingAvailable()) {
-    for (int piece = 0; piece < 8; ++piece) {
-      EXPECT_NEAR(times[piece], sent[piece].host, 300e-6) << "piece " << piece;
-    }
-  }
-  EXPECT_LT(std::fabs(receivedAt - event.asSequence()->quarterTimes[7]), 0.5);
-}
-
-TEST_F(MIDIPortsTest, StampsASourcesEventsWhenTheyEnteredTheGraphLessItsCaptureLatency) {
-  // A keyboard whose events reach JACK a tenth of a second (at 48 kHz) after they were played.
-  constexpr jack_nframes_t kLatency = 4800;
-  MidiTestClient other("keyboard", 0, 1, 0, kLatency);
-  ASSERT_TRUE(main_.drainUntil([&] { return heard(other, 0); }));
-  const double settled = HostTime::now() + 1.0;  // as above: settled frame-to-time lines
-  ASSERT_TRUE(test::waitFor([&] { return HostTime::now() > settled; }, 2.0));
-  for (const auto& message : quarterFrameGroup(90000, FrameRate::fps25)) other.send(0, message);
-  ASSERT_TRUE(main_.drainUntil([&] { return !events().empty(); }));
-
-  const auto [event, source] = events().front();
-  ASSERT_NE(event.asSequence(), nullptr);
-  const std::vector<MidiTestClient::Event> sent = other.sent(0);
-  ASSERT_EQ(sent.size(), 8u);
-  const double latency = kLatency / static_cast<double>(jack_get_sample_rate(other.jack()));
-  // Sanitizer builds wake up too unevenly for a fraction of a millisecond; a stamp that kept the latency
-  // is out by all of it either way.
-  const double tolerance = test::allocationCountingAvailable() ? 300e-6 : 5e-3;
-  for (int piece = 0; piece < 8; ++piece) {
-    EXPECT_NEAR(event.asSequence()->quarterTimes[piece], sent[piece].host - latency, tolerance) << piece;
-  }
-}
-
-TEST_F(MIDIPortsTest, DecodesInterleavedQuarterFramesOfTwoSourcesIndependently) {
-  MidiTestClient other("pair", 0, 2);
-  ASSERT_TRUE(main_.drainUntil([&] { return heard(other, 0) && heard(other, 1); }));
   const auto first = quarterFrameGroup(90000, FrameRate::fps25);    // 01:00:00:00
   const auto second = quarterFrameGroup(180000, FrameRate::fps25);  // 02:00:00:00
   for (int piece = 0; piece < 8; ++piece) {
-    other.send(0, first[piece]);  // one message per output per cycle: the sources alternate
-    other.send(1, second[piece]);
+    sender->send(0, first[piece]);
+    keyboard->send(0, first[piece]);
+    keyboard->send(1, second[piece]);
   }
-  ASSERT_TRUE(main_.drainUntil([&] { return events().size() == 2 && other.allSent(); }));
-  std::map<std::string, Timecode> decoded;
-  for (const auto& [event, source] : events()) {
-    ASSERT_NE(event.asSequence(), nullptr);
-    decoded[source] = event.asSequence()->timecode;
+  ASSERT_TRUE(
+      main_.drainUntil([&] { return events().size() == 4 && keyboard->allSent() && sender->allSent(); }));
+  const double receivedAt = HostTime::now();
+  std::map<std::string, MTCDecoder::Event> decoded;
+  for (const auto& [event, source] : events()) decoded.emplace(source, event);
+  const double period = 1.0 / jack_get_sample_rate(sender->get());
+  const double latency = kLatency * period;
+  // Sanitizer builds wake up too unevenly for a fraction of a millisecond; a stamp that kept the latency
+  // is out by all of it either way.
+  const double tolerance = test::allocationCountingAvailable() ? 300e-6 : 5e-3;
+  struct Expected {
+    const char* source;
+    Timecode timecode;
+    const TestClient& client;
+    int output;
+    double latency;
+  };
+  for (const Expected& e : {Expected{"Virtual port", {1, 0, 0, 0}, *sender, 0, 0.0},
+                            Expected{"sender:out1", {1, 0, 0, 0}, *sender, 0, 0.0},
+                            Expected{"keyboard:out1", {1, 0, 0, 0}, *keyboard, 0, latency},
+                            Expected{"keyboard:out2", {2, 0, 0, 0}, *keyboard, 1, latency}}) {
+    SCOPED_TRACE(e.source);
+    ASSERT_TRUE(decoded.count(e.source));
+    const auto* sequence = decoded.at(e.source).asSequence();
+    ASSERT_NE(sequence, nullptr);
+    EXPECT_EQ(sequence->timecode, e.timecode);
+    EXPECT_FALSE(sequence->reverse);
+    const std::vector<test::MidiEvent> sent = e.client.sent(e.output);
+    ASSERT_EQ(sent.size(), 8u);
+    // Frames are exact: each piece's stamp lies as many sample periods after the one before as the sender
+    // wrote frames between them. A stamp one frame off is out by a whole period; only where our
+    // frame-to-time line takes in an earlier wake-up (often in its first half second) may a gap be off by
+    // a sample or two, and not often.
+    const auto& times = sequence->quarterTimes;
+    int moved = 0;
+    for (int piece = 1; piece < 8; ++piece) {
+      const double error = std::fabs(times[piece] - times[piece - 1] -
+                                     static_cast<double>(sent[piece].frame - sent[piece - 1].frame) * period);
+      EXPECT_LT(error, 2 * period) << "piece " << piece;
+      if (error > period / 2) ++moved;
+    }
+    EXPECT_LE(moved, 2) << "stamps off their frames";
+    // On the host clock: the sender's own line puts those frames within two clients' wake-up spread of
+    // the stamps (JACK's own clock is hundreds of milliseconds from the host clock here).
+    for (int piece = 0; piece < 8; ++piece) {
+      EXPECT_NEAR(times[piece], sent[piece].host - e.latency, tolerance) << "piece " << piece;
+    }
+    EXPECT_LT(std::fabs(receivedAt - times[7]), 0.5);
   }
-  EXPECT_EQ(decoded["pair:out1"], (Timecode{1, 0, 0, 0}));
-  EXPECT_EQ(decoded["pair:out2"], (Timecode{2, 0, 0, 0}));
 }
 
-TEST(MIDIPortsRules, KeepsPlausiblePacketTimesAndReplacesTheRestByNow) {
+TEST(MIDIPortsRules, KeepsPlausiblePacketTimesAndNamesAnEndpointByPrettyNameElsePortNameElseMIDI) {
   const double now = 1000.0;
   EXPECT_EQ(MIDIPorts::packetTime(now + 0.999, now), now + 0.999);
   EXPECT_EQ(MIDIPorts::packetTime(now - 0.5, now), now - 0.5);
   EXPECT_EQ(MIDIPorts::packetTime(now + 2.0, now), now);
   EXPECT_EQ(MIDIPorts::packetTime(now - 1.0, now), now);
-}
-
-TEST(MIDIPortsRules, NamesAnEndpointByPrettyNameElsePortNameElseMIDI) {
   EXPECT_EQ(MIDIPorts::displayName("Desk MTC", "desk:out1"), "Desk MTC");
   EXPECT_EQ(MIDIPorts::displayName("", "desk:out1"), "desk:out1");
   EXPECT_EQ(MIDIPorts::displayName(nullptr, ""), "MIDI");

@@ -8,17 +8,27 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "core/host_time.h"
 #include "midi/mtc.h"
-#include "tests/midi/midi_test_client.h"
 #include "tests/support/alloc_counter.h"
+#include "tests/support/main_queue.h"
+#include "tests/support/test_client.h"
 #include "tests/support/wait_for.h"
 
 namespace quillmark {
 namespace {
 
-using Event = test::MidiTestClient::Event;
+using Event = test::MidiEvent;
+
+// A MIDI program with inputs "in1" ... (ports 0 ...), heard `playback` frames after events arrive.
+std::unique_ptr<test::TestClient> listener(const std::string& name, int inputs, jack_nframes_t playback = 0) {
+  auto client = std::make_unique<test::TestClient>(name, 0, playback);
+  for (int i = 1; i <= inputs; ++i) client->addMidiIn("in" + std::to_string(i));
+  client->activate();
+  return client;
+}
 
 // A clock that has locked and keeps receiving: `position` frames at host time `at`, at nominal speed.
 ClockSnapshot running(FrameRate rate, double position, double at) {
@@ -61,13 +71,11 @@ int fullFrames(const std::vector<Event>& events, std::size_t from = 0) {
 
 class MTCOutputTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { server_ = test::JackServer::start(); }
-  static void TearDownTestSuite() { server_.reset(); }
-
   void SetUp() override {
+    test::sharedServer();
     // The process thread is marked for the whole test: it must never allocate, whatever the test does.
     ports_ = MIDIPorts::create(main_.context(), [] { test::setRealtimeThread(true); });
-    receiver_ = std::make_unique<test::MidiTestClient>("receiver", 2, 0);
+    receiver_ = listener("receiver", 2);
     output_ = std::make_unique<MTCOutput>(ports_);
     output_->setClock([this] { return clock_.read(); });
   }
@@ -75,7 +83,7 @@ class MTCOutputTest : public ::testing::Test {
 
   std::uint32_t destination(int input) {
     for (const MIDIPort& port : ports_->destinations()) {
-      if (port.name == receiver_->inputName(input)) return port.ref;
+      if (port.name == receiver_->port(input)) return port.ref;
     }
     return 0;
   }
@@ -95,20 +103,12 @@ class MTCOutputTest : public ::testing::Test {
     return test::waitFor([&] { return receiver_->received(input).size() >= count; }, seconds);
   }
 
-  static inline std::unique_ptr<test::JackServer> server_;
   test::MainQueue main_;
   std::shared_ptr<MIDIPorts> ports_;
-  std::unique_ptr<test::MidiTestClient> receiver_;
+  std::unique_ptr<test::TestClient> receiver_;
   Locked<ClockSnapshot> clock_;
   std::unique_ptr<MTCOutput> output_;
 };
-
-TEST_F(MTCOutputTest, SendsNothingUntilItHasAClock) {
-  MTCOutput idle(ports_);
-  idle.start(destination(0));
-  EXPECT_FALSE(receive(0, 1, 0.3));
-  EXPECT_EQ(idle.fullFramesSent() + idle.quarterFramesSent(), 0u);
-}
 
 // From 01:00:00:00 at 25 fps: a full frame (the frame in progress), then the quarter frames in order, each
 // on the frame of its due time, which a lead moves earlier.
@@ -168,10 +168,10 @@ TEST_F(MTCOutputTest, StartsWithAFullFrameThenLandsEveryQuarterFrameOnItsDueFram
 TEST_F(MTCOutputTest, HandsEachMessageOverEarlyByTheDestinationsPlaybackLatency) {
   if (!test::allocationCountingAvailable()) GTEST_SKIP() << "sanitizer builds are too slow for 0.3 ms";
   constexpr double kLatency = 2048 / 48000.0;
-  test::MidiTestClient late("late", 1, 0, 2048);
+  const auto late = listener("late", 1, 2048);
   std::uint32_t to = 0;
   for (const MIDIPort& port : ports_->destinations()) {
-    if (port.name == late.inputName(0)) to = port.ref;
+    if (port.name == late->port(0)) to = port.ref;
   }
   ASSERT_NE(to, 0u);
   output_->start(to);
@@ -181,17 +181,17 @@ TEST_F(MTCOutputTest, HandsEachMessageOverEarlyByTheDestinationsPlaybackLatency)
   bool judged = false;
   for (int attempt = 0; attempt < 5 && !judged; ++attempt) {
     ASSERT_TRUE(test::waitFor([] { return senderThreads() == 0; }, 1.0));
-    late.clear();
+    late->clear();
     const ClockSnapshot clock = running(FrameRate::fps25, 90000.0, HostTime::now());
     setClock(clock);
-    const int xruns = late.xruns();
+    const int xruns = late->xruns();
     const std::uint64_t lateMessages = ports_->lateMessages();
     output_->start(to);
-    ASSERT_TRUE(test::waitFor([&] { return late.received(0).size() >= 21; }, 5.0));
+    ASSERT_TRUE(test::waitFor([&] { return late->received(0).size() >= 21; }, 5.0));
     output_->stop();
-    if (late.xruns() != xruns || ports_->lateMessages() != lateMessages) continue;
+    if (late->xruns() != xruns || ports_->lateMessages() != lateMessages) continue;
     judged = true;
-    const std::vector<Event> events = late.received(0);
+    const std::vector<Event> events = late->received(0);
     // Heard (arrival plus latency) at the due time, as far as the receiver's young frame-to-time line
     // tells: judged on the median, which a stall in that line's first second cannot move.
     std::int64_t index = firstQuarterIndex(events);
@@ -224,13 +224,19 @@ TEST_F(MTCOutputTest, StopsWhenFreewheelEndsAndResumesWithAFullFrame) {
 }
 
 // A port nobody hears yet (a connection asked for at launch takes effect cycles later on a busy machine)
-// would swallow the opening full frame: the output begins once the port is heard.
+// would swallow the opening full frame: the output begins once the port is heard. An output without a
+// clock sends nothing at all.
 TEST_F(MTCOutputTest,
-       BeginsWhenItsPortIsHeardAndASecondStartSwitchesTheDestinationWithoutANewLoopOrFullFrame) {
+       BeginsWithAClockOnceItsPortIsHeardAndASecondStartSwitchesTheDestinationWithoutANewLoopOrFullFrame) {
+  auto idle = std::make_unique<MTCOutput>(ports_);
+  idle->start(destination(0));
   setClock(running(FrameRate::fps25, 90000.0, HostTime::now()));
   output_->start(ports_->virtualSource());
   EXPECT_FALSE(test::waitFor([&] { return output_->quarterFramesSent() > 0; }, 0.3)) << "nobody listens yet";
-  ASSERT_EQ(jack_connect(receiver_->jack(), "Quillmark:Virtual out", receiver_->inputName(0).c_str()), 0);
+  EXPECT_EQ(idle->fullFramesSent() + idle->quarterFramesSent(), 0u);
+  EXPECT_TRUE(receiver_->received(0).empty()) << "sent without a clock";
+  idle.reset();
+  ASSERT_EQ(jack_connect(receiver_->get(), "Quillmark:Virtual out", receiver_->port(0).c_str()), 0);
   ASSERT_TRUE(receive(0, 10)) << "published on the virtual source";
   EXPECT_TRUE(receiver_->received(0)[0].isFullFrame());
   EXPECT_EQ(output_->fullFramesSent(), 1u);
@@ -272,8 +278,10 @@ TEST_F(MTCOutputTest, AQuickStopAndStartNeverLeavesTwoLoops) {
 
 TEST_F(MTCOutputTest, NeitherTheProcessCallbackNorTheSenderLoopAllocates) {
   if (!test::allocationCountingAvailable()) GTEST_SKIP() << "sanitizer build keeps its own allocator";
-  test::MidiTestClient source("source", 0, 1);
-  ASSERT_EQ(jack_connect(source.jack(), source.outputName(0).c_str(), "Quillmark:Virtual in"), 0);
+  test::TestClient source("source");
+  source.addMidiOut("out1");
+  source.activate();
+  ASSERT_EQ(jack_connect(source.get(), source.port(0).c_str(), "Quillmark:Virtual in"), 0);
   output_->setClock([this] {
     test::setRealtimeThread(true);  // called on the sender thread at the start of every pass
     return clock_.read();

@@ -1,11 +1,11 @@
-// The test helpers themselves: the allocation counter must see allocations, and the isolated JACK server
-// must start, accept clients, and come back after a kill.
+// The allocation counter itself: every allocation-free proof passes vacuously if it stops seeing
+// allocations. (The JACK server and the test clients are proven by every JACK suite that uses them; the
+// server's loss and return by the JackClient, store and fault tests.)
 #include <gtest/gtest.h>
 
 #include <memory>
 
 #include "tests/support/alloc_counter.h"
-#include "tests/support/jack_server.h"
 
 namespace quillmark::test {
 namespace {
@@ -22,22 +22,6 @@ TEST(AllocCounter, CountsOnlyAllocationsOfMarkedThreads) {
   }
   auto after = std::make_unique<int>(3);
   EXPECT_EQ(realtimeAllocations(), 1u);
-}
-
-TEST(JackServer, AcceptsClientsAndComesBackAfterAKill) {
-  auto server = JackServer::start();
-  jack_client_t* client = openTestClient("support-test");
-  ASSERT_NE(client, nullptr);
-  EXPECT_EQ(jack_get_sample_rate(client), 48000u);
-  EXPECT_EQ(jack_get_buffer_size(client), 1024u);
-  jack_client_close(client);
-
-  server->kill();
-  EXPECT_EQ(openTestClient("support-test-dead"), nullptr);
-  server->restart();
-  client = openTestClient("support-test-again");
-  ASSERT_NE(client, nullptr);
-  jack_client_close(client);
 }
 
 }  // namespace

@@ -21,8 +21,8 @@
 #include <QToolButton>
 
 #include "app/persistence.h"
-#include "tests/engine/jack_world.h"
 #include "tests/support/jack_server.h"
+#include "tests/support/test_client.h"
 #include "tests/support/wait_for.h"
 #include "ui/application.h"
 #include "ui/artnet_sections.h"
@@ -38,6 +38,7 @@
 #include "ui/state_badge.h"
 #include "ui/style_editor.h"
 #include "ui/system_colors.h"
+#include "ui/value_stepper.h"
 
 namespace quillmark {
 namespace {
@@ -49,9 +50,11 @@ bool processUntil(const std::function<bool()>& condition, double seconds = 10.0)
 
 // A JACK client with audio ports: outputs make it an input device, inputs an output device.
 std::unique_ptr<test::TestClient> fakeDevice(const std::string& name, int channels, unsigned long flags) {
-  auto device = std::make_unique<test::TestClient>(name, [](jack_nframes_t, jack_nframes_t, double) {});
-  for (int i = 1; i <= channels; ++i)
-    device->addPort(("ch" + std::to_string(i)).c_str(), JACK_DEFAULT_AUDIO_TYPE, flags);
+  auto device = std::make_unique<test::TestClient>(name);
+  for (int i = 1; i <= channels; ++i) {
+    const std::string port = "ch" + std::to_string(i);
+    (flags & JackPortIsOutput) ? device->addAudioOut(port) : device->addAudioIn(port);
+  }
   device->activate();
   return device;
 }
@@ -92,20 +95,17 @@ class MainWindowTest : public ::testing::Test {
 };
 
 TEST_F(MainWindowTest, ChoosingEachSourceShowsItsSection) {
-  EXPECT_EQ(MainWindow::titleFor(std::string("stage left")), "Quillmark (stage left)");
   makeApp();
-  // The fields of every section start on one line, whichever section's labels are longest.
-  auto fieldX = [&](QWidget* field) {
-    QApplication::processEvents();
-    return field->mapTo(&window(), QPoint()).x();
-  };
-  const int outputs = fieldX(window().outputSection()->mtcOutSwitch());
+  EXPECT_EQ(window().windowTitle(), "Quillmark");
+  EXPECT_EQ(MainWindow::titleFor(std::string("stage left")), "Quillmark (stage left)");
+  EXPECT_EQ(window().width(), MainWindow::kWidth);
+  EXPECT_GE(window().height(), MainWindow::kMinimumHeight);
+
   chooseSource(SourceKind::mtc);
   EXPECT_EQ(store().settings().source, SourceKind::mtc);
   EXPECT_TRUE(window().mtcSection()->isVisible());
   EXPECT_FALSE(window().ltcSection()->isVisible());
   EXPECT_TRUE(window().detailsSection()->isVisible());
-  EXPECT_EQ(fieldX(window().mtcSection()->sourcePicker()), outputs);
 
   chooseSource(SourceKind::generator);
   EXPECT_TRUE(window().generatorSection()->isVisible());
@@ -113,13 +113,27 @@ TEST_F(MainWindowTest, ChoosingEachSourceShowsItsSection) {
   EXPECT_FALSE(window().detailsSection()->isVisible());
   EXPECT_TRUE(processUntil([&] { return badge() == "STOPPED"; }));
   EXPECT_EQ(window().generatorSection()->locateText(), "01:00:00:00");  // filled in on first showing
-  EXPECT_EQ(fieldX(window().generatorSection()->ratePicker()), outputs);
+  // Texts that would name another platform's computer name this one's.
+  EXPECT_EQ(window().generatorSection()->timeOfDaySwitch()->toolTip(),
+            "Run on the computer's clock instead of from a start time");
+  EXPECT_EQ(window().outputSection()->sendEarlyStepper()->toolTip(),
+            "Send MTC this much earlier (or later, negative) to make up for delay after the computer");
 
   chooseSource(SourceKind::ltc);
   EXPECT_TRUE(window().ltcSection()->isVisible());
   EXPECT_FALSE(window().generatorSection()->isVisible());
   EXPECT_TRUE(processUntil([&] { return badge() == "NO TIMECODE"; }));
+
+  // The fields of every section start on one line, whichever section's labels are longest.
+  auto fieldX = [&](QWidget* field) { return field->mapTo(&window(), QPoint()).x(); };
+  const int outputs = fieldX(window().outputSection()->mtcOutSwitch());
   EXPECT_EQ(fieldX(window().ltcSection()->devicePicker()), outputs);
+  chooseSource(SourceKind::mtc);
+  QApplication::processEvents();
+  EXPECT_EQ(fieldX(window().mtcSection()->sourcePicker()), outputs);
+  chooseSource(SourceKind::generator);
+  QApplication::processEvents();
+  EXPECT_EQ(fieldX(window().generatorSection()->ratePicker()), outputs);
 
   // Art-Net, on loopback only: the input listens on 127.0.0.1, and the output is pointed at an address
   // that does not exist before it is switched on, so nothing is ever sent.
@@ -181,6 +195,7 @@ TEST_F(MainWindowTest, SpaceBarWorksTheTransportAndLocateTurnsRedOnBadTextAndNor
   EXPECT_TRUE(processUntil([&] { return badge() == "RUNNING"; }));
   EXPECT_EQ(transport->text(), "Stop");
   EXPECT_FALSE(transport->isEnabled());
+  EXPECT_EQ(transport->toolTip(), "Runs on the computer's clock while Time of day is on");
   QTest::keyClick(&window(), Qt::Key_Space);
   EXPECT_TRUE(store().status().generatorRunning);
   QTest::mouseClick(generator->timeOfDaySwitch(), Qt::LeftButton);
@@ -216,6 +231,13 @@ TEST_F(MainWindowTest, OpensWithoutAScrollBarWithBothOutputsOn) {
   EXPECT_TRUE(window().detailsSection()->isVisible());
   EXPECT_FALSE(form->verticalScrollBar()->isVisible())
       << window().height() << " < " << window().fittingHeight();
+}
+
+// A second instance's MIDI client gets a numbered name from JACK; the footer shows the one it got.
+TEST_F(MainWindowTest, FooterNamesTheMidiClientThisInstanceGot) {
+  const test::TestClient first("Quillmark");
+  makeApp();
+  EXPECT_EQ(window().portsCaption()->text(), QString::fromUtf8("MIDI ports: \u201CQuillmark-01\u201D"));
 }
 
 // Switching the desktop between light and dark restyles every caption, label, field and icon at once.
@@ -270,10 +292,7 @@ TEST_F(MainWindowTest, EveryColourFollowsAPaletteChange) {
 
 TEST_F(MainWindowTest, ChoosingOutputs3And4StoresChannel2AsAPairAndShowsItAgain) {
   const auto desk = fakeDevice("desk", 4, JackPortIsInput);  // an output device with four channels
-  const auto first = fakeDevice("Quillmark", 0, 0);          // another instance's MIDI client
   makeApp();
-  // This instance's MIDI client got a numbered name from JACK; the footer shows the one it got.
-  EXPECT_EQ(window().portsCaption()->text(), QString::fromUtf8("MIDI ports: \u201CQuillmark-01\u201D"));
   OutputSection* outputs = window().outputSection();
   EXPECT_FALSE(outputs->isRowShown(outputs->audioOutputPicker()));
   QTest::mouseClick(outputs->ltcOutSwitch(), Qt::LeftButton);
@@ -293,7 +312,7 @@ TEST_F(MainWindowTest, ChoosingOutputs3And4StoresChannel2AsAPairAndShowsItAgain)
 }
 
 TEST_F(MainWindowTest, BadgeFollowsTheLTCInputFromAcquiringToLockedToFreewheelToStopped) {
-  auto player = std::make_unique<test::LTCPlayer>(FrameRate::fps25, 90000.0, 25.0);
+  auto player = test::ltcPlayer(FrameRate::fps25, 90000.0, 25.0);
   makeApp();
   QStringList seen;
   QObject::connect(&store().details(), &DetailStatus::statusChanged, &window(), [&] {
@@ -301,7 +320,7 @@ TEST_F(MainWindowTest, BadgeFollowsTheLTCInputFromAcquiringToLockedToFreewheelTo
   });
   Settings settings = store().settings();
   settings.source = SourceKind::ltc;
-  settings.ltcInputUID.emplace(player->clientName());
+  settings.ltcInputUID.emplace(player->name());
   settings.freewheel = 0.5;
   store().setSettings(settings);
   ASSERT_TRUE(processUntil([&] { return badge() == "LOCKED"; }));
@@ -336,10 +355,37 @@ TEST_F(MainWindowTest, LogShowsTheFiftyNewestLinesAndClears) {
   EXPECT_FALSE(log->clearButton()->isVisibleTo(log));
 }
 
-// With no JACK server the window still opens: the LTC input says why it has nothing, the generator runs,
-// and the display window opens from the menu and the pop-out button, shows the generator's status and keeps
-// its style in the store.
-TEST_F(MainWindowTest, WorksWithoutAJackServerAndOpensTheDisplayWindowFromTheMenuAndPopOut) {
+TEST_F(MainWindowTest, DisplayWindowOpensFromTheMenuAndPopOutAndKeepsItsStyleInTheStore) {
+  makeApp();
+  EXPECT_EQ(window().displayAction()->shortcut(), QKeySequence("Ctrl+Shift+D"));
+  for (bool fromMenu : {true, false}) {
+    if (fromMenu) window().displayAction()->trigger();
+    if (!fromMenu) QTest::mouseClick(window().popOutButton(), Qt::LeftButton);
+    DisplayWindow* display = app_->displayWindow();
+    ASSERT_NE(display, nullptr);
+    window().displayAction()->trigger();  // a second request brings the same window forward
+    EXPECT_EQ(app_->displayWindow(), display);
+    display->close();
+    EXPECT_TRUE(processUntil([&] { return app_->displayWindow() == nullptr; }));
+  }
+
+  // The generator's content reaches the display, and a preset chosen there is stored with the window
+  // level kept.
+  chooseSource(SourceKind::generator);
+  DisplayStyle onTop = store().displayStyle();
+  onTop.alwaysOnTop = true;
+  store().setDisplayStyle(onTop);
+  DisplayWindow* display = app_->openDisplay();
+  EXPECT_TRUE(processUntil([&] { return display->view()->content().info == "STOPPED  \u00B7  25 fps"; }));
+  display->editor()->choosePreset("Broadcast");
+  EXPECT_TRUE(store().displayStyle().alwaysOnTop);
+  EXPECT_TRUE(display->isAlwaysOnTop());
+  EXPECT_EQ(store().displayStyle().typeface, DisplayStyle::preset("Broadcast")->typeface);
+}
+
+// With no JACK server the window still opens: the LTC input says why it has nothing, and the generator
+// runs.
+TEST_F(MainWindowTest, WorksWithoutAJackServer) {
   const std::string server = std::getenv("JACK_DEFAULT_SERVER");
   ::setenv("JACK_DEFAULT_SERVER", "quillmark-no-such-server", 1);
   makeApp();
@@ -350,28 +396,10 @@ TEST_F(MainWindowTest, WorksWithoutAJackServerAndOpensTheDisplayWindowFromTheMen
   EXPECT_EQ(error->text(), "No audio input found.");
 
   chooseSource(SourceKind::generator);
-  QTest::keyClick(&window(), Qt::Key_D, Qt::ControlModifier | Qt::ShiftModifier);
-  ASSERT_NE(app_->displayWindow(), nullptr);
-  app_->displayWindow()->close();
-  EXPECT_TRUE(processUntil([&] { return app_->displayWindow() == nullptr; }));
-  QTest::mouseClick(window().popOutButton(), Qt::LeftButton);
-  DisplayWindow* display = app_->displayWindow();
-  ASSERT_NE(display, nullptr);
-  const auto displayInfo = [&] { return display->view()->content().info; };
-  EXPECT_TRUE(processUntil([&] { return displayInfo() == "STOPPED  \u00B7  25 fps"; }));
   QTest::mouseClick(window().generatorSection()->transportButton(), Qt::LeftButton);
   EXPECT_TRUE(processUntil([&] { return badge() == "RUNNING"; }));
   EXPECT_TRUE(processUntil([&] { return window().timecodeLabel()->shown().emphasis == Emphasis::live; }));
-  EXPECT_TRUE(processUntil([&] { return displayInfo() == "RUNNING  \u00B7  25 fps"; }));
-
-  // A preset chosen in the display is stored with the window level kept.
-  DisplayStyle onTop = store().displayStyle();
-  onTop.alwaysOnTop = true;
-  store().setDisplayStyle(onTop);
-  display->editor()->choosePreset("Broadcast");
-  EXPECT_TRUE(store().displayStyle().alwaysOnTop);
-  EXPECT_TRUE(display->isAlwaysOnTop());
-  EXPECT_EQ(store().displayStyle().typeface, DisplayStyle::preset("Broadcast")->typeface);
+  EXPECT_NE(app_->openDisplay(), nullptr);
 }
 
 }  // namespace
