@@ -28,16 +28,16 @@ std::optional<Timecode> labelAt(double position, FrameRate rate) {
 
 Status buildStatus(TimecodeEngineCore& engine, const Settings& settings, double now, InputStats input) {
   const ClockSnapshot snap = engine.snapshot(now);
-  const TimecodeClock clock = engine.clock.read();
-  const std::optional<ReceivedFrame> lastReceived = engine.lastReceived.read();
-  const TimecodeEngineCore::Counters counters = engine.counters.read();
+  const ReceptionStats stats = engine.stats();
+  const std::optional<ReceivedFrame>& lastReceived = stats.lastReceived;
+  const TimecodeEngineCore::Counters& counters = stats.counters;
 
   Status status;
   status.state = snap.state(now);
   if (settings.source == SourceKind::generator) {
     status.rate = settings.generatorRate;
   } else if (lastReceived) {
-    status.rate = clock.rate;
+    status.rate = stats.clockRate;
   }
 
   if (const std::optional<double> position = snap.position(now)) {
@@ -56,12 +56,12 @@ Status buildStatus(TimecodeEngineCore& engine, const Settings& settings, double 
     return status;
   }
 
-  if (clock.points.size() >= 3 && clock.fit) status.measuredRate = clock.fit->slope;
-  status.speed = clock.speed();
-  if (clock.jitter) status.jitterMilliseconds = *clock.jitter * 1000.0;
-  status.jumps = clock.jumps;
-  status.dropouts = clock.dropouts;
-  status.ignored = clock.rejected;
+  status.measuredRate = stats.measuredRate;
+  status.speed = stats.speed;
+  if (stats.jitter) status.jitterMilliseconds = *stats.jitter * 1000.0;
+  status.jumps = stats.jumps;
+  status.dropouts = stats.dropouts;
+  status.ignored = stats.rejected;
   if (lastReceived) {
     status.userBits = lastReceived->userBits;
     status.reverse = lastReceived->reverse;
@@ -76,7 +76,7 @@ Status buildStatus(TimecodeEngineCore& engine, const Settings& settings, double 
   } else {
     status.framesIn = counters.mtcSequences;
   }
-  status.mtcSource = counters.mtcSource;
+  status.mtcSource = std::string(counters.mtcSource.view());
   return status;
 }
 

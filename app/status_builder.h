@@ -2,7 +2,8 @@
 // The two pure halves of the store's status refresh, kept apart from the store so they can be driven with
 // made-up host times: building one Status from the engine's boxes at one instant, and turning the change
 // from the previous refresh into event-log lines (lock, jump, input lost, stopped).
-// Threads: main thread (the store's refresh); buildStatus takes the engine's locks one at a time.
+// Threads: main thread (the store's refresh). buildStatus takes the engine's locks one at a time, each for
+// a copy of plain values (the snapshot, the reception stats, the generator's running flag).
 
 #include <cstdint>
 #include <string>
@@ -21,8 +22,8 @@ struct InputStats {
   std::int64_t errors = 0;
 };
 
-// The status at host second `now`: the engine's snapshot, then copies of its clock, last frame and
-// counters (each under its own lock), and the generator's running flag when it is the source.
+// The status at host second `now`: the engine's snapshot, then its published reception stats, and the
+// generator's running flag when it is the source.
 Status buildStatus(TimecodeEngineCore& engine, const Settings& settings, double now, InputStats input);
 
 // The label a position shows: the whole frame after adding a millionth of a frame, so that a position a

@@ -197,20 +197,20 @@ std::optional<AudioDevice> TimecodeStore::selectedOutput() const {
 void TimecodeStore::apply(const std::optional<Settings>& changedFrom) {
   const Settings s = settings_;
   TimecodeEngineCore& engine = core();
-  engine.source.withLock([&](SourceKind& v) { v = s.source; });
-  engine.rateOverride.withLock([&](std::optional<FrameRate>& v) { v = s.inputRate; });
-  engine.mtcSourceName.withLock([&](std::string& v) { v = s.mtcInputName; });
+  engine.source.store(s.source);
+  engine.rateOverride.store(s.inputRate);
+  engine.mtcSourceName.assign(s.mtcInputName);
   engine.clock.withLock([&](TimecodeClock& c) {
     c.freewheelDuration = s.freewheel;
     c.detectsPulldown = !s.inputRate.has_value();
   });
   if (engine_) {
     const double offset = static_cast<double>(s.offsetFrames);
-    engine_->ltcOutput.offsetFrames.withLock([&](double& v) { v = offset; });
+    engine_->ltcOutput.offsetFrames.store(offset);
     const auto amplitude = static_cast<float>(std::pow(10.0, s.ltcOutLevel / 20.0));
-    engine_->ltcOutput.amplitude.withLock([&](float& v) { v = amplitude; });
-    engine_->mtcOutput().offsetFrames.withLock([&](double& v) { v = offset; });
-    engine_->mtcOutput().leadTime.withLock([&](double& v) { v = s.mtcLeadMilliseconds / 1000.0; });
+    engine_->ltcOutput.amplitude.store(amplitude);
+    engine_->mtcOutput().offsetFrames.store(offset);
+    engine_->mtcOutput().leadTime.store(s.mtcLeadMilliseconds / 1000.0);
     engine_->artnetOutput.offsetFrames.store(offset);
     engine_->artnetOutput.leadTime.store(s.artnetLeadMilliseconds / 1000.0);
   }

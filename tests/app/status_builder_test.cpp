@@ -28,7 +28,7 @@ constexpr double kFrame = 1.0 / 25.0;
 struct Refresher {
   explicit Refresher(SourceKind source = SourceKind::ltc) {
     settings.inputRate = FrameRate::fps25;
-    engine.rateOverride.withLock([&](std::optional<FrameRate>& r) { r = settings.inputRate; });
+    engine.rateOverride.store(settings.inputRate);
     setSource(source);
   }
   // Delivers consecutive 25 fps frames from `firstFrame` until host time `until`, refreshing at every
@@ -49,7 +49,7 @@ struct Refresher {
   }
   void setSource(SourceKind source) {
     settings.source = source;
-    engine.source.withLock([&](SourceKind& s) { s = source; });
+    engine.source.store(source);
   }
   void setGenerator(const char* start) {
     engine.generator.withLock(

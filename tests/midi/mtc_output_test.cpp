@@ -118,7 +118,7 @@ TEST_F(MTCOutputTest, StartsWithAFullFrameThenLandsEveryQuarterFrameOnItsDueFram
     bool judged = false;
     for (int attempt = 0; attempt < 5 && !judged; ++attempt) {
       stopAndDrain();
-      output_->leadTime.withLock([&](double& value) { value = lead; });
+      output_->leadTime.store(lead);
       const ClockSnapshot clock = running(FrameRate::fps25, 90000.0, HostTime::now());
       setClock(clock);
       const int xruns = receiver_->xruns();
