@@ -26,9 +26,17 @@ std::optional<Timecode> labelAt(double position, FrameRate rate) {
   return Timecode::fromFrame(static_cast<std::int64_t>(frame), rate);
 }
 
-Status buildStatus(TimecodeEngineCore& engine, const Settings& settings, double now, InputStats input) {
-  const ClockSnapshot snap = engine.snapshot(now);
-  const ReceptionStats stats = engine.stats();
+EngineReading readEngine(TimecodeEngineCore& engine, double now) noexcept {
+  EngineReading reading;
+  reading.snapshot = engine.snapshot(now);
+  reading.stats = engine.stats();
+  reading.generatorRunning = engine.generator.withLock([](const Generator& g) { return g.isRunning; });
+  return reading;
+}
+
+Status buildStatus(const EngineReading& reading, const Settings& settings, double now, InputStats input) {
+  const ClockSnapshot& snap = reading.snapshot;
+  const ReceptionStats& stats = reading.stats;
   const std::optional<ReceivedFrame>& lastReceived = stats.lastReceived;
   const TimecodeEngineCore::Counters& counters = stats.counters;
 
@@ -51,8 +59,7 @@ Status buildStatus(TimecodeEngineCore& engine, const Settings& settings, double 
   }
 
   if (settings.source == SourceKind::generator) {
-    const bool running = engine.generator.withLock([](const Generator& g) { return g.isRunning; });
-    status.generatorRunning = running || settings.timeOfDay;
+    status.generatorRunning = reading.generatorRunning || settings.timeOfDay;
     return status;
   }
 

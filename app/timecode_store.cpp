@@ -105,7 +105,7 @@ TimecodeStore::TimecodeStore(std::unique_ptr<Persistence> persistence, QObject* 
   {
     const double now = HostTime::now();
     const Settings& s = settings_;
-    engine_->generator.withLock([&](Generator& g) {
+    engine_->generator.update([&](Generator& g) {
       g = Generator::fromSettings(s.generatorRate, s.timeOfDay, s.generatorStart, now);
     });
   }
@@ -214,7 +214,7 @@ void TimecodeStore::apply(const std::optional<Settings>& changedFrom) {
     engine_->artnetOutput.offsetFrames.store(offset);
     engine_->artnetOutput.leadTime.store(s.artnetLeadMilliseconds / 1000.0);
   }
-  engine.generator.withLock([&](Generator& g) {
+  engine.generator.update([&](Generator& g) {
     if (g.rate != s.generatorRate) g.changeRate(s.generatorRate, HostTime::now());
     g.timeOfDay = s.timeOfDay;
   });
@@ -568,13 +568,13 @@ void TimecodeStore::wireEngine() {
 
 void TimecodeStore::play() {
   const double now = HostTime::now();
-  core().generator.withLock([&](Generator& g) { g.start(now); });
+  core().generator.update([&](Generator& g) { g.start(now); });
   log("Generator started");
 }
 
 void TimecodeStore::stop() {
   const double now = HostTime::now();
-  core().generator.withLock([&](Generator& g) { g.stop(now); });
+  core().generator.update([&](Generator& g) { g.stop(now); });
   log("Generator stopped");
 }
 
@@ -583,7 +583,7 @@ bool TimecodeStore::locate(std::string_view text) {
   const FrameRate rate = settings_.generatorRate;
   if (!label || !label->isValid(rate)) return false;
   const double now = HostTime::now();
-  const bool located = core().generator.withLock([&](Generator& g) { return g.locate(text, rate, now); });
+  const bool located = core().generator.update([&](Generator& g) { return g.locate(text, rate, now); });
   if (!located) return false;
 
   char start[96];

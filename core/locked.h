@@ -36,6 +36,23 @@ class Locked {
     return value_;
   }
 
+  // For a value that only one thread ever writes: runs `body` on a copy, outside the lock, then stores the
+  // copy back, so that work in `body` that allocates or takes long (parsing typed text, reading the wall
+  // clock) never holds up a real-time reader. Returns what `body` returns.
+  template <class F>
+  decltype(auto) update(F&& body) {
+    T copy = read();
+    struct StoreBack {  // however `body` returns
+      Locked& box;
+      T& copy;
+      ~StoreBack() {
+        MutexLock guard(box.mutex_);
+        box.value_ = std::move(copy);
+      }
+    } storeBack{*this, copy};
+    return std::forward<F>(body)(copy);
+  }
+
  private:
   Mutex mutex_;
   T value_ QM_GUARDED_BY(mutex_){};

@@ -10,7 +10,8 @@ std::string formatted(const char* format, double value) {
   char buffer[64];
   const int length = std::snprintf(buffer, sizeof buffer, format, value);
   if (length < 0) return {};
-  if (static_cast<std::size_t>(length) < sizeof buffer) return std::string(buffer, static_cast<std::size_t>(length));
+  if (static_cast<std::size_t>(length) < sizeof buffer)
+    return std::string(buffer, static_cast<std::size_t>(length));
   std::string text(static_cast<std::size_t>(length), '\0');  // only absurd magnitudes get here
   std::snprintf(text.data(), text.size() + 1, format, value);
   return text;

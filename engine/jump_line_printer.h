@@ -24,12 +24,12 @@ namespace quillmark {
 
 // What the debug line says about one confirmed jump.
 struct JumpReport {
-  Timecode timecode;                    // the frame's label
-  FrameRate rate = FrameRate::fps25;    // the rate it was counted at
-  std::int64_t frameNumber = 0;         // its position at that rate
-  std::optional<double> expected;       // where the line before the frame put its time; none without one
+  Timecode timecode;                       // the frame's label
+  FrameRate rate = FrameRate::fps25;       // the rate it was counted at
+  std::int64_t frameNumber = 0;            // its position at that rate
+  std::optional<double> expected;          // where the line before the frame put its time; none without one
   FrameRate clockRate = FrameRate::fps25;  // the clock's rate before the frame
-  double duration = 0.0;                // seconds
+  double duration = 0.0;                   // seconds
 };
 
 class JumpLinePrinter {

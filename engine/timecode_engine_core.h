@@ -71,6 +71,7 @@ class TimecodeEngineCore {
   std::atomic<std::optional<FrameRate>> rateOverride{std::nullopt};  // none: detect
   LockedText mtcSourceName;                                          // "": accept every MIDI source
   Locked<Generator> generator;
+  static_assert(std::atomic<std::optional<FrameRate>>::is_always_lock_free, "read on real-time threads");
 
   // The clock under the reception lock. withLock is for the store's settings (freewheelDuration,
   // detectsPulldown) and for tests; read() copies the point window and so allocates: tests only.
@@ -142,7 +143,8 @@ class TimecodeEngineCore {
   // changed the clock.
   void publishClock() noexcept QM_REQUIRES(mutex_);
   // Feeds the clock one observation at `nominalRate`, reverse play or forward.
-  void observe(double position, double time, FrameRate nominalRate, bool reverse) noexcept QM_REQUIRES(mutex_);
+  void observe(double position, double time, FrameRate nominalRate, bool reverse) noexcept
+      QM_REQUIRES(mutex_);
 
   TimecodeClock clock_ QM_GUARDED_BY(mutex_);
   LTCRateDetector detector_ QM_GUARDED_BY(mutex_);

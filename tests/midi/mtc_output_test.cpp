@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "core/host_time.h"
+#include "core/locked.h"
 #include "midi/mtc.h"
 #include "tests/midi/midi_test_client.h"
 #include "tests/support/alloc_counter.h"
