@@ -26,18 +26,26 @@ std::optional<Timecode> labelAt(double position, FrameRate rate) {
   return Timecode::fromFrame(static_cast<std::int64_t>(frame), rate);
 }
 
-Status buildStatus(TimecodeEngineCore& engine, const Settings& settings, double now, InputStats input) {
-  const ClockSnapshot snap = engine.snapshot(now);
-  const TimecodeClock clock = engine.clock.read();
-  const std::optional<ReceivedFrame> lastReceived = engine.lastReceived.read();
-  const TimecodeEngineCore::Counters counters = engine.counters.read();
+EngineReading readEngine(TimecodeEngineCore& engine, double now) noexcept {
+  EngineReading reading;
+  reading.snapshot = engine.snapshot(now);
+  reading.stats = engine.stats();
+  reading.generatorRunning = engine.generator.withLock([](const Generator& g) { return g.isRunning; });
+  return reading;
+}
+
+Status buildStatus(const EngineReading& reading, const Settings& settings, double now, InputStats input) {
+  const ClockSnapshot& snap = reading.snapshot;
+  const ReceptionStats& stats = reading.stats;
+  const std::optional<ReceivedFrame>& lastReceived = stats.lastReceived;
+  const TimecodeEngineCore::Counters& counters = stats.counters;
 
   Status status;
   status.state = snap.state(now);
   if (settings.source == SourceKind::generator) {
     status.rate = settings.generatorRate;
   } else if (lastReceived) {
-    status.rate = clock.rate;
+    status.rate = stats.clockRate;
   }
 
   if (const std::optional<double> position = snap.position(now)) {
@@ -51,17 +59,16 @@ Status buildStatus(TimecodeEngineCore& engine, const Settings& settings, double 
   }
 
   if (settings.source == SourceKind::generator) {
-    const bool running = engine.generator.withLock([](const Generator& g) { return g.isRunning; });
-    status.generatorRunning = running || settings.timeOfDay;
+    status.generatorRunning = reading.generatorRunning || settings.timeOfDay;
     return status;
   }
 
-  if (clock.points.size() >= 3 && clock.fit) status.measuredRate = clock.fit->slope;
-  status.speed = clock.speed();
-  if (clock.jitter) status.jitterMilliseconds = *clock.jitter * 1000.0;
-  status.jumps = clock.jumps;
-  status.dropouts = clock.dropouts;
-  status.ignored = clock.rejected;
+  status.measuredRate = stats.measuredRate;
+  status.speed = stats.speed;
+  if (stats.jitter) status.jitterMilliseconds = *stats.jitter * 1000.0;
+  status.jumps = stats.jumps;
+  status.dropouts = stats.dropouts;
+  status.ignored = stats.rejected;
   if (lastReceived) {
     status.userBits = lastReceived->userBits;
     status.reverse = lastReceived->reverse;
@@ -76,7 +83,7 @@ Status buildStatus(TimecodeEngineCore& engine, const Settings& settings, double 
   } else {
     status.framesIn = counters.mtcSequences;
   }
-  status.mtcSource = counters.mtcSource;
+  status.mtcSource = std::string(counters.mtcSource.view());
   return status;
 }
 

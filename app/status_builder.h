@@ -2,10 +2,12 @@
 // The two pure halves of the store's status refresh, kept apart from the store so they can be driven with
 // made-up host times: building one Status from the engine's boxes at one instant, and turning the change
 // from the previous refresh into event-log lines (lock, jump, input lost, stopped).
-// Threads: main thread (the store's refresh); buildStatus takes the engine's locks one at a time.
+// Threads: main thread (the store's refresh). Only readEngine takes the engine's locks, one at a time, each
+// for a copy of plain values; building the status (which allocates its text) holds none.
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "app/settings.h"
@@ -21,9 +23,25 @@ struct InputStats {
   std::int64_t errors = 0;
 };
 
-// The status at host second `now`: the engine's snapshot, then copies of its clock, last frame and
-// counters (each under its own lock), and the generator's running flag when it is the source.
-Status buildStatus(TimecodeEngineCore& engine, const Settings& settings, double now, InputStats input);
+// What the refresh reads from the engine at one instant: the part of the refresh that takes the locks the
+// receiving and output threads take. Plain values only, each copied under its own lock, so that no lock is
+// held for an allocation or for anything longer than the copy.
+struct EngineReading {
+  ClockSnapshot snapshot;
+  ReceptionStats stats;
+  bool generatorRunning = false;
+};
+static_assert(std::is_trivially_copyable_v<EngineReading>, "copied under locks real-time threads take");
+
+// The engine's snapshot at host second `now`, its published reception stats and the generator's flag.
+EngineReading readEngine(TimecodeEngineCore& engine, double now) noexcept;
+
+// The status at host second `now` from what was read from the engine at that instant.
+Status buildStatus(const EngineReading& reading, const Settings& settings, double now, InputStats input);
+inline Status buildStatus(TimecodeEngineCore& engine, const Settings& settings, double now,
+                          InputStats input) {
+  return buildStatus(readEngine(engine, now), settings, now, input);
+}
 
 // The label a position shows: the whole frame after adding a millionth of a frame, so that a position a
 // rounding error short of a frame boundary shows the frame it belongs to. None for a position that is not

@@ -61,7 +61,7 @@ TimecodeStore::TimecodeStore(std::unique_ptr<Persistence> persistence, QObject* 
   {
     const double now = HostTime::now();
     const Settings& s = settings_;
-    engine_->generator.withLock([&](Generator& g) {
+    engine_->generator.update([&](Generator& g) {
       g = Generator::fromSettings(s.generatorRate, s.timeOfDay, s.generatorStart, now);
     });
   }
@@ -147,24 +147,24 @@ std::optional<AudioDevice> TimecodeStore::selectedOutput() const {
 void TimecodeStore::apply(const std::optional<Settings>& changedFrom) {
   const Settings s = settings_;
   TimecodeEngineCore& engine = core();
-  engine.source.withLock([&](SourceKind& v) { v = s.source; });
-  engine.rateOverride.withLock([&](std::optional<FrameRate>& v) { v = s.inputRate; });
-  engine.mtcSourceName.withLock([&](std::string& v) { v = s.mtcInputName; });
+  engine.source.store(s.source);
+  engine.rateOverride.store(s.inputRate);
+  engine.mtcSourceName.assign(s.mtcInputName);
   engine.clock.withLock([&](TimecodeClock& c) {
     c.freewheelDuration = s.freewheel;
     c.detectsPulldown = !s.inputRate.has_value();
   });
   if (engine_) {
     const double offset = static_cast<double>(s.offsetFrames);
-    engine_->ltcOutput.offsetFrames.withLock([&](double& v) { v = offset; });
+    engine_->ltcOutput.offsetFrames.store(offset);
     const auto amplitude = static_cast<float>(std::pow(10.0, s.ltcOutLevel / 20.0));
-    engine_->ltcOutput.amplitude.withLock([&](float& v) { v = amplitude; });
-    engine_->mtcOutput().offsetFrames.withLock([&](double& v) { v = offset; });
-    engine_->mtcOutput().leadTime.withLock([&](double& v) { v = s.mtcLeadMilliseconds / 1000.0; });
+    engine_->ltcOutput.amplitude.store(amplitude);
+    engine_->mtcOutput().offsetFrames.store(offset);
+    engine_->mtcOutput().leadTime.store(s.mtcLeadMilliseconds / 1000.0);
     engine_->artnetOutput.offsetFrames.store(offset);
     engine_->artnetOutput.leadTime.store(s.artnetLeadMilliseconds / 1000.0);
   }
-  engine.generator.withLock([&](Generator& g) {
+  engine.generator.update([&](Generator& g) {
     if (g.rate != s.generatorRate) g.changeRate(s.generatorRate, HostTime::now());
     g.timeOfDay = s.timeOfDay;
   });
@@ -336,13 +336,13 @@ void TimecodeStore::onServerFound() {
 
 void TimecodeStore::play() {
   const double now = HostTime::now();
-  core().generator.withLock([&](Generator& g) { g.start(now); });
+  core().generator.update([&](Generator& g) { g.start(now); });
   log("Generator started");
 }
 
 void TimecodeStore::stop() {
   const double now = HostTime::now();
-  core().generator.withLock([&](Generator& g) { g.stop(now); });
+  core().generator.update([&](Generator& g) { g.stop(now); });
   log("Generator stopped");
 }
 
@@ -351,7 +351,7 @@ bool TimecodeStore::locate(std::string_view text) {
   const FrameRate rate = settings_.generatorRate;
   if (!label || !label->isValid(rate)) return false;
   const double now = HostTime::now();
-  const bool located = core().generator.withLock([&](Generator& g) { return g.locate(text, rate, now); });
+  const bool located = core().generator.update([&](Generator& g) { return g.locate(text, rate, now); });
   if (!located) return false;
 
   char start[96];

@@ -100,12 +100,8 @@ int LTCInput::Run::onProcess(jack_nframes_t frames) noexcept {
                                found.length * secondsPerFrame, found.reverse});
     });
   }
-  const float level = decoder.level();
-  const std::int64_t errors = decoder.errors();
-  owner.stats_.withLock([&](Stats& stats) {
-    stats.level = level;
-    stats.errors = errors;
-  });
+  owner.level_.store(decoder.level(), std::memory_order_relaxed);
+  owner.errors_.store(decoder.errors(), std::memory_order_relaxed);
   return 0;
 }
 
@@ -143,7 +139,8 @@ void LTCInput::start(const AudioDevice& device, int channel) {
       jack_set_latency_callback(c, Run::latency, run.get()) != 0) {
     throw unavailable();
   }
-  stats_.withLock([](Stats& stats) { stats = Stats{}; });
+  level_.store(0, std::memory_order_relaxed);
+  errors_.store(0, std::memory_order_relaxed);
   if (jack_activate(c) != 0) throw unavailable();
   if (jack_connect(c, devicePorts[static_cast<std::size_t>(used)].c_str(), jack_port_name(port)) != 0) {
     run.reset();
@@ -164,7 +161,8 @@ void LTCInput::start(const AudioDevice& device, int channel) {
 void LTCInput::stop() {
   ++*generation_;
   run_.reset();  // closes the client: no process callback runs after this
-  stats_.withLock([](Stats& stats) { stats = Stats{}; });
+  level_.store(0, std::memory_order_relaxed);
+  errors_.store(0, std::memory_order_relaxed);
 }
 
 int LTCInput::channelInUse() const noexcept {
@@ -176,14 +174,6 @@ bool LTCInput::isConnectedTo(const std::string& portName) const {
   if (jack_port_connected_to(run_->port, portName.c_str())) return true;
   // PipeWire makes the link a moment after jack_connect returned; jackd before.
   return portName == run_->devicePort && HostTime::now() - run_->startedAt < kConnectionGrace;
-}
-
-float LTCInput::level() const {
-  return stats_.withLock([](const Stats& stats) { return stats.level; });
-}
-
-std::int64_t LTCInput::errors() const {
-  return stats_.withLock([](const Stats& stats) { return stats.errors; });
 }
 
 }  // namespace quillmark

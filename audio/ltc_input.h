@@ -14,6 +14,7 @@
 // onConfigurationChange on the main thread. Assign both before the first start and leave them while
 // running.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -21,7 +22,6 @@
 
 #include "audio/audio_device.h"
 #include "audio/audio_error.h"
-#include "core/locked.h"
 #include "ltc/ltc_frame.h"
 
 namespace quillmark {
@@ -64,20 +64,19 @@ class LTCInput {
   static constexpr double kConnectionGrace = 1.0;  // seconds
   bool isConnectedTo(const std::string& portName) const;
 
-  // The decoder's envelope and error count after the latest buffer, each read under the stats lock.
-  float level() const;
-  std::int64_t errors() const;
+  // The decoder's envelope and error count after the latest buffer.
+  float level() const noexcept { return level_.load(std::memory_order_relaxed); }
+  std::int64_t errors() const noexcept { return errors_.load(std::memory_order_relaxed); }
 
  private:
-  struct Stats {
-    float level = 0;
-    std::int64_t errors = 0;
-  };
   struct Run;
 
   JackDevices& devices_;  // non-owning: the owner keeps the monitor longer than this
   std::unique_ptr<Run> run_;
-  mutable Locked<Stats> stats_;
+  // Written by the process thread after every buffer, read by the status refresh; two independent
+  // readings, so two atomics rather than a lock the process thread would have to wait for.
+  std::atomic<float> level_{0};
+  std::atomic<std::int64_t> errors_{0};
   // Bumped by every stop, so that a configuration notice of a finished run, or of an input that is gone,
   // does nothing when it reaches the main thread.
   std::shared_ptr<std::uint64_t> generation_ = std::make_shared<std::uint64_t>(0);

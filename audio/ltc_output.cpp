@@ -119,8 +119,8 @@ int LTCOutput::Run::onProcess(jack_nframes_t frames) noexcept {
     }
     encoder.setRate(snapshot.rate);  // drops the cached frame
   }
-  encoder.setAmplitude(owner.amplitude.read());
-  const double offset = owner.offsetFrames.read();
+  encoder.setAmplitude(owner.amplitude.load(std::memory_order_relaxed));
+  const double offset = owner.offsetFrames.load(std::memory_order_relaxed);
   // Continue the last buffer's phase, steered toward the clock: see LTCPhaseTracker.
   // The speed per sample follows the host seconds a sample really lasts (the fitted line), not the nominal
   // rate: a device running a little off its nominal rate is followed exactly, and only the phase is

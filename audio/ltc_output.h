@@ -15,6 +15,7 @@
 // onConfigurationChange is called on the main thread. Assign clock and onConfigurationChange before starting
 // and leave them while running.
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,7 +24,6 @@
 #include "audio/audio_device.h"
 #include "audio/audio_error.h"
 #include "core/clock_snapshot.h"
-#include "core/locked.h"
 
 namespace quillmark {
 
@@ -40,10 +40,10 @@ class LTCOutput {
   // Asked once per cycle, on the process thread. The initial clock has slope 0, so the output stays silent
   // until the owner installs the real one.
   std::function<ClockSnapshot()> clock = [] { return ClockSnapshot{}; };
-  // Added to the position, in frames; may be fractional or negative.
-  Locked<double> offsetFrames{0.0};
+  // Added to the position, in frames; may be fractional or negative. Read by every cycle.
+  std::atomic<double> offsetFrames{0.0};
   // Peak output level, full scale 1.0, copied into the encoder every cycle.
-  Locked<float> amplitude{0.5f};
+  std::atomic<float> amplitude{0.5f};
   // Called on the main thread when the server shut down or changed its sample rate or buffer size.
   std::function<void()> onConfigurationChange;
 

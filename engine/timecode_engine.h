@@ -13,7 +13,7 @@
 //
 // Threads: construct, destroy and drive (source, rateOverride, mtcSourceName, the clock's freewheel and
 // pulldown settings, the generator, resetInput, start and stop of the inputs and outputs) on the main
-// thread. The boxes and snapshot() follow the rules of TimecodeEngineCore.
+// thread. The shared values, snapshot() and stats() follow the rules of TimecodeEngineCore.
 
 #include <functional>
 #include <memory>
@@ -48,15 +48,15 @@ class TimecodeEngine {
   std::shared_ptr<TimecodeEngineCore> core_;
 
  public:
-  // The shared boxes, by the names the store and the status refresh use.
-  Locked<SourceKind>& source;
-  Locked<std::optional<FrameRate>>& rateOverride;
-  Locked<std::string>& mtcSourceName;
-  Locked<TimecodeClock>& clock;
+  // The shared values, by the names the store and the status refresh use.
+  std::atomic<SourceKind>& source;
+  std::atomic<std::optional<FrameRate>>& rateOverride;
+  LockedText& mtcSourceName;
+  TimecodeEngineCore::ClockAccess& clock;
   Locked<Generator>& generator;
-  Locked<std::optional<ReceivedFrame>>& lastReceived;
-  Locked<Counters>& counters;
-  Locked<LTCRateDetector>& detector;
+  LockedView<std::optional<ReceivedFrame>>& lastReceived;
+  LockedView<Counters>& counters;
+  LockedView<LTCRateDetector>& detector;
 
   std::shared_ptr<MIDIPorts> ports;
   LTCInput ltcInput;
@@ -73,6 +73,7 @@ class TimecodeEngine {
 
   static bool debug() { return TimecodeEngineCore::debug(); }
   ClockSnapshot snapshot(double at) noexcept { return core_->snapshot(at); }
+  ReceptionStats stats() const noexcept { return core_->stats(); }
   void resetInput() noexcept { core_->resetInput(); }
 
   // The function installed as every output's clock: snapshot(HostTime::now()), or the idle snapshot once

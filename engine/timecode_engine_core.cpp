@@ -1,132 +1,86 @@
 #include "engine/timecode_engine_core.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 namespace quillmark {
 
-namespace {
+TimecodeEngineCore::TimecodeEngineCore()
+    : jumpLines_(debug() ? std::make_unique<JumpLinePrinter>() : nullptr) {}
 
-// What the LTC path needs to remember of the clock from before a frame: enough to tell whether the frame
-// confirmed a jump and, if so, where the old line expected it. Read field by field under the clock's lock
-// instead of copying the clock, whose point window would allocate on the audio thread.
-struct ClockBefore {
-  std::int64_t jumps = 0;
-  FrameRate rate = FrameRate::fps25;
-  std::optional<TimecodeClock::Fit> fit;
-};
-
-std::string formatted(const char* format, double value) {
-  char buffer[64];
-  const int length = std::snprintf(buffer, sizeof buffer, format, value);
-  if (length < 0) return {};
-  if (static_cast<std::size_t>(length) < sizeof buffer)
-    return std::string(buffer, static_cast<std::size_t>(length));
-  std::string text(static_cast<std::size_t>(length), '\0');  // only absurd magnitudes get here
-  std::snprintf(text.data(), text.size() + 1, format, value);
-  return text;
-}
-
-}  // namespace
-
-TimecodeEngineCore::TimecodeEngineCore() {
-  counters.withLock([](Counters& c) { c.mtcSource.reserve(kSourceNameCapacity); });
-}
+TimecodeEngineCore::~TimecodeEngineCore() = default;
 
 bool TimecodeEngineCore::debug() {
   static const bool enabled = std::getenv("TIMECODE_DEBUG") != nullptr;
   return enabled;
 }
 
-std::string TimecodeEngineCore::jumpLine(const Timecode& timecode, FrameRate rate, std::int64_t frameNumber,
-                                         std::optional<double> expected, FrameRate clockRate,
-                                         double duration) {
-  std::string line = "jump: LTC ";
-  line += timecode.description();
-  line += " as ";
-  line += rawValue(rate);
-  line += " = ";
-  line += std::to_string(frameNumber);
-  line += ", expected ";
-  line += expected ? formatted("%.2f", *expected) : std::string("-");
-  line += " at clock rate ";
-  line += rawValue(clockRate);
-  line += ", duration ";
-  line += formatted("%.5f", duration);
-  line += '\n';
-  return line;
+void TimecodeEngineCore::observe(double position, double time, FrameRate nominalRate, bool reverse) noexcept {
+  if (reverse) {
+    clock_.observeReverse(position, time, nominalRate);
+  } else {
+    clock_.observe(position, time, nominalRate);
+  }
+}
+
+void TimecodeEngineCore::publishClock() noexcept {
+  stats_.clockRate = clock_.rate;
+  stats_.measuredRate =
+      clock_.points.size() >= 3 && clock_.fit ? std::optional<double>(clock_.fit->slope) : std::nullopt;
+  stats_.speed = clock_.speed();
+  stats_.jitter = clock_.jitter;
+  stats_.jumps = clock_.jumps;
+  stats_.rejected = clock_.rejected;
+  stats_.dropouts = clock_.dropouts;
 }
 
 void TimecodeEngineCore::receiveLTC(const LTCFrame& frame, double time, double duration,
                                     bool reverse) noexcept {
-  if (source.read() != SourceKind::ltc) return;
+  if (source.load(std::memory_order_relaxed) != SourceKind::ltc) return;
+  const std::optional<FrameRate> forced = rateOverride.load(std::memory_order_relaxed);
 
-  const std::optional<double> previousTime =
-      lastReceived.withLock([](const std::optional<ReceivedFrame>& last) {
-        return last ? std::optional<double>(last->time) : std::nullopt;
-      });
-  if (previousTime && time - *previousTime > kDetectorRestartGap) {
-    detector.withLock([](LTCRateDetector& d) { d.reset(); });
-  }
-
-  FrameRate rate = FrameRate::fps25;
-  if (const std::optional<FrameRate> forced = rateOverride.read()) {
-    rate = *forced;
-  } else {
-    rate = detector.withLock([&](LTCRateDetector& d) { return d.observe(frame, duration); })
-               .value_or(FrameRate::fps25);
-  }
+  // One critical section for the whole frame: the audio input thread takes the lock once per frame, and
+  // everything in it is arithmetic on values in place.
+  MutexLock guard(mutex_);
+  const std::optional<ReceivedFrame>& last = stats_.lastReceived;
+  if (last && time - last->time > kDetectorRestartGap) detector_.reset();
+  // The detector is not consulted while a rate is forced.
+  const FrameRate rate = forced ? *forced : detector_.observe(frame, duration).value_or(FrameRate::fps25);
   const std::int64_t n = frame.timecode.frameNumber(rate);
 
-  const ClockBefore before = clock.withLock([](const TimecodeClock& c) {
-    return ClockBefore{c.jumps, c.rate, c.fit};
-  });
-  const std::int64_t jumpsAfter = clock.withLock([&](TimecodeClock& c) {
-    if (reverse) {
-      c.observeReverse(static_cast<double>(n), time, rate);
-    } else {
-      c.observe(static_cast<double>(n), time, rate);
-    }
-    return c.jumps;
-  });
+  // Enough of the clock from before the frame to tell whether it confirmed a jump and, if so, where the
+  // old line expected it.
+  const std::int64_t jumpsBefore = clock_.jumps;
+  const FrameRate rateBefore = clock_.rate;
+  const std::optional<TimecodeClock::Fit> fitBefore = clock_.fit;
+  observe(static_cast<double>(n), time, rate, reverse);
 
-  if (jumpsAfter != before.jumps && debug()) {
+  if (jumpLines_ && clock_.jumps != jumpsBefore) {
     std::optional<double> expected;
-    if (before.fit) expected = before.fit->position + (time - before.fit->time) * before.fit->slope;
-    try {
-      const std::string line = jumpLine(frame.timecode, rate, n, expected, before.rate, duration);
-      std::fputs(line.c_str(), stderr);  // one call, so the line is not torn by other writers
-    } catch (...) {
-      // Out of memory while formatting a diagnostic: the frame itself still counts.
-    }
+    if (fitBefore) expected = fitBefore->position + (time - fitBefore->time) * fitBefore->slope;
+    jumpLines_->report(JumpReport{frame.timecode, rate, n, expected, rateBefore, duration});
   }
 
-  lastReceived.withLock([&](std::optional<ReceivedFrame>& last) {
-    const FrameRate clockRate = clock.withLock([](const TimecodeClock& c) { return c.rate; });
-    last = ReceivedFrame{frame.timecode, clockRate, frame.userBits, reverse, time};
-  });
-  counters.withLock([](Counters& c) { ++c.ltcFrames; });
+  // Shown at the clock's rate after the observation, which may be the pulldown rate it detected.
+  stats_.lastReceived = ReceivedFrame{frame.timecode, clock_.rate, frame.userBits, reverse, time};
+  ++stats_.counters.ltcFrames;
+  publishClock();
 }
 
 void TimecodeEngineCore::receiveMTC(const MTCDecoder::Event& event, std::string_view sourceName) noexcept {
-  if (source.read() != SourceKind::mtc) return;
-  const bool accepted = mtcSourceName.withLock(
-      [&](const std::string& wanted) { return wanted.empty() || std::string_view(wanted) == sourceName; });
-  if (!accepted) return;
-  const std::optional<FrameRate> forced = rateOverride.read();
+  if (source.load(std::memory_order_relaxed) != SourceKind::mtc) return;
+  if (!mtcSourceName.isEmptyOrEqualTo(sourceName)) return;
+  const std::optional<FrameRate> forced = rateOverride.load(std::memory_order_relaxed);
 
   if (const MTCDecoder::Event::FullFrame* full = event.asFullFrame()) {
     const FrameRate rate = forced.value_or(full->rate);
     const std::int64_t n = full->timecode.frameNumber(rate);
-    clock.withLock([&](TimecodeClock& c) { c.observe(static_cast<double>(n), full->time, rate); });
+    MutexLock guard(mutex_);
+    clock_.observe(static_cast<double>(n), full->time, rate);
     // A full frame is shown at the rate it was read with, even when the clock has moved to a pulldown rate.
-    lastReceived.withLock([&](std::optional<ReceivedFrame>& last) {
-      last = ReceivedFrame{full->timecode, rate, std::nullopt, false, full->time};
-    });
-    counters.withLock([&](Counters& c) {
-      ++c.fullFrames;
-      c.mtcSource.assign(sourceName);  // reuses the reserved capacity
-    });
+    stats_.lastReceived = ReceivedFrame{full->timecode, rate, std::nullopt, false, full->time};
+    ++stats_.counters.fullFrames;
+    stats_.counters.mtcSource.assign(sourceName);
+    publishClock();
     return;
   }
 
@@ -135,66 +89,66 @@ void TimecodeEngineCore::receiveMTC(const MTCDecoder::Event& event, std::string_
   const FrameRate rate = forced.value_or(sequence->rate);
   const std::int64_t n = sequence->timecode.frameNumber(rate);
   const auto& times = sequence->quarterTimes;
-  clock.withLock([&](TimecodeClock& c) {
-    if (sequence->reverse) {
-      c.observeReverse(static_cast<double>(n), times[0], rate);
-    } else {
-      // Each piece went out a quarter frame after the one before; the label is the frame of piece 0.
-      for (int k = 0; k < 8; ++k)
-        c.observe(static_cast<double>(n) + 0.25 * k, times[static_cast<std::size_t>(k)], rate);
-    }
-  });
   // A forward sequence ends during the frame after its label, so that is the frame being shown.
   const Timecode shown = Timecode::fromFrame(sequence->reverse ? n : n + 1, rate);
   const double shownTime = sequence->reverse ? times[0] : times[7];
-  lastReceived.withLock([&](std::optional<ReceivedFrame>& last) {
-    const FrameRate clockRate = clock.withLock([](const TimecodeClock& c) { return c.rate; });
-    last = ReceivedFrame{shown, clockRate, std::nullopt, sequence->reverse, shownTime};
-  });
-  counters.withLock([&](Counters& c) {
-    ++c.mtcSequences;
-    c.mtcSource.assign(sourceName);
-  });
+
+  MutexLock guard(mutex_);
+  if (sequence->reverse) {
+    clock_.observeReverse(static_cast<double>(n), times[0], rate);
+  } else {
+    // Each piece went out a quarter frame after the one before; the label is the frame of piece 0.
+    for (int k = 0; k < 8; ++k)
+      clock_.observe(static_cast<double>(n) + 0.25 * k, times[static_cast<std::size_t>(k)], rate);
+  }
+  stats_.lastReceived = ReceivedFrame{shown, clock_.rate, std::nullopt, sequence->reverse, shownTime};
+  ++stats_.counters.mtcSequences;
+  stats_.counters.mtcSource.assign(sourceName);
+  publishClock();
 }
 
 void TimecodeEngineCore::receiveArtNet(const ArtNet::ReceivedTimeCode& packet, double time) noexcept {
-  if (source.read() != SourceKind::artnet) return;
-  const FrameRate rate = rateOverride.read().value_or(packet.rate);
+  if (source.load(std::memory_order_relaxed) != SourceKind::artnet) return;
+  const FrameRate rate = rateOverride.load(std::memory_order_relaxed).value_or(packet.rate);
   const std::int64_t n = packet.timecode.frameNumber(rate);
-  clock.withLock([&](TimecodeClock& c) { c.observe(static_cast<double>(n), time, rate); });
+  MutexLock guard(mutex_);
+  clock_.observe(static_cast<double>(n), time, rate);
   // A packet stream runs like LTC, so the label is shown at the clock's rate, pulldown included.
-  lastReceived.withLock([&](std::optional<ReceivedFrame>& last) {
-    const FrameRate clockRate = clock.withLock([](const TimecodeClock& c) { return c.rate; });
-    last = ReceivedFrame{packet.timecode, clockRate, std::nullopt, false, time};
-  });
-  counters.withLock([](Counters& c) { ++c.artnetFrames; });
+  stats_.lastReceived = ReceivedFrame{packet.timecode, clock_.rate, std::nullopt, false, time};
+  ++stats_.counters.artnetFrames;
+  publishClock();
 }
 
 ClockSnapshot TimecodeEngineCore::snapshot(double at) noexcept {
-  if (source.read() == SourceKind::generator) {
+  if (source.load(std::memory_order_relaxed) == SourceKind::generator) {
     // Copy out, then compute: in time-of-day mode the snapshot reads the wall clock, which should not
     // happen under a lock the store may be waiting for.
     const Generator g = generator.read();
     return g.snapshot(at);
   }
   // The clock's snapshot is a handful of numbers; taking it in place avoids copying the point window.
-  return clock.withLock([](const TimecodeClock& c) { return c.snapshot(); });
+  MutexLock guard(mutex_);
+  return clock_.snapshot();
+}
+
+ReceptionStats TimecodeEngineCore::stats() const noexcept {
+  MutexLock guard(mutex_);
+  return stats_;
 }
 
 void TimecodeEngineCore::resetInput() noexcept {
-  clock.withLock([&](TimecodeClock& c) {
-    c.resetInput();
-    c.detectsPulldown = rateOverride.withLock([](const std::optional<FrameRate>& forced) { return !forced; });
-  });
-  detector.withLock([](LTCRateDetector& d) { d.reset(); });
-  lastReceived.withLock([](std::optional<ReceivedFrame>& last) { last.reset(); });
-  counters.withLock([](Counters& c) {
-    c.ltcFrames = 0;
-    c.mtcSequences = 0;
-    c.fullFrames = 0;
-    c.artnetFrames = 0;
-    c.mtcSource.clear();  // keeps the reserved capacity
-  });
+  const bool detectsPulldown = !rateOverride.load(std::memory_order_relaxed).has_value();
+  MutexLock guard(mutex_);
+  clock_.resetInput();
+  clock_.detectsPulldown = detectsPulldown;
+  detector_.reset();
+  stats_.lastReceived.reset();
+  stats_.counters.ltcFrames = 0;
+  stats_.counters.mtcSequences = 0;
+  stats_.counters.fullFrames = 0;
+  stats_.counters.artnetFrames = 0;
+  stats_.counters.mtcSource.clear();
+  publishClock();
 }
 
 }  // namespace quillmark

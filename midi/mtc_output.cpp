@@ -40,17 +40,17 @@ void MTCOutput::setClock(ClockFunction clock) {
 }
 
 void MTCOutput::start(std::uint32_t newDestination) {
-  destination.withLock([&](std::uint32_t& value) { value = newDestination; });
+  destination.store(newDestination);
   ports_->route(newDestination);
   if (thread_.joinable()) return;  // the running loop picks up the destination on its next pass
   // A loop stopped a moment ago may still be in its last pass; it must be gone before a new one sends.
   if (retiring_.joinable()) retiring_.join();
-  running.withLock([](bool& value) { value = true; });
+  running.store(true);
   thread_ = std::thread([this] { run(); });
 }
 
 void MTCOutput::stop() {
-  running.withLock([](bool& value) { value = false; });
+  running.store(false);
   if (!thread_.joinable()) return;
   if (retiring_.joinable()) retiring_.join();  // cannot be running: only one loop is ever started at once
   retiring_ = std::move(thread_);
@@ -69,20 +69,20 @@ void MTCOutput::run() noexcept {
   // the opening full frame written before that was lost, so receivers waited for a whole sequence or
   // longer before they located. A destination switched later is not waited for: the code runs on.
   constexpr double kNotHeardWait = 0.002;
-  while (running.read() && !ports_->isHeard(destination.read())) {
+  while (running.load() && !ports_->isHeard(destination.load())) {
     HostTime::waitUntil(HostTime::ticks(HostTime::now() + kNotHeardWait));
   }
   MTCSender sender;
-  while (running.read()) pass(sender);
+  while (running.load()) pass(sender);
 }
 
 void MTCOutput::pass(MTCSender& sender) noexcept {
   const double now = HostTime::now();
   const ClockSnapshot snapshot = clock_ ? clock_() : ClockSnapshot{};
   MTCSender::Settings settings;
-  settings.offsetFrames = offsetFrames.read();
-  settings.leadSeconds = leadTime.read();
-  const std::uint32_t dest = destination.read();
+  settings.offsetFrames = offsetFrames.load(std::memory_order_relaxed);
+  settings.leadSeconds = leadTime.load(std::memory_order_relaxed);
+  const std::uint32_t dest = destination.load(std::memory_order_relaxed);
   settings.horizonSeconds = ports_->sendAheadHorizon(dest);
   PortWire wire(*this, dest);
   sender.pass(now, snapshot, settings, wire);

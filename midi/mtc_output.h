@@ -14,7 +14,7 @@
 // are exact; only the hand-over moves.
 //
 // Threads: the constructor, start(), stop(), setClock() and the destructor on the owner's (main) thread;
-// the loop on its own thread, which reads the Locked boxes one at a time and never allocates. A stop
+// the loop on its own thread, which reads the settings (atomics) on every pass and never allocates. A stop
 // followed at once by a start waits (at most about 50 ms, the loop's longest sleep) for the old loop to
 // end, so two loops never feed the ports' single-producer queue together.
 
@@ -26,7 +26,6 @@
 #include <thread>
 
 #include "core/clock_snapshot.h"
-#include "core/locked.h"
 #include "jack/realtime.h"
 #include "midi/midi_ports.h"
 #include "midi/mtc_sender.h"
@@ -48,14 +47,15 @@ class MTCOutput {
   // REQUIRES: no loop is running (the engine installs it once, before the first start).
   void setClock(ClockFunction clock);
 
+  // Settings the loop reads on every pass; written on the main thread.
   // Frames added to the clock position (fractional and negative allowed).
-  Locked<double> offsetFrames{0.0};
+  std::atomic<double> offsetFrames{0.0};
   // Seconds by which MTC runs ahead of the clock.
-  Locked<double> leadTime{0.0};
+  std::atomic<double> leadTime{0.0};
   // Where messages go: a destination's reference, or the ports' virtualSource.
-  Locked<std::uint32_t> destination{0u};
+  std::atomic<std::uint32_t> destination{0u};
   // The loop continues while set.
-  Locked<bool> running{false};
+  std::atomic<bool> running{false};
 
   // Sets the destination and connects the ports' "Output" to it. Starts the loop when none runs;
   // otherwise the running loop uses the new destination from its next pass, without a full frame.

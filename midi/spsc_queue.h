@@ -2,7 +2,8 @@
 // SpscQueue: a bounded, lock-free queue of trivially copyable values between exactly one producer thread and
 // exactly one consumer thread. The MIDI layer uses it where a real-time thread meets another thread: the
 // MTC sender hands messages to the JACK process callback, and the process callback hands received MIDI
-// to the receive thread. A full queue is never waited on: tryPush fails and the caller counts a drop.
+// to the receive thread; the engine hands TIMECODE_DEBUG jump reports from the audio input thread to their
+// printer. A full queue is never waited on: tryPush fails and the caller counts a drop.
 // Threads: tryPush from the one producer only, tryPop from the one consumer only; neither allocates,
 // locks or blocks. Copying is deleted because a copy would be a second queue sharing nobody's indices.
 

@@ -13,12 +13,14 @@ layer_of() {
   case $1 in
     core/*) echo core ;;
     ltc/*) echo ltc ;;
-    midi/mtc.* | midi/mtc_decoder.* | midi/mtc_sender.* | midi/artnet_timecode.* | midi/artnet_sender.*) echo mtc ;;
+    midi/mtc.* | midi/mtc_decoder.* | midi/mtc_sender.* | midi/artnet_timecode.* | midi/artnet_sender.* | \
+    midi/spsc_queue.*) echo mtc ;;
     midi/*) echo midi ;;
     jack/*) echo jack ;;
     audio/*) echo audio ;;
     net/*) echo net ;;
-    engine/timecode_engine_core.*) echo engine_core ;;
+    engine/timecode_engine_core.* | engine/jump_line_printer.* | engine/reception_stats.* | engine/source_name.*)
+      echo engine_core ;;
     engine/*) echo engine ;;
     app/*) echo app ;;
     ui/tools/*) echo "" ;;

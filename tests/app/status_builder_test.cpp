@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/alloc_counter.h"
+
 namespace quillmark {
 namespace {
 
@@ -28,7 +30,7 @@ constexpr double kFrame = 1.0 / 25.0;
 struct Refresher {
   explicit Refresher(SourceKind source = SourceKind::ltc) {
     settings.inputRate = FrameRate::fps25;
-    engine.rateOverride.withLock([&](std::optional<FrameRate>& r) { r = settings.inputRate; });
+    engine.rateOverride.store(settings.inputRate);
     setSource(source);
   }
   // Delivers consecutive 25 fps frames from `firstFrame` until host time `until`, refreshing at every
@@ -49,7 +51,7 @@ struct Refresher {
   }
   void setSource(SourceKind source) {
     settings.source = source;
-    engine.source.withLock([&](SourceKind& s) { s = source; });
+    engine.source.store(source);
   }
   void setGenerator(const char* start) {
     engine.generator.withLock(
@@ -79,6 +81,34 @@ TEST(StatusRefresh, InputThatNeverLocksShowsOnlyItsStatsAndLogsNothing) {
   r.run(90000, kT0 + 3 * kFrame, kT0 + 4.0);
   EXPECT_THAT(r.lines, IsEmpty());
   EXPECT_EQ(r.last.state, TimecodeClock::State::stopped);
+}
+
+// The refresh's only reads of what the receiving and output threads lock are the copies of readEngine:
+// plain values (EngineReading is trivially copyable), and none of them allocates, however full the clock's
+// window or however long the MIDI source's name, so no lock is held for an allocation.
+TEST(StatusRefresh, ReadsTheEngineUnderItsLocksWithoutAllocating) {
+  if (!test::allocationCountingAvailable()) GTEST_SKIP() << "allocation counting is off in sanitizer builds";
+  Refresher r(SourceKind::mtc);
+  const std::string longName(300, 'm');  // beyond any small-string buffer
+  for (int i = 0; i < 40; ++i, r.now += kFrame) {
+    r.engine.receiveMTC(MTCDecoder::Event::fullFrame(Timecode::fromFrame(90000 + i, FrameRate::fps25),
+                                                     FrameRate::fps25, r.now),
+                        longName);
+  }
+  std::vector<EngineReading> readings(kAllSourceKinds.size());
+  test::resetRealtimeAllocations();
+  {
+    test::RealtimeScope realtime;
+    for (std::size_t i = 0; i < kAllSourceKinds.size(); ++i) {
+      r.engine.source.store(kAllSourceKinds[i]);
+      readings[i] = readEngine(r.engine, r.now);
+    }
+  }
+  EXPECT_EQ(test::realtimeAllocations(), 0u);
+  const ReceptionStats& stats = readings.front().stats;
+  EXPECT_EQ(stats.counters.fullFrames, 40);
+  EXPECT_EQ(stats.counters.mtcSource.view(), longName);
+  EXPECT_NEAR(stats.measuredRate.value_or(0.0), 25.0, 1e-6) << "the clock's measurements come with the stats";
 }
 
 TEST(StatusRefresh, LockPulledCableFreewheelAndStopGiveTheirLinesInOrder) {

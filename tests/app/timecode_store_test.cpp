@@ -244,8 +244,8 @@ TEST_F(TimecodeStoreTest, OutputsFollowTheirSettingsAndALevelChangeRestartsNothi
   settle();
   EXPECT_EQ(ltcClientIds(*recorder), clients) << "the LTC input or output was restarted";
   EXPECT_EQ(texts(store), linesBefore);
-  EXPECT_NEAR(store.engine()->ltcOutput.amplitude.read(), 0.1f, 1e-6);
-  EXPECT_EQ(store.engine()->ltcOutput.offsetFrames.read(), 3.0);
+  EXPECT_NEAR(store.engine()->ltcOutput.amplitude.load(), 0.1f, 1e-6);
+  EXPECT_EQ(store.engine()->ltcOutput.offsetFrames.load(), 3.0);
   change(store, [](Settings& s) { s.ltcOutEnabled = false; });
   EXPECT_FALSE(store.runningLTCOut());
   EXPECT_FALSE(store.engine()->ltcOutput.isRunning());
@@ -256,7 +256,7 @@ TEST_F(TimecodeStoreTest, OutputsFollowTheirSettingsAndALevelChangeRestartsNothi
   EXPECT_FALSE(store.runningMTCOut());
   EXPECT_FALSE(store.outputError()) << "a missing destination shows nothing";
   change(store, [](Settings& s) { s.mtcLeadMilliseconds = -40; });
-  EXPECT_EQ(store.engine()->mtcOutput().leadTime.read(), -0.04);
+  EXPECT_EQ(store.engine()->mtcOutput().leadTime.load(), -0.04);
 }
 
 // Everything on the loopback interface; Art-Net out is never switched on towards its default broadcast.

@@ -59,7 +59,7 @@ struct Loopback {
       clockCalls.fetch_add(1, std::memory_order_relaxed);
       return generator.snapshot(HostTime::now());
     };
-    output.offsetFrames.withLock([&](double& o) { o = offsetFrames; });
+    output.offsetFrames.store(offsetFrames);
     input.onFrame = [this](const LTCInput::TimedFrame& frame) {
       if (markRealtime.load(std::memory_order_relaxed)) setRealtimeThread(true);
       log.add(frame, interface->xruns());

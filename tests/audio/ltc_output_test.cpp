@@ -72,7 +72,7 @@ TEST_F(LTCOutputTest, PlaysTheGeneratorsCodeAsAnIdenticalPairAtTheSetLevelOnTheC
   }
 
   // The level may change while playing; a pair from the last channel is cut to that channel.
-  output_.amplitude.withLock([](float& a) { a = 0.25f; });
+  output_.amplitude.store(0.25f);
   output_.start(*device_, {1, 2});
   EXPECT_EQ(output_.channelsInUse(), (LTCOutput::Channels{1, 1}));
   ASSERT_TRUE(interface_->record(4800));
@@ -82,7 +82,7 @@ TEST_F(LTCOutputTest, PlaysTheGeneratorsCodeAsAnIdenticalPairAtTheSetLevelOnTheC
   EXPECT_EQ(output_.channelsInUse(), (LTCOutput::Channels{1, 1}));
   output_.stop();
   EXPECT_FALSE(output_.isRunning());
-  EXPECT_EQ(output_.amplitude.read(), 0.25f);  // kept across stop
+  EXPECT_EQ(output_.amplitude.load(), 0.25f);  // kept across stop
 }
 
 TEST_F(LTCOutputTest, IsSilentUnlessTheClockRunsForwardWithAPosition) {

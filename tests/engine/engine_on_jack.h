@@ -34,8 +34,8 @@ class EngineOnJack : public ::testing::Test {
   void TearDown() override { engine_.reset(); }
 
   void selectSource(SourceKind kind, std::optional<FrameRate> forced = std::nullopt) {
-    engine_->source.withLock([&](SourceKind& s) { s = kind; });
-    engine_->rateOverride.withLock([&](std::optional<FrameRate>& r) { r = forced; });
+    engine_->source.store(kind);
+    engine_->rateOverride.store(forced);
     engine_->resetInput();
   }
   void listenToLTC(const TestClient& player) {

@@ -35,7 +35,7 @@ TEST(EngineToMTCSender, MTCInWithoutFreewheelSendsOneFullFramePerRealJumpAtEvery
   for (const int period : {256, 1024, 2048}) {
     for (const double lead : {-0.05, 0.0, 0.01, 0.05, 0.1}) {
       TimecodeEngineCore engine;
-      engine.source.withLock([](SourceKind& s) { s = SourceKind::mtc; });
+      engine.source.store(SourceKind::mtc);
       engine.clock.withLock([](TimecodeClock& c) { c.freewheelDuration = 0.0; });
       MTCDecoder decoder;
       // A desk sends 25 fps MTC from 01:00:00:00 and, 2 s in, locates 10 s ahead.
@@ -66,7 +66,7 @@ TEST(EngineToMTCSender, MTCInWithoutFreewheelSendsOneFullFramePerRealJumpAtEvery
 // MTC sends nothing, no full frame either; forward code brings them back with one full frame.
 TEST(EngineToMTCSender, ReverseCodeSilencesBothOutputsAndForwardCodeResumesThemWithOneFullFrame) {
   TimecodeEngineCore engine;  // LTC in
-  engine.rateOverride.withLock([](std::optional<FrameRate>& r) { r = FrameRate::fps25; });
+  engine.rateOverride.store(FrameRate::fps25);
   // 2 s forward from 01:00:00:00, 2 s backwards, 2 s forward again: a frame every 40 ms, each handed to
   // the engine as it ends, at the start of the next 1024-frame cycle.
   struct Frame {

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "engine/timecode_engine_core.h"
+#include "tests/support/alloc_counter.h"
+#include "tests/support/wait_for.h"
 
 namespace quillmark {
 namespace {
@@ -17,28 +19,36 @@ void feed(TimecodeEngineCore& engine, std::int64_t frame, double time, double du
   engine.receiveLTC(ltc, time, duration, false);
 }
 
-TEST(TimecodeDebug, WritesOneExactLinePerConfirmedJump) {
+// The audio input thread only queues the jump; the printer's thread formats and writes the line.
+TEST(TimecodeDebug, WritesOneExactLinePerConfirmedJumpOffTheReceivingThread) {
   ASSERT_TRUE(TimecodeEngineCore::debug());
   TimecodeEngineCore engine;
+  ASSERT_NE(engine.jumpLines(), nullptr);
   double t = 100.0;
   for (std::int64_t f = 900000; f < 900025; ++f, t += 0.04) feed(engine, f, t, 0.04);
 
   testing::internal::CaptureStderr();
-  feed(engine, 910000, t, 0.04);  // stray: rejected, nothing written yet
-  const std::string afterStray = testing::internal::GetCapturedStderr();
-  testing::internal::CaptureStderr();
-  feed(engine, 910001, t + 0.04, 0.04);  // confirms the jump
-  const std::string afterJump = testing::internal::GetCapturedStderr();
+  test::resetRealtimeAllocations();
+  {
+    test::RealtimeScope realtime;
+    feed(engine, 910000, t, 0.04);         // stray: rejected, nothing reported
+    feed(engine, 910001, t + 0.04, 0.04);  // confirms the jump
+  }
+  const bool printed = test::waitFor([&] { return engine.jumpLines()->printed() == 1; }, 10.0);
+  const std::string written = testing::internal::GetCapturedStderr();
 
-  EXPECT_EQ(afterStray, "");
-  EXPECT_EQ(afterJump,
+  ASSERT_TRUE(printed);
+  EXPECT_EQ(written,
             "jump: LTC 10:06:40:01 as 25 = 910001, expected 900026.00 at clock rate 25, duration 0.04000\n");
+  if (test::allocationCountingAvailable()) {
+    EXPECT_EQ(test::realtimeAllocations(), 0u) << "the receiving thread formatted or printed the line";
+  }
 }
 
 TEST(TimecodeDebug, WritesADashWhenNoPositionWasExpected) {
   EXPECT_EQ(
-      TimecodeEngineCore::jumpLine(Timecode{1, 2, 3, 4}, FrameRate::fps29_97DF, 111722, std::nullopt,
-                                   FrameRate::fps29_97ND, 1001.0 / 30000.0),
+      JumpLinePrinter::line(JumpReport{Timecode{1, 2, 3, 4}, FrameRate::fps29_97DF, 111722, std::nullopt,
+                                       FrameRate::fps29_97ND, 1001.0 / 30000.0}),
       "jump: LTC 01:02:03:04 as 29.97 DF = 111722, expected - at clock rate 29.97 ND, duration 0.03337\n");
 }
 

@@ -49,7 +49,7 @@ double feedArtNet(TimecodeEngineCore& engine, std::int64_t first, FrameRate labe
 }
 
 void select(TimecodeEngineCore& engine, SourceKind kind) {
-  engine.source.withLock([&](SourceKind& s) { s = kind; });
+  engine.source.store(kind);
 }
 
 TEST(TimecodeEngineCore, DropsEverythingFromSourcesThatAreNotSelected) {
@@ -82,13 +82,13 @@ TEST(TimecodeEngineCore, TakesMTCFromEverySourceOrOnlyTheNamedOne) {
   engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps25, kT0), "Desk");
   engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps25, kT0 + 0.04), "Tape");
   EXPECT_EQ(engine.counters.read().fullFrames, 2);
-  EXPECT_EQ(engine.counters.read().mtcSource, "Tape");
+  EXPECT_EQ(engine.counters.read().mtcSource.view(), "Tape");
 
-  engine.mtcSourceName.withLock([](std::string& name) { name = "Desk"; });
+  engine.mtcSourceName.assign("Desk");
   for (const char* name : {"Tape", "desk", "Desk ", "", "Desk"})
     engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps25, kT0 + 0.08), name);
   EXPECT_EQ(engine.counters.read().fullFrames, 3) << "only the exact name is accepted";
-  EXPECT_EQ(engine.counters.read().mtcSource, "Desk");
+  EXPECT_EQ(engine.counters.read().mtcSource.view(), "Desk");
 }
 
 TEST(TimecodeEngineCore, ObservesForwardSequencesPieceByPieceAndReverseOnesOnceAtTheFirstPiece) {
@@ -105,7 +105,7 @@ TEST(TimecodeEngineCore, ObservesForwardSequencesPieceByPieceAndReverseOnesOnceA
   EXPECT_EQ(engine.lastReceived.read(),
             (ReceivedFrame{Timecode{1, 0, 0, 1}, FrameRate::fps25, std::nullopt, false, kT0 + 0.01 * 7.0}));
   EXPECT_EQ(engine.counters.read().mtcSequences, 1);
-  EXPECT_EQ(engine.counters.read().mtcSource, "Desk");
+  EXPECT_EQ(engine.counters.read().mtcSource.view(), "Desk");
 
   // The last frame of the day is followed by midnight, not by a frame past the end of the day.
   engine.resetInput();
@@ -136,7 +136,7 @@ TEST(TimecodeEngineCore, ShowsAFullFrameAtTheRateItWasReadWith) {
   EXPECT_EQ(engine.counters.read().mtcSequences, 0);
 
   // A forced rate wins over the rate the message carries.
-  engine.rateOverride.withLock([](std::optional<FrameRate>& r) { r = FrameRate::fps25; });
+  engine.rateOverride.store(FrameRate::fps25);
   engine.resetInput();
   engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps30, kT0), "Desk");
   EXPECT_EQ(engine.clock.read().points.back().position, 90000.0);
@@ -171,7 +171,7 @@ TEST(TimecodeEngineCore, TakesArtNetAtThePacketRateAndFindsPulldownBySpeedUnless
   // A forced rate wins: the label is counted at 25 whatever the packet's type, and no pulldown is sought.
   TimecodeEngineCore engine;
   select(engine, SourceKind::artnet);
-  engine.rateOverride.withLock([](std::optional<FrameRate>& r) { r = FrameRate::fps25; });
+  engine.rateOverride.store(FrameRate::fps25);
   engine.resetInput();
   feedArtNet(engine, kOneHour.frameNumber(FrameRate::fps30), FrameRate::fps30, 20, kT0, 1.0 / 25.0);
   EXPECT_EQ(engine.clock.read().points.back().position, 90019.0) << "01:00:00:19 counted at 25";
@@ -195,7 +195,7 @@ TEST(TimecodeEngineCore, RecordsEachLTCFrameWithItsUserBitsAndCountsIt) {
 
 TEST(TimecodeEngineCore, CountsLTCAtTheForcedRateWhateverTheDetectorWouldSay) {
   TimecodeEngineCore engine;
-  engine.rateOverride.withLock([](std::optional<FrameRate>& r) { r = FrameRate::fps24; });
+  engine.rateOverride.store(FrameRate::fps24);
   engine.resetInput();  // as the store does after forcing a rate: pulldown detection goes off
   EXPECT_FALSE(engine.clock.read().detectsPulldown);
   feedLTC(engine, 0, FrameRate::fps30, 40, kT0, 1.0 / 30.0);    // 30 fps code, forced to 24:
@@ -355,7 +355,7 @@ TEST(TimecodeEngineCore, ReceivesAndServesWithoutAllocating) {
     (void)engine.snapshot(t);
   }
   EXPECT_EQ(test::realtimeAllocations(), 0u);
-  EXPECT_EQ(engine.counters.read().mtcSource, longName);
+  EXPECT_EQ(engine.counters.read().mtcSource.view(), longName);
 }
 
 // Every path that takes locks, on the threads that take them, all at once: a wrong nesting deadlocks
@@ -376,12 +376,9 @@ TEST(TimecodeEngineCore, ServesEveryThreadAtOnceWithoutDeadlock) {
   repeat([&](int i) { (void)engine.snapshot(kT0 + i * 0.01); });                             // an output
   repeat([&](int i) {                                                                        // the store
     select(engine, kAllSourceKinds[static_cast<std::size_t>(i) % kAllSourceKinds.size()]);
-    engine.rateOverride.withLock([&](std::optional<FrameRate>& r) {
-      r = (i % 2) ? std::optional<FrameRate>(FrameRate::fps24) : std::nullopt;
-    });
+    engine.rateOverride.store((i % 2) ? std::optional<FrameRate>(FrameRate::fps24) : std::nullopt);
     engine.resetInput();
-    (void)engine.lastReceived.read();
-    (void)engine.counters.read();
+    (void)engine.stats();
   });
   if (!test::waitFor([&] { return finished.load() == 5; }, 120.0)) {
     ADD_FAILURE() << "the engine's locks deadlocked";

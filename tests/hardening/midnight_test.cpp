@@ -125,7 +125,7 @@ void checkLTCRoad(const Generator& generator, FrameRate rate) {
 // number of full frames the sender sent.
 int checkMTCRoad(const Generator& generator, FrameRate rate) {
   TimecodeEngineCore engine;
-  engine.source.withLock([](SourceKind& source) { source = SourceKind::mtc; });
+  engine.source.store(SourceKind::mtc);
   MTCDecoder decoder;
   // The product's own sender pass, with no offset, lead or send-ahead, in simulated host time.
   MTCSender sender;

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "core/host_time.h"
+#include "core/locked.h"
 #include "midi/mtc.h"
 #include "tests/support/alloc_counter.h"
 #include "tests/support/main_queue.h"
@@ -118,7 +119,7 @@ TEST_F(MTCOutputTest, StartsWithAFullFrameThenLandsEveryQuarterFrameOnItsDueFram
     bool judged = false;
     for (int attempt = 0; attempt < 5 && !judged; ++attempt) {
       stopAndDrain();
-      output_->leadTime.withLock([&](double& value) { value = lead; });
+      output_->leadTime.store(lead);
       const ClockSnapshot clock = running(FrameRate::fps25, 90000.0, HostTime::now());
       setClock(clock);
       const int xruns = receiver_->xruns();
