@@ -67,8 +67,9 @@ TEST_F(AudioDeviceTest, ListsOtherClientsWithTheirChannelsButNeverOursAndDefault
   EXPECT_EQ(findDevice(Scope::input, "Test Interface")->name, "Scarlett");
   {
     const std::lock_guard<std::mutex> guard(jackMetadataMutex());
-    jack_remove_property(ti->client(), uuid, JACK_METADATA_PRETTY_NAME);
+    EXPECT_EQ(jack_remove_property(ti->client(), uuid, JACK_METADATA_PRETTY_NAME), 0);
   }
+  EXPECT_TRUE(waitFor([&] { return findDevice(Scope::input, "Test Interface")->name == "Test Interface"; }, 2.0));
 
   // Channels follow the device's own order: the order metadata where every port has one, else the names
   // sorted naturally; never JACK's listing, which follows port ids in the order of registration.

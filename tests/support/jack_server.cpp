@@ -117,6 +117,17 @@ constexpr const char* kPipeWireNodes = R"(context.objects = [
 ]
 )";
 
+// Whether the server's "system" device offers ports in both directions.
+bool hasSystemPorts(jack_client_t* client) {
+  bool both = true;
+  for (unsigned long flags : {JackPortIsOutput, JackPortIsInput}) {
+    const char** ports = jack_get_ports(client, "^system:", JACK_DEFAULT_AUDIO_TYPE, flags);
+    both = both && ports && ports[0];
+    jack_free(ports);
+  }
+  return both;
+}
+
 }  // namespace
 
 bool JackServer::onPipeWire() {
@@ -185,7 +196,14 @@ void JackServer::waitUntilReachable() {
     }
     jack_status_t st{};
     if (jack_client_t* probe = jack_client_open("quillmark-probe", JackNoStartServer, &st, name_.c_str())) {
+      // jackd's dummy back end owns its "system" ports before any client can connect; PipeWire shows its
+      // null node to JACK clients a moment after the server accepts them (once the session manager has
+      // set it up). Ready means ready with its device, as the tests expect of either server.
+      while (!hasSystemPorts(probe) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      const bool ready = hasSystemPorts(probe);
       jack_client_close(probe);
+      if (!ready) break;
       // The probe may have reached another process's server of the same name while ours failed to
       // start; only our own, still running, counts.
       if (::waitpid(pid_, &status, WNOHANG) == pid_) {
@@ -198,7 +216,7 @@ void JackServer::waitUntilReachable() {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   stop();
-  throw std::runtime_error("JackServer: no client could connect within 10 s");
+  throw std::runtime_error("JackServer: no client could connect, or no system ports, within 10 s");
 }
 
 void JackServer::waitForExit() {
