@@ -59,17 +59,20 @@ TEST_F(AudioDeviceTest, ListsOtherClientsWithTheirChannelsButNeverOursAndDefault
   char* uuidText = jack_get_uuid_for_client_name(ti->client(), "Test Interface");
   ASSERT_EQ(jack_uuid_parse(uuidText, &uuid), 0);
   jack_free(uuidText);
-  {
-    // libjack's metadata store has no lock of its own; the device list reads it on other threads.
-    const std::lock_guard<std::mutex> guard(jackMetadataMutex());
-    ASSERT_EQ(jack_set_property(ti->client(), uuid, JACK_METADATA_PRETTY_NAME, "Scarlett", "text/plain"), 0);
-  }
-  EXPECT_EQ(findDevice(Scope::input, "Test Interface")->name, "Scarlett");
-  {
-    const std::lock_guard<std::mutex> guard(jackMetadataMutex());
-    EXPECT_EQ(jack_remove_property(ti->client(), uuid, JACK_METADATA_PRETTY_NAME), 0);
-  }
-  EXPECT_TRUE(waitFor([&] { return findDevice(Scope::input, "Test Interface")->name == "Test Interface"; }, 2.0));
+  // Set, then set back rather than removed: PipeWire's libjack keeps properties in a cache of the whole
+  // process, which its jack_remove_property does not reliably clear and which outlives the server, so a
+  // removed "Scarlett" would name whichever client takes this uuid in a later test. PipeWire also shows a
+  // set value only once the server has echoed it, hence the waits.
+  auto prettyNameShown = [&](const char* pretty) {
+    {
+      // libjack's metadata store has no lock of its own; the device list reads it on other threads.
+      const std::lock_guard<std::mutex> guard(jackMetadataMutex());
+      EXPECT_EQ(jack_set_property(ti->client(), uuid, JACK_METADATA_PRETTY_NAME, pretty, "text/plain"), 0);
+    }
+    return waitFor([&] { return findDevice(Scope::input, "Test Interface")->name == pretty; }, 2.0);
+  };
+  EXPECT_TRUE(prettyNameShown("Scarlett"));
+  EXPECT_TRUE(prettyNameShown("Test Interface"));
 
   // Channels follow the device's own order: the order metadata where every port has one, else the names
   // sorted naturally; never JACK's listing, which follows port ids in the order of registration.
@@ -79,21 +82,27 @@ TEST_F(AudioDeviceTest, ListsOtherClientsWithTheirChannelsButNeverOursAndDefault
   for (const char* name : {"out 2", "out 10", "out 1"})
     deckPorts.push_back(jack_port_register(deck, name, JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0));
   using Names = std::vector<std::string>;
-  EXPECT_EQ(JackDevices::shared().portsOf("Deck", Scope::input),
+  // PipeWire shows a client's ports, and later their metadata, to the others a moment after they were
+  // made: the order is judged once it has settled.
+  auto portsOfDeck = [](const Names& expected) {
+    waitFor([&] { return JackDevices::shared().portsOf("Deck", Scope::input) == expected; }, 2.0);
+    return JackDevices::shared().portsOf("Deck", Scope::input);
+  };
+  EXPECT_EQ(portsOfDeck({"Deck:out 1", "Deck:out 2", "Deck:out 10"}),
             (Names{"Deck:out 1", "Deck:out 2", "Deck:out 10"}));
   for (std::size_t i = 0; i < deckPorts.size(); ++i) {
     const std::lock_guard<std::mutex> guard(jackMetadataMutex());
     if (i < 2)
       jack_set_property(deck, jack_port_uuid(deckPorts[i]), JACK_METADATA_ORDER, i == 0 ? "3" : "1", nullptr);
   }
-  EXPECT_EQ(JackDevices::shared().portsOf("Deck", Scope::input),
+  EXPECT_EQ(portsOfDeck({"Deck:out 1", "Deck:out 2", "Deck:out 10"}),
             (Names{"Deck:out 1", "Deck:out 2", "Deck:out 10"}))
       << "one port without an order: sorted by name";
   {
     const std::lock_guard<std::mutex> guard(jackMetadataMutex());
     jack_set_property(deck, jack_port_uuid(deckPorts[2]), JACK_METADATA_ORDER, "2", nullptr);
   }
-  EXPECT_EQ(JackDevices::shared().portsOf("Deck", Scope::input),
+  EXPECT_EQ(portsOfDeck({"Deck:out 10", "Deck:out 1", "Deck:out 2"}),
             (Names{"Deck:out 10", "Deck:out 1", "Deck:out 2"}));
   jack_client_close(deck);
 
