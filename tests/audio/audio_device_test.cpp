@@ -153,7 +153,12 @@ TEST_F(AudioDeviceTest, ReportsEachBurstOfChangesOnceOnTheMainThreadAndEmptyList
 
   settled = calls;
   server_->stop();  // orderly: a killed jackd keeps its slot in the machine-wide server registry
-  ASSERT_TRUE(main_.drainUntil([&] { return calls > settled; }));
+  // jackd tells its clients it is going, and the observers hear of it. PipeWire's libjack tells them
+  // nothing (the application's JackServerWatch polls the daemon's socket for that); all its lists can
+  // promise is to be empty once the daemon is gone, as judged below for both.
+  if (!JackServer::onPipeWire()) {
+    ASSERT_TRUE(main_.drainUntil([&] { return calls > settled; }));
+  }
   EXPECT_TRUE(AudioDevice::all(Scope::input).empty());
   EXPECT_TRUE(AudioDevice::all(Scope::output).empty());
   EXPECT_FALSE(AudioDevice::defaultDeviceID(Scope::input));
