@@ -36,7 +36,7 @@ std::string& clientBase() {
 
 std::unique_ptr<JackClient> JackClient::open(const std::string& name) {
   jack_status_t status{};
-  jack_client_t* client = jack_client_open(name.c_str(), JackNoStartServer, &status);
+  jack_client_t* client = openJackClient(name, &status);
   if (!client) return nullptr;
   std::string actual = jack_get_client_name(client);
   {
@@ -87,12 +87,42 @@ void JackClient::waitForCycleToEnd() const noexcept {
   }
 }
 
-std::optional<std::uint64_t> jackServerIdentity() {
+bool jackIsPipeWire() {
   static const bool onPipeWire = [] {
     const char* version = jack_get_version_string();
     return version && std::strstr(version, "PipeWire") != nullptr;
   }();
-  if (!onPipeWire) return 0;
+  return onPipeWire;
+}
+
+std::optional<std::string> pipeWirePropsWithUnlockedCallbacks(std::string_view current) {
+  constexpr std::string_view kKey = "jack.locked-process";
+  if (current.find(kKey) != std::string_view::npos) return std::nullopt;
+  // PipeWire takes the value as an object, with or without its braces; ours goes first, inside them.
+  const auto first = current.find_first_not_of(" \t\n");
+  const auto last = current.find_last_not_of(" \t\n");
+  std::string_view inner =
+      first == std::string_view::npos ? std::string_view() : current.substr(first, last - first + 1);
+  if (inner.size() >= 2 && inner.front() == '{' && inner.back() == '}')
+    inner = inner.substr(1, inner.size() - 2);
+  std::string props = "{ " + std::string(kKey) + " = false ";
+  props += inner;
+  props += " }";
+  return props;
+}
+
+jack_client_t* openJackClient(const std::string& name, jack_status_t* status) {
+  // Only PipeWire's libjack reads the variable; with jackd's, the environment is left as it was.
+  if (jackIsPipeWire()) {
+    const char* current = std::getenv("PIPEWIRE_PROPS");
+    if (const auto props = pipeWirePropsWithUnlockedCallbacks(current ? current : ""))
+      ::setenv("PIPEWIRE_PROPS", props->c_str(), 1);
+  }
+  return jack_client_open(name.c_str(), JackNoStartServer, status);
+}
+
+std::optional<std::uint64_t> jackServerIdentity() {
+  if (!jackIsPipeWire()) return 0;
   const char* remote = std::getenv("PIPEWIRE_REMOTE");
   std::string path = remote && *remote ? remote : "pipewire-0";
   if (path.front() != '/') {

@@ -61,6 +61,25 @@ class JackClient {
 // True when `clientName` is one of this process's open clients.
 bool isOwnJackClient(std::string_view clientName);
 
+// jack_client_open with JackNoStartServer, as every client of Quillmark's is opened. On PipeWire it first
+// makes sure PipeWire's libjack will not skip our process cycles while one of our notification callbacks
+// runs (see pipeWirePropsWithUnlockedCallbacks); with jackd it is jack_client_open and nothing more.
+// Main thread (it may set an environment variable).
+jack_client_t* openJackClient(const std::string& name, jack_status_t* status);
+
+// Whether this process's libjack is PipeWire's rather than jackd2's (asked of the library, not a server).
+bool jackIsPipeWire();
+
+// PipeWire's libjack runs each notification callback (port and client registration, latency, properties)
+// under a lock its process thread only tries, by default ("jack.locked-process"): a cycle that begins while
+// one runs is skipped whole, and the clients downstream read that client's previous buffers a second time.
+// On a loaded machine a program with many ports appearing then repeats a period of MTC or LTC. jackd never
+// holds a cycle back for a notification, and our callbacks are written for that (they only record and post),
+// so our clients turn the lock off through PIPEWIRE_PROPS, which PipeWire's libjack reads at every open.
+// Returns the value PIPEWIRE_PROPS should have given its current one (`current`, empty when unset), or
+// nothing when it should stay: a value that names the key already is the user's choice and wins.
+std::optional<std::string> pipeWirePropsWithUnlockedCallbacks(std::string_view current);
+
 // Which instance of the server this process's libjack reaches, for telling a server that was replaced
 // from one that ran on. PipeWire's libjack sends its clients no shutdown notice when the daemon dies and
 // answers their questions from its cache, so there the identity is that of the daemon's socket (its

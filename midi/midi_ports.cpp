@@ -51,7 +51,7 @@ void MIDIPorts::open(void (*processThreadInit)()) {
   receiver_ = std::thread([this] { receiveLoop(); });
 
   jack_status_t status{};
-  jack_ = jack_client_open(jackClientBase().c_str(), JackNoStartServer, &status);
+  jack_ = openJackClient(jackClientBase(), &status);
   if (!jack_) return;
   clientName_ = jack_get_client_name(jack_);
   sampleRate_ = static_cast<double>(jack_get_sample_rate(jack_));
