@@ -39,10 +39,18 @@ class EngineOnJack : public ::testing::Test {
     engine_->rateOverride.withLock([&](std::optional<FrameRate>& r) { r = forced; });
     engine_->resetInput();
   }
+  // Waited for (2 s at most): PipeWire shows a new client's ports to the other clients a moment after it
+  // activated, jackd at once.
   static std::optional<AudioDevice> deviceNamed(AudioDevice::Scope scope, const std::string& clientName) {
-    for (const AudioDevice& device : AudioDevice::all(scope))
-      if (device.uid == clientName) return device;
-    return std::nullopt;
+    std::optional<AudioDevice> found;
+    waitFor(
+        [&] {
+          for (const AudioDevice& device : AudioDevice::all(scope))
+            if (device.uid == clientName) return found = device, true;
+          return false;
+        },
+        2.0);
+    return found;
   }
   void listenTo(const LTCPlayer& player) {
     const auto device = deviceNamed(AudioDevice::Scope::input, player.clientName());
