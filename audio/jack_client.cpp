@@ -20,6 +20,9 @@ namespace {
 // How many times a server was found gone; a client opened before the latest time belongs to a dead server.
 std::atomic<std::uint64_t> serversGone{0};
 
+std::mutex abandonedStatesMutex;
+std::vector<std::shared_ptr<void>> abandonedStates;  // guarded by abandonedStatesMutex; see ~JackClient
+
 std::mutex ownNamesMutex;
 std::vector<std::string> ownNames;  // guarded by ownNamesMutex
 
@@ -55,8 +58,12 @@ void JackClient::noteServerGoneForAllOpen() noexcept {
 
 JackClient::~JackClient() {
   // jack_client_close deactivates first and waits for the process thread.
-  if (serverGone_.load() || serverEpoch_ != serversGone.load()) {
+  if (serverGone_->load() || serverEpoch_ != serversGone.load()) {
     waitForCycleToEnd();
+    // libjack's threads of an abandoned client live on, and its shutdown notice may still be on its way:
+    // what the handlers use stays where they can reach it (a few bytes per server loss).
+    std::lock_guard<std::mutex> guard(abandonedStatesMutex);
+    for (auto& state : keptForCallbacks_) abandonedStates.push_back(std::move(state));
   } else {
     jack_client_close(client_);
   }

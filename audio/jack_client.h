@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillmark {
 
@@ -37,7 +38,13 @@ class JackClient {
   // jack_set_process_callback through the client, which notes when a cycle is inside `callback`.
   int setProcessCallback(JackProcessCallback callback, void* arg) noexcept;
   // Called from the client's shutdown handler (any thread): the server is gone, so do not close.
-  void noteServerGone() noexcept { serverGone_.store(true); }
+  void noteServerGone() noexcept { serverGone_->store(true); }
+  // The flag noteServerGone sets, for a handler that may run after this object is gone: an abandoned
+  // client's shutdown notice can arrive on libjack's thread after its owner has been freed.
+  std::shared_ptr<std::atomic<bool>> serverGoneFlag() const noexcept { return serverGone_; }
+  // Keeps `state` (what the client's notification handlers use) alive for as long as they may be called:
+  // until the client is closed, or for the rest of the process once it is abandoned. Main thread.
+  void keepForCallbacks(std::shared_ptr<void> state) { keptForCallbacks_.push_back(std::move(state)); }
   // Every client open now belongs to a server found gone (the server watch saw it before their own
   // shutdown notices came, or none will come): they are abandoned, not closed. Closing a client of a dead
   // server makes libjack cancel its threads, which may be inside a callback at that moment. Main thread.
@@ -51,7 +58,8 @@ class JackClient {
 
   jack_client_t* client_;
   std::string name_;
-  std::atomic<bool> serverGone_{false};
+  const std::shared_ptr<std::atomic<bool>> serverGone_ = std::make_shared<std::atomic<bool>>(false);
+  std::vector<std::shared_ptr<void>> keptForCallbacks_;  // see keepForCallbacks
   const std::uint64_t serverEpoch_;         // the count of servers found gone when the client opened
   JackProcessCallback callback_ = nullptr;  // set before activation, read by the process thread
   void* callbackArgument_ = nullptr;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <thread>
 
+#include "audio/jack_configuration_watch.h"
 #include "tests/support/jack_server.h"
 #include "tests/support/wait_for.h"
 
@@ -66,6 +67,27 @@ TEST(JackClient, AbandonedWithItsServerWaitsForTheCycleStillInsideItsCallback) {
 
   EXPECT_EQ(cycle->callbackLeft.load(), 0);
   EXPECT_EQ(cycle->destructorReturned.load(), 1) << "the client was freed while its cycle ran";
+}
+
+// A run that ends as its server dies abandons its client and frees it and the run's configuration watch,
+// possibly before libjack's thread delivers the shutdown notice. The late notice must find live state (the
+// asan stage sees any use of the freed watch) and still reach the client's flag, not the gone watch.
+TEST(JackClient, AShutdownNoticeArrivingAfterItsAbandonedRunWasFreedTouchesOnlyLiveState) {
+  if (JackServer::onPipeWire())
+    GTEST_SKIP() << "PipeWire's libjack sends no shutdown notice when the daemon dies";
+  auto server = JackServer::start();
+  std::unique_ptr<JackClient> client = JackClient::open("Quillmark late");
+  ASSERT_NE(client, nullptr);
+  std::atomic<int> notices{0};
+  auto watch = std::make_unique<JackConfigurationWatch>(*client, [&] { ++notices; });
+  ASSERT_EQ(jack_activate(client->get()), 0);
+  const std::shared_ptr<std::atomic<bool>> serverGone = client->serverGoneFlag();
+  JackClient::noteServerGoneForAllOpen();  // as when the server watch finds it gone first
+  client.reset();
+  watch.reset();
+  server->kill();
+  EXPECT_TRUE(waitFor([&] { return serverGone->load(); }, 5.0)) << "no shutdown notice came";
+  EXPECT_EQ(notices.load(), 0);
 }
 
 // A notification callback of ours that takes its time holds no process cycle back. jackd runs the two on
