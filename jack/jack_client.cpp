@@ -20,6 +20,9 @@ namespace {
 // How many times a server was found gone; a client opened before the latest time belongs to a dead server.
 std::atomic<std::uint64_t> serversGone{0};
 
+std::mutex abandonedStatesMutex;
+std::vector<std::shared_ptr<void>> abandonedStates;  // guarded by abandonedStatesMutex; see ~JackClient
+
 std::mutex ownNamesMutex;
 std::vector<std::string> ownNames;  // guarded by ownNamesMutex
 
@@ -31,7 +34,7 @@ constexpr std::size_t kRoleRoom = 8 + 4;
 
 std::unique_ptr<JackClient> JackClient::open(const std::string& name) {
   jack_status_t status{};
-  jack_client_t* client = jack_client_open(name.c_str(), JackNoStartServer, &status);
+  jack_client_t* client = openJackClient(name, &status);
   if (!client) return nullptr;
   std::string actual = jack_get_client_name(client);
   {
@@ -50,8 +53,12 @@ void JackClient::noteServerGoneForAllOpen() noexcept {
 
 JackClient::~JackClient() {
   // jack_client_close deactivates first and waits for the process thread.
-  if (serverGone_.load() || serverEpoch_ != serversGone.load()) {
+  if (serverGone_->load() || serverEpoch_ != serversGone.load()) {
     waitForCycleToEnd();
+    // libjack's threads of an abandoned client live on, and its shutdown notice may still be on its way:
+    // what the handlers use stays where they can reach it (a few bytes per server loss).
+    std::lock_guard<std::mutex> guard(abandonedStatesMutex);
+    for (auto& state : keptForCallbacks_) abandonedStates.push_back(std::move(state));
   } else {
     jack_client_close(client_);
   }
@@ -82,12 +89,42 @@ void JackClient::waitForCycleToEnd() const noexcept {
   }
 }
 
-std::optional<std::uint64_t> jackServerIdentity() {
+bool jackIsPipeWire() {
   static const bool onPipeWire = [] {
     const char* version = jack_get_version_string();
     return version && std::strstr(version, "PipeWire") != nullptr;
   }();
-  if (!onPipeWire) return 0;
+  return onPipeWire;
+}
+
+std::optional<std::string> pipeWirePropsWithUnlockedCallbacks(std::string_view current) {
+  constexpr std::string_view kKey = "jack.locked-process";
+  if (current.find(kKey) != std::string_view::npos) return std::nullopt;
+  // PipeWire takes the value as an object, with or without its braces; ours goes first, inside them.
+  const auto first = current.find_first_not_of(" \t\n");
+  const auto last = current.find_last_not_of(" \t\n");
+  std::string_view inner =
+      first == std::string_view::npos ? std::string_view() : current.substr(first, last - first + 1);
+  if (inner.size() >= 2 && inner.front() == '{' && inner.back() == '}')
+    inner = inner.substr(1, inner.size() - 2);
+  std::string props = "{ " + std::string(kKey) + " = false ";
+  props += inner;
+  props += " }";
+  return props;
+}
+
+jack_client_t* openJackClient(const std::string& name, jack_status_t* status) {
+  // Only PipeWire's libjack reads the variable; with jackd's, the environment is left as it was.
+  if (jackIsPipeWire()) {
+    const char* current = std::getenv("PIPEWIRE_PROPS");
+    if (const auto props = pipeWirePropsWithUnlockedCallbacks(current ? current : ""))
+      ::setenv("PIPEWIRE_PROPS", props->c_str(), 1);
+  }
+  return jack_client_open(name.c_str(), JackNoStartServer, status);
+}
+
+std::optional<std::uint64_t> jackServerIdentity() {
+  if (!jackIsPipeWire()) return 0;
   const char* remote = std::getenv("PIPEWIRE_REMOTE");
   std::string path = remote && *remote ? remote : "pipewire-0";
   if (path.front() != '/') {

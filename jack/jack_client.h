@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillmark {
 
@@ -37,7 +38,13 @@ class JackClient {
   // jack_set_process_callback through the client, which notes when a cycle is inside `callback`.
   int setProcessCallback(JackProcessCallback callback, void* arg) noexcept;
   // Called from the client's shutdown handler (any thread): the server is gone, so do not close.
-  void noteServerGone() noexcept { serverGone_.store(true); }
+  void noteServerGone() noexcept { serverGone_->store(true); }
+  // The flag noteServerGone sets, for a handler that may run after this object is gone: an abandoned
+  // client's shutdown notice can arrive on libjack's thread after its owner has been freed.
+  std::shared_ptr<std::atomic<bool>> serverGoneFlag() const noexcept { return serverGone_; }
+  // Keeps `state` (what the client's notification handlers use) alive for as long as they may be called:
+  // until the client is closed, or for the rest of the process once it is abandoned. Main thread.
+  void keepForCallbacks(std::shared_ptr<void> state) { keptForCallbacks_.push_back(std::move(state)); }
   // Every client open now belongs to a server found gone (the server watch saw it before their own
   // shutdown notices came, or none will come): they are abandoned, not closed. Closing a client of a dead
   // server makes libjack cancel its threads, which may be inside a callback at that moment. Main thread.
@@ -51,7 +58,8 @@ class JackClient {
 
   jack_client_t* client_;
   std::string name_;
-  std::atomic<bool> serverGone_{false};
+  const std::shared_ptr<std::atomic<bool>> serverGone_ = std::make_shared<std::atomic<bool>>(false);
+  std::vector<std::shared_ptr<void>> keptForCallbacks_;  // see keepForCallbacks
   const std::uint64_t serverEpoch_;         // the count of servers found gone when the client opened
   JackProcessCallback callback_ = nullptr;  // set before activation, read by the process thread
   void* callbackArgument_ = nullptr;
@@ -60,6 +68,25 @@ class JackClient {
 
 // True when `clientName` is one of this process's open clients.
 bool isOwnJackClient(std::string_view clientName);
+
+// jack_client_open with JackNoStartServer, as every client of Quillmark's is opened. On PipeWire it first
+// makes sure PipeWire's libjack will not skip our process cycles while one of our notification callbacks
+// runs (see pipeWirePropsWithUnlockedCallbacks); with jackd it is jack_client_open and nothing more.
+// Main thread (it may set an environment variable).
+jack_client_t* openJackClient(const std::string& name, jack_status_t* status);
+
+// Whether this process's libjack is PipeWire's rather than jackd2's (asked of the library, not a server).
+bool jackIsPipeWire();
+
+// PipeWire's libjack runs each notification callback (port and client registration, latency, properties)
+// under a lock its process thread only tries, by default ("jack.locked-process"): a cycle that begins while
+// one runs is skipped whole, and the clients downstream read that client's previous buffers a second time.
+// On a loaded machine a program with many ports appearing then repeats a period of MTC or LTC. jackd never
+// holds a cycle back for a notification, and our callbacks are written for that (they only record and post),
+// so our clients turn the lock off through PIPEWIRE_PROPS, which PipeWire's libjack reads at every open.
+// Returns the value PIPEWIRE_PROPS should have given its current one (`current`, empty when unset), or
+// nothing when it should stay: a value that names the key already is the user's choice and wins.
+std::optional<std::string> pipeWirePropsWithUnlockedCallbacks(std::string_view current);
 
 // Which instance of the server this process's libjack reaches, for telling a server that was replaced
 // from one that ran on. PipeWire's libjack sends its clients no shutdown notice when the daemon dies and

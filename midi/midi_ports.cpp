@@ -50,7 +50,8 @@ void MIDIPorts::open(void (*processThreadInit)()) {
   receiver_ = std::thread([this] { receiveLoop(); });
 
   jack_status_t status{};
-  jack_ = jack_client_open(context_.clientBase.c_str(), JackNoStartServer, &status);
+  serverIdentity_ = jackServerIdentity();
+  jack_ = openJackClient(context_.clientBase, &status);
   if (!jack_) return;
   clientName_ = jack_get_client_name(jack_);
   sampleRate_ = static_cast<double>(jack_get_sample_rate(jack_));
@@ -283,6 +284,16 @@ void MIDIPorts::scheduleSetupChange() {
 
 void MIDIPorts::processSetupChange() {
   setupPending_.store(false);  // changes from here on schedule another pass
+  // PipeWire only, and guarded so: jackd's libjack sends the notice only when its server has really gone
+  // (and jackServerIdentity() is always 0 there). PipeWire's libjack (0.3.65) also calls the shutdown
+  // callback for an error the daemon reports on a single request, such as "unknown resource" for a source
+  // that left while our connection request was on its way, and then carries on with the daemon as before;
+  // MIDI would stop following the graph for the rest of the run. A daemon still answering on the socket
+  // it had when the client opened has not gone. (One that died is found by JackServerWatch, which polls
+  // that socket, and the store then replaces these ports.)
+  if (serverGone_.load() && jackIsPipeWire() && serverIdentity_.value_or(0) != 0 &&
+      jackServerIdentity() == serverIdentity_)
+    serverGone_.store(false);
   {
     std::lock_guard<std::mutex> guard(lock_);
     names_.clear();  // looked up afresh, so a renamed source's events carry its new name

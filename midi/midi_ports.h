@@ -195,6 +195,7 @@ class MIDIPorts : public std::enable_shared_from_this<MIDIPorts> {
   std::uint32_t virtualDestination_ = 0;
   double sampleRate_ = 48000.0;
   std::atomic<bool> serverGone_{false};
+  std::optional<std::uint64_t> serverIdentity_;  // jackServerIdentity() when the client opened
 
   // Port name <-> reference, stable for a name during the run; a rename carries the reference along.
   mutable std::mutex registryMutex_;

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test suite, three times over:
-#   plain   build-test       every test, RelWithDebInfo
-#   asan    build-test-asan  the other suites under AddressSanitizer with UndefinedBehaviorSanitizer
-#   tsan    build-test-tsan  the threaded suites (JACK, MIDI, audio, engine, store) under ThreadSanitizer
-#   fuzz    build-fuzz       each libFuzzer target for a short while on its committed seed corpus
-#   pipewire build-test-pipewire  the JACK suites (audio, MIDI, engine, store, faults) again, each test on
-#                            a private PipeWire through PipeWire's libjack instead of on jackd2 (not in the
-#                            default set: see README)
+# Installs what is missing, builds everything and runs every test suite, in five stages:
+#   plain    build-test       every test, RelWithDebInfo
+#   asan     build-test-asan  the suites the tsan stage does not run, under AddressSanitizer with
+#                             UndefinedBehaviorSanitizer (the fault, headless and window tests among them run
+#                             the whole application on JACK)
+#   tsan     build-test-tsan  the threaded suites (JACK, MIDI, audio, engine, store) under ThreadSanitizer
+#   fuzz     build-fuzz       each libFuzzer target for a short while on its committed seed corpus
+#   pipewire build-test       the JACK suites (audio, MIDI, engine, store, faults; their tests carry the
+#                             ctest label "pipewire") again, each test on a private PipeWire through
+#                             PipeWire's libjack instead of on jackd2. It shares the plain stage's build,
+#                             which has the same configuration: after it, nothing is left to build.
 # Every stage runs even when an earlier one failed; the script fails when any stage failed, and ends with
 # each stage's ctest summary and duration.
-# Usage: scripts/test.sh [stage...]   (default: plain asan tsan fuzz)
+# Usage: scripts/test.sh [stage...]   (default: plain asan tsan fuzz pipewire)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -35,8 +38,8 @@ tsan_targets=(support_tests midi_jack_tests audio_tests engine_core_tests engine
 
 # The suites that run on a JACK server, and what makes them run on a private PipeWire instead: the test
 # fixture starts one per suite when asked, and PipeWire's libjack stands in for jackd2's (the application
-# the fault tests start inherits both).
-pipewire_targets=(support_tests midi_jack_tests audio_tests engine_jack_tests app_store_tests faults_tests)
+# the fault tests start inherits both). Their tests are labelled "pipewire" in CMake; keep the two lists alike.
+pipewire_targets=(midi_jack_tests audio_tests engine_jack_tests app_store_tests faults_tests)
 pipewire_env=(
   "QUILLMARK_TEST_SERVER=pipewire"
   "LD_LIBRARY_PATH=$(dirname "$(dpkg -L pipewire-jack | grep -m1 '/jack/libjack\.so\.0$')")${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
@@ -67,6 +70,7 @@ sanitizer_flags=("-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG")
 
 summaries=()
 failed=0
+stage_ctest_args=()  # more ctest arguments for the next run_stage (which clears them)
 
 # run_stage <name> <build dir> <targets ('all' or names)> <env...> -- <cmake options...>
 run_stage() {
@@ -78,7 +82,8 @@ run_stage() {
     shift
   done
   shift
-  local start=$SECONDS status=0 log="$dir/ctest-$name.log" ctest_args=()
+  local start=$SECONDS status=0 log="$dir/ctest-$name.log" ctest_args=("${stage_ctest_args[@]}")
+  stage_ctest_args=()
   echo
   echo "==== stage $name: configure and build in $dir"
   mkdir -p "$dir"
@@ -118,11 +123,11 @@ run_stage() {
   line=$(grep -E 'tests passed|No tests were found' "$log" 2>/dev/null | tail -1 || true)
   [ -n "$line" ] || line="build or configure failed"
   [ $status -eq 0 ] || failed=1
-  summaries+=("$(printf '%-5s %-4s %4ds  %s' "$name" "$([ $status -eq 0 ] && echo ok || echo FAIL)" "$took" "$line")")
+  summaries+=("$(printf '%-8s %-4s %4ds  %s' "$name" "$([ $status -eq 0 ] && echo ok || echo FAIL)" "$took" "$line")")
 }
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(plain asan tsan fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(plain asan tsan fuzz pipewire)
 for stage in "${stages[@]}"; do
   case $stage in
     plain) run_stage plain build-test all -- ;;
@@ -134,13 +139,16 @@ for stage in "${stages[@]}"; do
       run_stage tsan build-test-tsan "${tsan_targets[*]}" "${tsan_env[@]}" -- -DQM_SANITIZE=thread \
         -DQM_BUILD_BENCH=OFF "${sanitizer_flags[@]}"
       ;;
-    pipewire) run_stage pipewire build-test-pipewire "${pipewire_targets[*]}" "${pipewire_env[@]}" -- ;;
+    pipewire)
+      stage_ctest_args=(-L pipewire)
+      run_stage pipewire build-test "${pipewire_targets[*]}" "${pipewire_env[@]}" --
+      ;;
     fuzz)
       start=$SECONDS
       echo
       echo "==== stage fuzz: ${QM_FUZZ_SECONDS:-10}s per target"
       if scripts/fuzz.sh "${QM_FUZZ_SECONDS:-10}"; then result=ok; else result=FAIL failed=1; fi
-      summaries+=("$(printf '%-5s %-4s %4ds  %s' fuzz "$result" $((SECONDS - start)) "6 fuzz targets on their seed corpus")")
+      summaries+=("$(printf '%-8s %-4s %4ds  %s' fuzz "$result" $((SECONDS - start)) "6 fuzz targets on their seed corpus")")
       ;;
     *)
       echo "unknown stage $stage (plain, asan, tsan, fuzz, pipewire)" >&2

@@ -58,8 +58,19 @@ class LTCOutputTest : public ::testing::Test {
 };
 
 TEST_F(LTCOutputTest, PlaysTheGeneratorsCodeAsAnIdenticalPairAtTheSetLevelOnTheChannelsThatExist) {
+  // jackd carries a new connection from the next cycle on; PipeWire a cycle or two later, one connection
+  // at a time. What is judged begins once the interface's two playback ports carry what they should.
+  const auto settledOn = [&](bool first, bool second) {
+    return waitFor(
+        [&] {
+          return interface_->record(1024) && (peak(interface_->recorded(0)) > 0) == first &&
+                 (peak(interface_->recorded(1)) > 0) == second;
+        },
+        2.0);
+  };
   output_.start(*device_, {0, 2});
   EXPECT_EQ(output_.channelsInUse(), (LTCOutput::Channels{0, 2}));
+  ASSERT_TRUE(settledOn(true, true));
   ASSERT_TRUE(interface_->record(24000));
   EXPECT_EQ(interface_->recorded(0), interface_->recorded(1));
   EXPECT_NEAR(peak(interface_->recorded(0)), 0.5f, 1e-6);
@@ -75,6 +86,7 @@ TEST_F(LTCOutputTest, PlaysTheGeneratorsCodeAsAnIdenticalPairAtTheSetLevelOnTheC
   output_.amplitude.store(0.25f);
   output_.start(*device_, {1, 2});
   EXPECT_EQ(output_.channelsInUse(), (LTCOutput::Channels{1, 1}));
+  ASSERT_TRUE(settledOn(false, true));
   ASSERT_TRUE(interface_->record(4800));
   EXPECT_EQ(peak(interface_->recorded(0)), 0.0f);
   EXPECT_NEAR(peak(interface_->recorded(1)), 0.25f, 1e-6);

@@ -13,6 +13,7 @@
 #include "jack/jack_metadata_lock.h"
 #include "midi/mtc.h"
 #include "tests/support/alloc_counter.h"
+#include "tests/support/jack_server.h"
 #include "tests/support/main_queue.h"
 #include "tests/support/test_client.h"
 #include "tests/support/wait_for.h"
@@ -135,20 +136,33 @@ TEST_F(MIDIPortsTest, DecodesANewSourceAndNamesItsEventsAfterEveryRename) {
 
   int before = portsChanged_;
   ASSERT_EQ(jack_port_rename(other->get(), other->jackPort(0), "timecode"), 0);
-  ASSERT_TRUE(main_.drainUntil([&] { return portsChanged_ > before; }));
-  EXPECT_EQ(ports_->sources().at(1), (MIDIPort{ref, "desk:timecode"})) << "a rename keeps the reference";
-  sendAndExpectName("desk:timecode");
+  if (test::JackServer::onPipeWire()) {
+    // PipeWire's libjack shows a rename to no other client: no notice, and their port lists keep the old
+    // name. For every other program the source is unchanged, and so it stays for us.
+    sendAndExpectName("desk:out1");
+    EXPECT_EQ(ports_->sources().at(1), (MIDIPort{ref, "desk:out1"}));
+  } else {
+    ASSERT_TRUE(main_.drainUntil([&] { return portsChanged_ > before; }));
+    EXPECT_EQ(ports_->sources().at(1), (MIDIPort{ref, "desk:timecode"})) << "a rename keeps the reference";
+    sendAndExpectName("desk:timecode");
+  }
 
   before = portsChanged_;
   {
     // libjack's metadata store has no lock of its own; MIDIPorts reads source names on its own thread.
     const std::lock_guard<std::mutex> guard(jackMetadataMutex());
     jack_set_property(other->get(), jack_port_uuid(other->jackPort(0)), JACK_METADATA_PRETTY_NAME, "Desk MTC",
-                      nullptr);
+                      "text/plain");
   }
-  ASSERT_TRUE(main_.drainUntil([&] { return portsChanged_ > before; }));
-  EXPECT_EQ(ports_->sources().at(1), (MIDIPort{ref, "Desk MTC"}));
-  sendAndExpectName("Desk MTC");
+  if (test::JackServer::onPipeWire()) {
+    // PipeWire's libjack (0.3.65 here) stores the name, so the list shows it, but sends the other clients
+    // no property notice: the events keep the name they had until the next change of the graph.
+    EXPECT_TRUE(main_.drainUntil([&] { return ports_->sources().at(1) == MIDIPort{ref, "Desk MTC"}; }));
+  } else {
+    ASSERT_TRUE(main_.drainUntil([&] { return portsChanged_ > before; }));
+    EXPECT_EQ(ports_->sources().at(1), (MIDIPort{ref, "Desk MTC"}));
+    sendAndExpectName("Desk MTC");
+  }
   EXPECT_FALSE(changedOffMain_);
   // JACK reuses port identities and keeps their metadata: leave no pretty name for the next port.
   const std::lock_guard<std::mutex> guard(jackMetadataMutex());
