@@ -140,7 +140,10 @@ for stage in "${stages[@]}"; do
         -DQM_BUILD_BENCH=OFF "${sanitizer_flags[@]}"
       ;;
     pipewire)
-      stage_ctest_args=(-L pipewire)
+      # PipeWire's libjack (0.3.65) calls no client's xrun callback, so the timing tests cannot leave out a
+      # stretch the busy machine stalled as they do on jackd2: a test that fails here runs once more, and
+      # only one that fails twice fails the stage.
+      stage_ctest_args=(-L pipewire --repeat until-pass:2)
       run_stage pipewire build-test "${pipewire_targets[*]}" "${pipewire_env[@]}" --
       ;;
     fuzz)
