@@ -10,7 +10,7 @@
 #                             ctest label "pipewire") again, each test on a private PipeWire through
 #                             PipeWire's libjack instead of on jackd2. It shares the plain stage's build,
 #                             which has the same configuration: after it, nothing is left to build. Not in
-#                             the default set yet: two engine scenarios still fail on PipeWire (see README).
+#                             the default set yet: the engine's timing scenarios still fail on PipeWire.
 # Every stage runs even when an earlier one failed; the script fails when any stage failed, and ends with
 # each stage's ctest summary and duration.
 # Usage: scripts/test.sh [stage...]   (default: plain asan tsan fuzz)
