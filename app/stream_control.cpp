@@ -57,6 +57,18 @@ void StreamControl::stopMTCOutput() {
   runningMTCOut_.reset();
 }
 
+void StreamControl::stopArtNetInput() {
+  if (!runningArtNetIn_) return;
+  if (engine_) engine_->artnetInput.stop();
+  runningArtNetIn_.reset();
+}
+
+void StreamControl::stopArtNetOutput() {
+  if (!runningArtNetOut_) return;
+  if (engine_) engine_->artnetOutput.stop();
+  runningArtNetOut_.reset();
+}
+
 void StreamControl::stopArtNet() {
   if (engine_) {
     engine_->artnetOutput.stop();
@@ -157,10 +169,7 @@ void StreamControl::applyArtNetInput(const Settings& s) {
     }
     return;
   }
-  if (runningArtNetIn_) {
-    if (engine_) engine_->artnetInput.stop();
-    runningArtNetIn_.reset();
-  }
+  stopArtNetInput();
 }
 
 void StreamControl::applyArtNetOutput(const Settings& s) {
@@ -178,10 +187,7 @@ void StreamControl::applyArtNetOutput(const Settings& s) {
     }
     return;
   }
-  if (runningArtNetOut_) {
-    if (engine_) engine_->artnetOutput.stop();
-    runningArtNetOut_.reset();
-  }
+  stopArtNetOutput();
   if (artnetOutError_) setArtNetOutError(std::nullopt);
 }
 

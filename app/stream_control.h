@@ -73,6 +73,9 @@ class StreamControl : public QObject {
   void stopLTCInput();
   void stopLTCOutput();
   void stopMTCOutput();
+  void stopArtNetInput();
+  void stopArtNetOutput();
+  // Both Art-Net streams stopped whatever their records say (a failed start may have left a socket).
   void stopArtNet();
   // Every record cleared and Art-Net stopped, for an engine about to go (its JACK streams go with it).
   void forgetAll();
