@@ -146,14 +146,16 @@ TEST_F(MTCOutputTest, StartsWithAFullFrameThenLandsEveryQuarterFrameOnItsDueFram
         if (i == 1) continue;
         // Frames are exact: a message lands as many frames after the one before it as its due time lies
         // after that one's, give or take the half sample each was rounded by. The sender's frame-to-time
-        // line may move by a sample or two when it takes in a new half second (every 0.5 s, and at
-        // earlier wake-ups in its first half second), so a couple of gaps may be off by that much.
+        // line follows the server's cycle-time filter, which still settles in a new server's first
+        // second; on a busy machine it may move by up to three samples when the sender takes in a new
+        // half second (every 0.5 s, and at earlier wake-ups in its first half second), so a few gaps may
+        // be off by that much. Placing on cycle boundaries instead would be off by hundreds.
         const double apart = static_cast<double>(events[i].frame - events[i - 1].frame) * sample;
         const double error = std::fabs(apart - (dueOf(index) - dueOf(index - 1)));
-        EXPECT_LT(error, 2 * sample + 5e-6) << "lead " << lead << ", message " << i;
+        EXPECT_LT(error, 4 * sample + 5e-6) << "lead " << lead << ", message " << i;
         if (error > sample + 5e-6) ++moved;
       }
-      EXPECT_LE(moved, 2) << "lead " << lead << ": messages off their due frame";
+      EXPECT_LE(moved, 3) << "lead " << lead << ": messages off their due frame";
       // On the host clock, through the receiver's own line: within the spread of two clients' wake-ups.
       // Sanitizer builds are too slow for a fraction of a millisecond.
       if (test::allocationCountingAvailable()) {
