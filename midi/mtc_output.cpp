@@ -13,11 +13,16 @@ class MTCOutput::PortWire final : public MTCSender::Wire {
  public:
   PortWire(MTCOutput& output, std::uint32_t destination) : output_(output), destination_(destination) {}
 
+  // A pass that was waiting for its hand-over instant when the output was stopped sends nothing: its
+  // message would go out tens of milliseconds after stop() returned, to whatever the port is connected to
+  // by then (a destination connected for the next start hears a stray quarter frame before its full frame).
   void sendFullFrame(const MTC::FullFrameMessage& message, double due) noexcept override {
+    if (!output_.running.load()) return;
     output_.ports_->send(destination_, message, due);
     output_.fullFrames_.fetch_add(1, std::memory_order_relaxed);
   }
   void sendQuarterFrame(const MTC::QuarterFrameMessage& message, double due) noexcept override {
+    if (!output_.running.load()) return;
     output_.ports_->send(destination_, message, due);
     output_.quarterFrames_.fetch_add(1, std::memory_order_relaxed);
   }

@@ -60,7 +60,9 @@ class MTCOutput {
   // Sets the destination and connects the ports' "Output" to it. Starts the loop when none runs;
   // otherwise the running loop uses the new destination from its next pass, without a full frame.
   void start(std::uint32_t destination);
-  // Clears `running`; the loop ends at the end of its pass, within about 50 ms. Does not wait.
+  // Clears `running`; the loop ends at the end of its pass, within about 50 ms, and hands over nothing
+  // more (those handed over before go out at their due time, within a period and the destination's
+  // latency). Does not wait.
   void stop();
   // True while a started loop has not been stopped.
   bool isStarted() const noexcept { return thread_.joinable(); }
