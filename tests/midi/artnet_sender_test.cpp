@@ -7,42 +7,28 @@
 #include <cmath>
 #include <vector>
 
+#include "tests/midi/simulated_wire.h"
+
 namespace quillmark {
 namespace {
 
-class SimulatedWire final : public ArtNetSender::Wire {
+// Records each packet's label with its stamp.
+class SimulatedWire final : public test::SimulatedPasses<ArtNetSender> {
  public:
   struct Packet {
     Timecode timecode;
     double stamp;
   };
-  explicit SimulatedWire(double start) : now(start) {}
+  using SimulatedPasses::SimulatedPasses;
   void send(const ArtNet::TimeCodePacket& packet, double due) noexcept override {
     sent.push_back({ArtNet::parseTimeCode(packet)->timecode, due});
   }
-  void waitUntil(double hostSeconds) noexcept override { now = std::max(now, hostSeconds); }
-
-  // Passes until `end`, each 20 us after the previous one returned, with the snapshot lineAt(now).
-  template <class LineAt>
-  void run(ArtNetSender& sender, const ArtNetSender::Settings& settings, double end, LineAt&& lineAt) {
-    while (now < end) {
-      sender.pass(now, lineAt(now), settings, *this);
-      now += 20e-6;
-    }
-  }
-
-  double now;
   std::vector<Packet> sent;
 };
 
 // A running line as the generator serves it: live whenever it is read.
 ClockSnapshot line(FrameRate rate, double at, double fitPosition, double speed = 1.0) {
-  ClockSnapshot snapshot;
-  snapshot.rate = rate;
-  snapshot.lastInput = at;
-  snapshot.fitPosition = fitPosition;
-  snapshot.slope = speed * realFramesPerSecond(rate);
-  return snapshot;
+  return test::runningClock(rate, fitPosition, 0.0, at, speed);
 }
 
 TEST(ArtNetSender, SendsEveryFrameOnceAtItsDueTimeAcrossMidnightWithOffsetAndLead) {
