@@ -25,8 +25,8 @@ namespace {
 using Event = test::MidiEvent;
 
 // A clock running from 01:00:00:00 at 25 fps at host time `at`, whose input goes on for the whole test.
-ClockSnapshot running(double at, double position = 90000.0) {
-  return test::runningClock(FrameRate::fps25, position, at, at + 1e6);
+ClockSnapshot running(double at) {
+  return test::runningClock(FrameRate::fps25, 90000.0, at, at + 1e6);
 }
 
 int senderThreads() {
