@@ -17,10 +17,6 @@ using test::SimulatedWire;
 
 constexpr double kStart = 2000.0;  // host seconds at which every run begins
 
-std::vector<std::uint8_t> bytesOf(const MTC::QuarterFrameMessage& m) {
-  return {m.begin(), m.end()};
-}
-
 // Quarter frames in `sent` from `from` on each carry the piece after the one before (none repeated, none
 // skipped) and there is no full frame among them.
 void expectOneUnbrokenSequence(const std::vector<SimulatedWire::Message>& sent, std::size_t from,
@@ -61,7 +57,8 @@ TEST(MTCSender, FollowsTheGeneratorWithEveryQuarterFrameOnTimeAtEveryPeriodLeadA
           const double quarters = 4.0 * positionAt(wire.sent[i].stamp);
           const std::int64_t index = std::llround(quarters);
           ASSERT_NEAR(quarters, static_cast<double>(index), 1e-6) << what << ", message " << i;
-          ASSERT_EQ(wire.sent[i].bytes, bytesOf(MTC::quarterFrame(index, FrameRate::fps25)))
+          const auto expected = MTC::quarterFrame(index, FrameRate::fps25);
+          ASSERT_EQ(wire.sent[i].bytes, std::vector<std::uint8_t>(expected.begin(), expected.end()))
               << what << ", message " << i;
         }
         expectOneUnbrokenSequence(wire.sent, 1, what);
