@@ -148,6 +148,8 @@ TEST_F(MTCOutputTest,
         Run{late, destination(late.port(0)), 0.0, 2048 * sample}}) {
     const std::string what = "lead " + std::to_string(run.lead) + ", latency " + std::to_string(run.latency);
     if (run.latency > 0) {
+      // What the latency changes is judged on the host clock, which sanitizer builds are too slow for.
+      if (!test::allocationCountingAvailable()) continue;
       output_->start(run.to);
       output_->stop();
       ASSERT_TRUE(test::waitFor([&] { return ports_->sendAheadHorizon(run.to) > run.latency; }, 2.0))
