@@ -3,68 +3,59 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <vector>
+
+#include "tests/midi/simulated_wire.h"
 
 namespace quillmark {
 namespace {
 
-class SimulatedWire final : public ArtNetSender::Wire {
+// Records each packet's label with its stamp.
+class SimulatedWire final : public test::SimulatedPasses<ArtNetSender> {
  public:
   struct Packet {
     Timecode timecode;
     double stamp;
   };
-  explicit SimulatedWire(double start) : now(start) {}
+  using SimulatedPasses::SimulatedPasses;
   void send(const ArtNet::TimeCodePacket& packet, double due) noexcept override {
     sent.push_back({ArtNet::parseTimeCode(packet)->timecode, due});
   }
-  void waitUntil(double hostSeconds) noexcept override { now = std::max(now, hostSeconds); }
-
-  // Passes until `end`, each 20 us after the previous one returned, with the snapshot lineAt(now).
-  template <class LineAt>
-  void run(ArtNetSender& sender, const ArtNetSender::Settings& settings, double end, LineAt&& lineAt) {
-    while (now < end) {
-      sender.pass(now, lineAt(now), settings, *this);
-      now += 20e-6;
-    }
-  }
-
-  double now;
   std::vector<Packet> sent;
 };
 
 // A running line as the generator serves it: live whenever it is read.
 ClockSnapshot line(FrameRate rate, double at, double fitPosition, double speed = 1.0) {
-  ClockSnapshot snapshot;
-  snapshot.rate = rate;
-  snapshot.lastInput = at;
-  snapshot.fitPosition = fitPosition;
-  snapshot.slope = speed * realFramesPerSecond(rate);
-  return snapshot;
+  return test::runningClock(rate, fitPosition, 0.0, at, speed);
 }
 
-TEST(ArtNetSender, SendsEveryFrameOnceAtItsDueTimeAcrossMidnightWithOffsetAndLead) {
+// At play speed and at 0.04x (one frame a second at 25 fps, where a pass looks again many times before a
+// frame is due), with the frames crossing midnight.
+TEST(ArtNetSender, SendsEveryFrameOnceAtItsDueTimeAcrossMidnightWithOffsetAndLeadAtAnySpeed) {
   for (const FrameRate rate : kAllFrameRates) {
-    for (const double lead : {-0.1, 0.0, 0.1}) {
-      const double offset = 2.5;
-      const double start = static_cast<double>(framesPerDay(rate)) - 40.0;  // 40 frames before midnight
-      SimulatedWire wire(0.0);
-      ArtNetSender sender;
-      wire.run(sender, {offset, lead}, 3.0, [&](double now) { return line(rate, now, start); });
-      ASSERT_GT(wire.sent.size(), 60u);
-      const double fps = realFramesPerSecond(rate);
-      // The first packet is the frame the clock stands in, sent at once; each later one is due when the
-      // clock, offset and lead applied, reaches its start.
-      const auto first = static_cast<std::int64_t>(std::floor(start + offset + lead * fps));
-      for (std::size_t i = 0; i < wire.sent.size(); ++i) {
-        const std::int64_t frame = first + static_cast<std::int64_t>(i);
-        ASSERT_EQ(wire.sent[i].timecode, Timecode::fromFrame(frame, rate))
-            << rawValue(rate) << " lead " << lead << " packet " << i;
-        if (i > 0) {
-          const double due = (static_cast<double>(frame) - offset - start) / fps - lead;
-          EXPECT_NEAR(wire.sent[i].stamp, due, 1e-9) << rawValue(rate) << " packet " << i;
+    for (const double speed : {1.0, 0.04}) {
+      for (const double lead : {-0.1, 0.0, 0.1}) {
+        const double offset = 2.5;
+        const double start = static_cast<double>(framesPerDay(rate)) - 40.0;  // 40 frames before midnight
+        SimulatedWire wire(0.0);
+        ArtNetSender sender;
+        wire.run(sender, {offset, lead}, 3.0 / speed,
+                 [&](double now) { return line(rate, now, start, speed); });
+        ASSERT_GT(wire.sent.size(), 60u);
+        const double framesPerSecond = realFramesPerSecond(rate) * speed;
+        // The first packet is the frame the clock stands in, sent at once; each later one is due when the
+        // clock, offset and lead applied, reaches its start.
+        const auto first = static_cast<std::int64_t>(std::floor(start + offset + lead * framesPerSecond));
+        const std::string what = std::string(rawValue(rate)) + ", speed " + std::to_string(speed) +
+                                 ", lead " + std::to_string(lead);
+        for (std::size_t i = 0; i < wire.sent.size(); ++i) {
+          const std::int64_t frame = first + static_cast<std::int64_t>(i);
+          ASSERT_EQ(wire.sent[i].timecode, Timecode::fromFrame(frame, rate)) << what << ", packet " << i;
+          if (i > 0) {
+            const double due = (static_cast<double>(frame) - offset - start) / framesPerSecond - lead;
+            EXPECT_NEAR(wire.sent[i].stamp, due, 1e-9) << what << ", packet " << i;
+          }
         }
       }
     }
@@ -111,17 +102,6 @@ TEST(ArtNetSender, StepsWithinHalfAFrameSendNothingTwiceAndLargerOnesSendTheNewF
     EXPECT_EQ(frames.front(), static_cast<std::int64_t>(std::floor(125.25 + step))) << step;
     for (std::size_t i = 1; i < frames.size(); ++i) EXPECT_EQ(frames[i], frames[i - 1] + 1) << step;
   }
-}
-
-TEST(ArtNetSender, ASlowClockGetsOnePacketPerFrame) {
-  SimulatedWire wire(0.0);
-  ArtNetSender sender;
-  // 0.04x play speed: one frame a second.
-  wire.run(sender, {}, 5.5, [](double now) { return line(FrameRate::fps25, now, 10.0, 0.04); });
-  ASSERT_EQ(wire.sent.size(), 6u);
-  for (std::size_t i = 0; i < wire.sent.size(); ++i)
-    EXPECT_EQ(wire.sent[i].timecode,
-              Timecode::fromFrame(10 + static_cast<std::int64_t>(i), FrameRate::fps25));
 }
 
 }  // namespace

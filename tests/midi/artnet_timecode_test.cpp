@@ -11,39 +11,28 @@ namespace {
 const std::vector<std::uint8_t> kPacket25 = {'A',  'r',  't',  '-',  'N',  'e',  't',  0x00, 0x00, 0x97,
                                              0x00, 0x0E, 0x00, 0x00, 0x04, 0x03, 0x02, 0x01, 0x01};
 
-std::optional<ArtNet::ReceivedTimeCode> parse(const std::vector<std::uint8_t>& bytes) {
-  return ArtNet::parseTimeCode(bytes);
-}
-
-TEST(ArtNetTimeCode, BuildsThePacketByteForByteWithTheMTCRateTypes) {
+// Every rate's labels round-trip through the packet in the Art-Net sender's test.
+TEST(ArtNetTimeCode, BuildsThePacketByteForByteWithTheMTCRateTypesAndParsesLongerPacketsOfLaterRevisions) {
   const ArtNet::TimeCodePacket packet = ArtNet::timeCode({1, 2, 3, 4}, FrameRate::fps25);
   EXPECT_EQ(std::vector<std::uint8_t>(packet.begin(), packet.end()), kPacket25);
+  EXPECT_EQ(ArtNet::parseTimeCode(kPacket25), (ArtNet::ReceivedTimeCode{{1, 2, 3, 4}, FrameRate::fps25, 0}));
 
   const std::uint8_t types[] = {0, 0, 1, 2, 3, 3};  // 23.976, 24, 25, 29.97 DF, 29.97 ND, 30
   for (std::size_t i = 0; i < kAllFrameRates.size(); ++i) {
     EXPECT_EQ(ArtNet::timeCode({23, 59, 59, 20}, kAllFrameRates[i])[18], types[i]) << i;
   }
   const auto last = ArtNet::timeCode({23, 59, 59, 29}, FrameRate::fps29_97DF, 7);
-  EXPECT_EQ(last[13], 7);
-  EXPECT_EQ((std::vector<std::uint8_t>(last.begin() + 14, last.end())),
-            (std::vector<std::uint8_t>{29, 59, 59, 23, 2}));
-}
+  EXPECT_EQ((std::vector<std::uint8_t>(last.begin() + 13, last.end())),
+            (std::vector<std::uint8_t>{7, 29, 59, 59, 23, 2}));
+  EXPECT_EQ(ArtNet::parseTimeCode(last),
+            (ArtNet::ReceivedTimeCode{{23, 59, 59, 29}, FrameRate::fps29_97DF, 7}));
 
-TEST(ArtNetTimeCode, ParsesWhatItBuildsAndLongerPacketsOfLaterRevisions) {
-  EXPECT_EQ(parse(kPacket25), (ArtNet::ReceivedTimeCode{{1, 2, 3, 4}, FrameRate::fps25, 0}));
-  for (const FrameRate rate : kAllFrameRates) {
-    const ArtNet::TimeCodePacket packet = ArtNet::timeCode({10, 9, 0, 2}, rate, 3);
-    const auto received = ArtNet::parseTimeCode(packet);
-    ASSERT_TRUE(received.has_value());
-    EXPECT_EQ(received->timecode, (Timecode{10, 9, 0, 2}));
-    EXPECT_EQ(received->streamId, 3);
-  }
   std::vector<std::uint8_t> longer = kPacket25;
   longer.resize(ArtNet::kMaxPacketSize, 0xAA);
-  EXPECT_TRUE(parse(longer).has_value());
+  EXPECT_TRUE(ArtNet::parseTimeCode(longer).has_value());
   std::vector<std::uint8_t> newer = kPacket25;
   newer[10] = 0x01;  // protocol version 270
-  EXPECT_TRUE(parse(newer).has_value());
+  EXPECT_TRUE(ArtNet::parseTimeCode(newer).has_value());
 }
 
 TEST(ArtNetTimeCode, RejectsEverythingButAValidTimeCodePacket) {
@@ -71,7 +60,8 @@ TEST(ArtNetTimeCode, RejectsEverythingButAValidTimeCodePacket) {
       {'A', 'r', 't', '-', 'N', 'e', 't', 0x00, 0x00, 0x97, 0x00, 0x0E, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00,
        0x02},  // 00:01:00;00 does not exist at 29.97 DF
   };
-  for (std::size_t i = 0; i < rejected.size(); ++i) EXPECT_FALSE(parse(rejected[i]).has_value()) << i;
+  for (std::size_t i = 0; i < rejected.size(); ++i)
+    EXPECT_FALSE(ArtNet::parseTimeCode(rejected[i]).has_value()) << i;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "core/host_time.h"
 #include "core/locked.h"
 #include "midi/mtc.h"
+#include "tests/midi/simulated_wire.h"
 #include "tests/support/alloc_counter.h"
 #include "tests/support/main_queue.h"
 #include "tests/support/test_client.h"
@@ -23,25 +24,9 @@ namespace {
 
 using Event = test::MidiEvent;
 
-// A MIDI program with inputs "in1" ... (ports 0 ...), heard `playback` frames after events arrive.
-std::unique_ptr<test::TestClient> listener(const std::string& name, int inputs, jack_nframes_t playback = 0) {
-  auto client = std::make_unique<test::TestClient>(name, 0, playback);
-  for (int i = 1; i <= inputs; ++i) client->addMidiIn("in" + std::to_string(i));
-  client->activate();
-  return client;
-}
-
-// A clock that has locked and keeps receiving: `position` frames at host time `at`, at nominal speed.
-ClockSnapshot running(FrameRate rate, double position, double at) {
-  ClockSnapshot snapshot;
-  snapshot.rate = rate;
-  snapshot.lastInput = at + 1e6;
-  snapshot.fitTime = at;
-  snapshot.fitPosition = position;
-  snapshot.slope = realFramesPerSecond(rate);
-  snapshot.hasLocked = true;
-  snapshot.freewheelDuration = 2.0;
-  return snapshot;
+// A clock running from 01:00:00:00 at 25 fps at host time `at`, whose input goes on for the whole test.
+ClockSnapshot running(double at) {
+  return test::runningClock(FrameRate::fps25, 90000.0, at, at + 1e6);
 }
 
 int senderThreads() {
@@ -58,50 +43,81 @@ int senderThreads() {
 // The index of events[1], the first quarter frame after the full frame events[0]: it starts the next
 // quarter after the full frame's position, so it is the one index in 4n+1 ... 4n+4 whose piece it carries.
 std::int64_t firstQuarterIndex(const std::vector<Event>& events) {
-  const Timecode label{events[0].bytes[5] & 0x1F, events[0].bytes[6], events[0].bytes[7], events[0].bytes[8]};
-  std::int64_t index = 4 * label.frameNumber(FrameRate::fps25) + 1;
+  std::int64_t index = 4 * test::fullFrameLabel(events[0].bytes).frameNumber(FrameRate::fps25) + 1;
   while (index % 8 != events[1].bytes[1] >> 4) ++index;
   return index;
 }
 
-int fullFrames(const std::vector<Event>& events, std::size_t from = 0) {
-  int count = 0;
-  for (std::size_t i = from; i < events.size(); ++i) count += events[i].isFullFrame();
-  return count;
+// The host time at which `clock`, `lead` applied, reaches the start of quarter frame `index`.
+double dueOf(const ClockSnapshot& clock, std::int64_t index, double lead = 0.0) {
+  return clock.fitTime + (static_cast<double>(index) / 4.0 - clock.fitPosition) / clock.slope - lead;
 }
 
 class MTCOutputTest : public ::testing::Test {
  protected:
   void SetUp() override {
     test::sharedServer();
-    // The process thread is marked for the whole test: it must never allocate, whatever the test does.
+    // Marks the process thread, and also libjack's notification thread, whose graph callbacks may
+    // allocate: allocations are judged only in runs without graph changes (cleanRun).
     ports_ = MIDIPorts::create(main_.context(), [] { test::setRealtimeThread(true); });
-    receiver_ = listener("receiver", 2);
+    receiver_ = std::make_unique<test::TestClient>("receiver");
+    receiver_->addMidiIn("in1");
+    receiver_->addMidiIn("in2");
+    receiver_->activate();
     output_ = std::make_unique<MTCOutput>(ports_);
-    output_->setClock([this] { return clock_.read(); });
+    output_->setClock([this] {
+      test::setRealtimeThread(true);  // called on the sender thread at the start of every pass
+      return clock_.read();
+    });
   }
   void TearDown() override { output_.reset(); }
 
-  std::uint32_t destination(int input) {
+  std::uint32_t destination(const std::string& portName) {
     for (const MIDIPort& port : ports_->destinations()) {
-      if (port.name == receiver_->port(input)) return port.ref;
+      if (port.name == portName) return port.ref;
     }
     return 0;
   }
+  std::uint32_t destination(int input) { return destination(receiver_->port(input)); }
   void setClock(const ClockSnapshot& snapshot) {
     clock_.withLock([&](ClockSnapshot& value) { value = snapshot; });
-  }
-  // Stops the output and waits until messages already handed over have gone out, then forgets them.
-  void stopAndDrain() {
-    output_->stop();
-    ASSERT_TRUE(test::waitFor([] { return senderThreads() == 0; }, 1.0));
-    const double drained = HostTime::now() + 0.1;  // several periods: the longest hand-over is one
-    ASSERT_TRUE(test::waitFor([&] { return HostTime::now() > drained; }, 1.0));
-    receiver_->clear();
   }
   // Waits until input `input` holds at least `count` messages.
   bool receive(int input, std::size_t count, double seconds = 5.0) {
     return test::waitFor([&] { return receiver_->received(input).size() >= count; }, seconds);
+  }
+  // Sends to `to` from a clock started now (`clock`) until `listener` holds `count` messages, again (five
+  // times at most) until a run had no xrun and no late message, and returns that run's messages; none
+  // when every run had one. Each run begins once the last loop ended, messages it handed over have gone
+  // out (0.1 s, several periods: the longest hand-over is one) and the listener forgot them. Neither the
+  // process thread nor the sender loop may allocate during a run.
+  std::vector<Event> cleanRun(test::TestClient& listener, std::uint32_t to, std::size_t count,
+                              ClockSnapshot& clock) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      output_->stop();
+      if (!test::waitFor([] { return senderThreads() == 0; }, 1.0)) {
+        ADD_FAILURE() << "the loop did not end";
+        return {};
+      }
+      const double drained = HostTime::now() + 0.1;
+      test::waitFor([&] { return HostTime::now() > drained; }, 1.0);
+      listener.clear();
+      clock = running(HostTime::now());
+      setClock(clock);
+      const int xruns = listener.xruns();
+      const std::uint64_t late = ports_->lateMessages();
+      test::resetRealtimeAllocations();
+      output_->start(to);
+      if (!test::waitFor([&] { return listener.received(0).size() >= count; }, 5.0)) {
+        ADD_FAILURE() << "fewer than " << count << " messages arrived";
+        return {};
+      }
+      if (test::allocationCountingAvailable()) {
+        EXPECT_EQ(test::realtimeAllocations(), 0u) << "the process thread or the sender loop allocated";
+      }
+      if (listener.xruns() == xruns && ports_->lateMessages() == late) return listener.received(0);
+    }
+    return {};
   }
 
   test::MainQueue main_;
@@ -112,128 +128,84 @@ class MTCOutputTest : public ::testing::Test {
 };
 
 // From 01:00:00:00 at 25 fps: a full frame (the frame in progress), then the quarter frames in order, each
-// on the frame of its due time, which a lead moves earlier.
-TEST_F(MTCOutputTest, StartsWithAFullFrameThenLandsEveryQuarterFrameOnItsDueFrameWithAndWithoutLead) {
+// on the frame of its due time, which a lead moves earlier. A destination that sounds 2048 frames (43 ms)
+// after a message arrives gets each message that much before its due time, once JACK's latency pass has
+// told the ports, so that it is heard on time.
+TEST_F(MTCOutputTest,
+       StartsWithAFullFrameThenEveryQuarterFrameIsHeardOnItsDueFrameWithLeadOrPlaybackLatency) {
   const double sample = 1.0 / 48000.0;
-  for (const double lead : {0.0, 0.02}) {
-    bool judged = false;
-    for (int attempt = 0; attempt < 5 && !judged; ++attempt) {
-      stopAndDrain();
-      output_->leadTime.store(lead);
-      const ClockSnapshot clock = running(FrameRate::fps25, 90000.0, HostTime::now());
-      setClock(clock);
-      const int xruns = receiver_->xruns();
-      const std::uint64_t late = ports_->lateMessages();
-      output_->start(destination(0));
-      ASSERT_TRUE(receive(0, 41));
-      if (receiver_->xruns() != xruns || ports_->lateMessages() != late) continue;  // judge a clean stretch
-      judged = true;
-
-      const std::vector<Event> events = receiver_->received(0);
-      ASSERT_TRUE(events[0].isFullFrame());
-      const std::vector<std::uint8_t> head(events[0].bytes.begin(), events[0].bytes.begin() + 8);
-      EXPECT_EQ(head, (std::vector<std::uint8_t>{0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x21, 0x00, 0x00}));
-      EXPECT_LE(events[0].bytes[8], 3) << "the frame in progress when sending began";
-      std::int64_t index = firstQuarterIndex(events);
-      auto dueOf = [&](std::int64_t i) {
-        return clock.fitTime + (static_cast<double>(i) / 4.0 - clock.fitPosition) / clock.slope - lead;
-      };
-      const std::int64_t firstIndex = index;
-      int moved = 0;
-      for (std::size_t i = 1; i < events.size(); ++i, ++index) {
-        const auto expected = MTC::quarterFrame(index, FrameRate::fps25);
-        EXPECT_EQ(events[i].bytes, std::vector<std::uint8_t>(expected.begin(), expected.end())) << i;
-        if (i == 1) continue;
-        // Frames are exact: a message lands as many frames after the one before it as its due time lies
-        // after that one's, give or take the half sample each was rounded by. The sender's frame-to-time
-        // line follows the server's cycle-time filter, which still settles in a new server's first
-        // second; on a busy machine it may move by up to three samples when the sender takes in a new
-        // half second (every 0.5 s, and at earlier wake-ups in its first half second), so a few gaps may
-        // be off by that much. Placing on cycle boundaries instead would be off by hundreds.
-        const double apart = static_cast<double>(events[i].frame - events[i - 1].frame) * sample;
-        const double error = std::fabs(apart - (dueOf(index) - dueOf(index - 1)));
-        EXPECT_LT(error, 4 * sample + 5e-6) << "lead " << lead << ", message " << i;
-        if (error > sample + 5e-6) ++moved;
-      }
-      EXPECT_LE(moved, 3) << "lead " << lead << ": messages off their due frame";
-      // On the host clock, through the receiver's own line: within the spread of two clients' wake-ups.
-      // Sanitizer builds are too slow for a fraction of a millisecond.
-      if (test::allocationCountingAvailable()) {
-        EXPECT_NEAR(events[1].host, dueOf(firstIndex), 300e-6) << "lead " << lead;
-      }
+  test::TestClient late("late", 0, 2048);
+  late.addMidiIn("in1");
+  late.activate();
+  struct Run {
+    test::TestClient& listener;
+    std::uint32_t to;
+    double lead;
+    double latency;
+  };
+  for (const Run& run :
+       {Run{*receiver_, destination(0), 0.0, 0.0}, Run{*receiver_, destination(0), 0.02, 0.0},
+        Run{late, destination(late.port(0)), 0.0, 2048 * sample}}) {
+    const std::string what = "lead " + std::to_string(run.lead) + ", latency " + std::to_string(run.latency);
+    if (run.latency > 0) {
+      // What the latency changes is judged on the host clock, which sanitizer builds are too slow for.
+      if (!test::allocationCountingAvailable()) continue;
+      output_->start(run.to);
+      output_->stop();
+      ASSERT_TRUE(test::waitFor([&] { return ports_->sendAheadHorizon(run.to) > run.latency; }, 2.0))
+          << "the destination's latency reached the ports";
     }
-    EXPECT_TRUE(judged) << "every attempt had an xrun or a late message";
-  }
-}
-
-// A destination that sounds 2048 frames (43 ms) after a message arrives gets each message that much
-// before its due time, once JACK's latency pass has told the ports.
-TEST_F(MTCOutputTest, HandsEachMessageOverEarlyByTheDestinationsPlaybackLatency) {
-  if (!test::allocationCountingAvailable()) GTEST_SKIP() << "sanitizer builds are too slow for 0.3 ms";
-  constexpr double kLatency = 2048 / 48000.0;
-  const auto late = listener("late", 1, 2048);
-  std::uint32_t to = 0;
-  for (const MIDIPort& port : ports_->destinations()) {
-    if (port.name == late->port(0)) to = port.ref;
-  }
-  ASSERT_NE(to, 0u);
-  output_->start(to);
-  output_->stop();
-  ASSERT_TRUE(test::waitFor([&] { return ports_->sendAheadHorizon(to) > kLatency; }, 2.0))
-      << "the destination's latency reached the ports";
-  bool judged = false;
-  for (int attempt = 0; attempt < 5 && !judged; ++attempt) {
-    ASSERT_TRUE(test::waitFor([] { return senderThreads() == 0; }, 1.0));
-    late->clear();
-    const ClockSnapshot clock = running(FrameRate::fps25, 90000.0, HostTime::now());
-    setClock(clock);
-    const int xruns = late->xruns();
-    const std::uint64_t lateMessages = ports_->lateMessages();
-    output_->start(to);
-    ASSERT_TRUE(test::waitFor([&] { return late->received(0).size() >= 21; }, 5.0));
-    output_->stop();
-    if (late->xruns() != xruns || ports_->lateMessages() != lateMessages) continue;
-    judged = true;
-    const std::vector<Event> events = late->received(0);
-    // Heard (arrival plus latency) at the due time, as far as the receiver's young frame-to-time line
-    // tells: judged on the median, which a stall in that line's first second cannot move.
+    output_->leadTime.store(run.lead);
+    ClockSnapshot clock;
+    const std::vector<Event> events = cleanRun(run.listener, run.to, 41, clock);
+    ASSERT_FALSE(events.empty()) << what << ": every run had an xrun or a late message";
+    ASSERT_TRUE(events[0].isFullFrame());
+    const std::vector<std::uint8_t> head(events[0].bytes.begin(), events[0].bytes.begin() + 8);
+    EXPECT_EQ(head, (std::vector<std::uint8_t>{0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x21, 0x00, 0x00}));
+    // The latency's 1.07 frames count too: the full frame names the frame in progress when it is heard.
+    EXPECT_LE(events[0].bytes[8], run.latency > 0 ? 5 : 3)
+        << what << ": the frame in progress when sending began";
     std::int64_t index = firstQuarterIndex(events);
-    std::vector<double> errors;
+    int moved = 0;
+    std::vector<double> heardErrors;
     for (std::size_t i = 1; i < events.size(); ++i, ++index) {
-      const double due = clock.fitTime + (static_cast<double>(index) / 4.0 - clock.fitPosition) / clock.slope;
-      errors.push_back(events[i].host + kLatency - due);
+      const auto expected = MTC::quarterFrame(index, FrameRate::fps25);
+      EXPECT_EQ(events[i].bytes, std::vector<std::uint8_t>(expected.begin(), expected.end()))
+          << what << ", " << i;
+      heardErrors.push_back(events[i].host + run.latency - dueOf(clock, index, run.lead));
+      if (i == 1) continue;
+      // Frames are exact: a message lands as many frames after the one before it as its due time lies
+      // after that one's, give or take the half sample each was rounded by. The sender's frame-to-time
+      // line follows the server's cycle-time filter, which still settles in a new server's first
+      // second; on a busy machine it may move by up to three samples when the sender takes in a new
+      // half second (every 0.5 s, and at earlier wake-ups in its first half second), so a few gaps may
+      // be off by that much. Placing on cycle boundaries instead would be off by hundreds.
+      const double apart = static_cast<double>(events[i].frame - events[i - 1].frame) * sample;
+      const double error =
+          std::fabs(apart - (dueOf(clock, index, run.lead) - dueOf(clock, index - 1, run.lead)));
+      EXPECT_LT(error, 4 * sample + 5e-6) << what << ", message " << i;
+      if (error > sample + 5e-6) ++moved;
     }
-    std::nth_element(errors.begin(), errors.begin() + errors.size() / 2, errors.end());
-    EXPECT_NEAR(errors[errors.size() / 2], 0.0, 300e-6);
+    EXPECT_LE(moved, 3) << what << ": messages off their due frame";
+    // Heard (arrival plus latency) at the due time, on the host clock through the listener's own young
+    // frame-to-time line: within the spread of two clients' wake-ups, judged on the median, which a stall
+    // in that line's first second cannot move. Sanitizer builds are too slow for a fraction of a
+    // millisecond.
+    std::nth_element(heardErrors.begin(), heardErrors.begin() + heardErrors.size() / 2, heardErrors.end());
+    if (test::allocationCountingAvailable()) {
+      EXPECT_NEAR(heardErrors[heardErrors.size() / 2], 0.0, 300e-6) << what << ": heard off the due time";
+    }
   }
-  EXPECT_TRUE(judged) << "every attempt had an xrun or a late message";
-}
-
-TEST_F(MTCOutputTest, StopsWhenFreewheelEndsAndResumesWithAFullFrame) {
-  const double start = HostTime::now();
-  ClockSnapshot clock = running(FrameRate::fps25, 90000.0, start);
-  clock.lastInput = start;  // input stops now; 0.1 s window plus 0.3 s freewheel
-  clock.freewheelDuration = 0.3;
-  setClock(clock);
-  output_->start(destination(0));
-  ASSERT_TRUE(test::waitFor([&] { return HostTime::now() > start + 0.6; }, 2.0));
-  const std::size_t mark = receiver_->received(0).size();
-  EXPECT_GT(mark, 10u);
-  EXPECT_FALSE(receive(0, mark + 1, 0.3)) << "nothing after freewheel ended";
-
-  setClock(running(FrameRate::fps25, 95000.0, HostTime::now()));
-  ASSERT_TRUE(receive(0, mark + 5));
-  EXPECT_TRUE(receiver_->received(0)[mark].isFullFrame());
 }
 
 // A port nobody hears yet (a connection asked for at launch takes effect cycles later on a busy machine)
 // would swallow the opening full frame: the output begins once the port is heard. An output without a
-// clock sends nothing at all.
-TEST_F(MTCOutputTest,
-       BeginsWithAClockOnceItsPortIsHeardAndASecondStartSwitchesTheDestinationWithoutANewLoopOrFullFrame) {
+// clock sends nothing at all. A second start switches the destination in the running loop, and a stop
+// followed at once by a start never leaves two loops, which would interleave two sequences.
+TEST_F(MTCOutputTest, BeginsWithAClockOnceItsPortIsHeardAndRestartsNeverMakeASecondLoopOrFullFrame) {
   auto idle = std::make_unique<MTCOutput>(ports_);
   idle->start(destination(0));
-  setClock(running(FrameRate::fps25, 90000.0, HostTime::now()));
+  setClock(running(HostTime::now()));
   output_->start(ports_->virtualSource());
   EXPECT_FALSE(test::waitFor([&] { return output_->quarterFramesSent() > 0; }, 0.3)) << "nobody listens yet";
   EXPECT_EQ(idle->fullFramesSent() + idle->quarterFramesSent(), 0u);
@@ -247,24 +219,20 @@ TEST_F(MTCOutputTest,
   output_->start(destination(1));
   ASSERT_TRUE(receive(1, 10));
   EXPECT_EQ(senderThreads(), 1);
-  EXPECT_EQ(fullFrames(receiver_->received(1)), 0);
+  EXPECT_EQ(output_->fullFramesSent(), 1u) << "switching the destination";
   const std::size_t onVirtual = receiver_->received(0).size();
   ASSERT_TRUE(receive(1, 20));
   EXPECT_EQ(receiver_->received(0).size(), onVirtual) << "the virtual source no longer carries it";
-}
 
-TEST_F(MTCOutputTest, AQuickStopAndStartNeverLeavesTwoLoops) {
-  setClock(running(FrameRate::fps25, 90000.0, HostTime::now()));
-  output_->start(destination(0));
   for (int i = 0; i < 20; ++i) {
     output_->stop();
-    output_->start(destination(0));
+    output_->start(destination(1));
     EXPECT_LE(senderThreads(), 1) << i;
   }
-  // Two loops would interleave two sequences; one loop sends its full frame and then rising pieces.
-  const std::size_t mark = receiver_->received(0).size();
-  ASSERT_TRUE(receive(0, mark + 40));
-  const std::vector<Event> events = receiver_->received(0);
+  // One loop sends its full frame and then rising pieces.
+  const std::size_t mark = receiver_->received(1).size();
+  ASSERT_TRUE(receive(1, mark + 40));
+  const std::vector<Event> events = receiver_->received(1);
   std::size_t last = events.size();
   while (last > 0 && !events[last - 1].isFullFrame()) --last;
   ASSERT_GT(last, 0u);
@@ -277,29 +245,6 @@ TEST_F(MTCOutputTest, AQuickStopAndStartNeverLeavesTwoLoops) {
   }
   output_->stop();
   EXPECT_TRUE(test::waitFor([] { return senderThreads() == 0; }, 1.0)) << "stopping ends the loop";
-}
-
-TEST_F(MTCOutputTest, NeitherTheProcessCallbackNorTheSenderLoopAllocates) {
-  if (!test::allocationCountingAvailable()) GTEST_SKIP() << "sanitizer build keeps its own allocator";
-  test::TestClient source("source");
-  source.addMidiOut("out1");
-  source.activate();
-  ASSERT_EQ(jack_connect(source.get(), source.port(0).c_str(), "Quillmark:Virtual in"), 0);
-  output_->setClock([this] {
-    test::setRealtimeThread(true);  // called on the sender thread at the start of every pass
-    return clock_.read();
-  });
-  setClock(running(FrameRate::fps25, 90000.0, HostTime::now()));
-  test::resetRealtimeAllocations();
-  output_->start(destination(0));
-  for (int frame = 0; frame < 16; ++frame) {
-    const auto message = MTC::quarterFrame(4 * 90000 + frame, FrameRate::fps25);
-    source.send(0, std::vector<std::uint8_t>(message.begin(), message.end()));
-  }
-  ASSERT_TRUE(receive(0, 50));
-  ASSERT_TRUE(test::waitFor([&] { return source.allSent(); }, 2.0));
-  output_->stop();
-  EXPECT_EQ(test::realtimeAllocations(), 0u);
 }
 
 }  // namespace

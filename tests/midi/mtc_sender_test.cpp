@@ -12,13 +12,10 @@
 namespace quillmark {
 namespace {
 
+using test::runningClock;
 using test::SimulatedWire;
 
 constexpr double kStart = 2000.0;  // host seconds at which every run begins
-
-std::vector<std::uint8_t> bytesOf(const MTC::QuarterFrameMessage& m) {
-  return {m.begin(), m.end()};
-}
 
 // Quarter frames in `sent` from `from` on each carry the piece after the one before (none repeated, none
 // skipped) and there is no full frame among them.
@@ -52,15 +49,16 @@ TEST(MTCSender, FollowsTheGeneratorWithEveryQuarterFrameOnTimeAtEveryPeriodLeadA
         };
         const std::vector<std::uint8_t>& full = wire.sent[0].bytes;
         ASSERT_TRUE(wire.sent[0].isFullFrame()) << what;
-        const Timecode label{full[5] & 0x1F, full[6], full[7], full[8]};
-        EXPECT_EQ(label, Timecode::fromFrame(std::llround(std::floor(positionAt(wire.sent[0].stamp))),
-                                             FrameRate::fps25))
+        EXPECT_EQ(
+            test::fullFrameLabel(full),
+            Timecode::fromFrame(std::llround(std::floor(positionAt(wire.sent[0].stamp))), FrameRate::fps25))
             << what;
         for (std::size_t i = 1; i < wire.sent.size(); ++i) {
           const double quarters = 4.0 * positionAt(wire.sent[i].stamp);
           const std::int64_t index = std::llround(quarters);
           ASSERT_NEAR(quarters, static_cast<double>(index), 1e-6) << what << ", message " << i;
-          ASSERT_EQ(wire.sent[i].bytes, bytesOf(MTC::quarterFrame(index, FrameRate::fps25)))
+          const auto expected = MTC::quarterFrame(index, FrameRate::fps25);
+          ASSERT_EQ(wire.sent[i].bytes, std::vector<std::uint8_t>(expected.begin(), expected.end()))
               << what << ", message " << i;
         }
         expectOneUnbrokenSequence(wire.sent, 1, what);
@@ -72,13 +70,8 @@ TEST(MTCSender, FollowsTheGeneratorWithEveryQuarterFrameOnTimeAtEveryPeriodLeadA
 // A running clock at `framesPerSecond` from 01:00:00:00 at kStart that steps by `step` frames at host
 // time `at`, read as live at every instant.
 ClockSnapshot steppingClock(double now, double framesPerSecond, double step, double at) {
-  ClockSnapshot snapshot;
-  snapshot.lastInput = now;
-  snapshot.fitTime = now;
-  snapshot.fitPosition = 90000.0 + (now - kStart) * framesPerSecond + (now >= at ? step : 0.0);
-  snapshot.slope = framesPerSecond;
-  snapshot.hasLocked = true;
-  return snapshot;
+  return runningClock(FrameRate::fps25, 90000.0 + (now >= at ? step : 0.0), kStart, now,
+                      framesPerSecond / 25.0);
 }
 
 // A step of up to a quarter frame either way is taken in the sender's stride: no full frame, no piece
@@ -115,16 +108,7 @@ TEST(MTCSender, SendsAFullFrameOnlyWhenTheTimeJumpsOrTheRateCodeChanges) {
     since = wire.now();
     rate = newRate;
     const std::size_t mark = wire.sent.size();
-    wire.run(sender, {}, since + 0.5, [&](double now) {
-      ClockSnapshot snapshot;
-      snapshot.rate = rate;
-      snapshot.lastInput = now;
-      snapshot.fitTime = since;
-      snapshot.fitPosition = position;
-      snapshot.slope = realFramesPerSecond(rate);
-      snapshot.hasLocked = true;
-      return snapshot;
-    });
+    wire.run(sender, {}, since + 0.5, [&](double now) { return runningClock(rate, position, since, now); });
     return mark;
   };
   EXPECT_EQ(wire.fullFrames(change(FrameRate::fps29_97ND, 1.0, 0.0)), 1) << "sending starts";
@@ -134,11 +118,32 @@ TEST(MTCSender, SendsAFullFrameOnlyWhenTheTimeJumpsOrTheRateCodeChanges) {
   ASSERT_EQ(wire.fullFrames(locate), 1) << "a locate 10 s forward";
   const std::vector<std::uint8_t>& full = wire.sent[locate].bytes;
   EXPECT_EQ(full[5], 0x20 | static_cast<int>(position / 90000));  // rate code 1, hours
-  const Timecode label{full[5] & 0x1F, full[6], full[7], full[8]};
-  EXPECT_NEAR(static_cast<double>(label.frameNumber(FrameRate::fps25)), position, 1.0) << "the new position";
+  EXPECT_NEAR(static_cast<double>(test::fullFrameLabel(full).frameNumber(FrameRate::fps25)), position, 1.0)
+      << "the new position";
   EXPECT_EQ(
       wire.fullFrames(change(FrameRate::fps25, 1.0, -static_cast<double>(framesPerDay(FrameRate::fps25)))), 0)
       << "a position folded by a whole day, as the time-of-day generator folds at midnight";
+}
+
+// Input that stops leaves 0.1 s of window and then the freewheel; after that, as while the clock is idle or
+// runs backwards, nothing goes out, and sending resumes with a full frame even where the line continues.
+TEST(MTCSender, FallsSilentWhenFreewheelEndsOrTheClockIsIdleOrBackwardsAndResumesWithAFullFrame) {
+  const FrameRate rate = FrameRate::fps25;
+  MTCSender sender;
+  SimulatedWire wire(kStart);
+  ClockSnapshot stopped = runningClock(rate, 90000.0, kStart, kStart);
+  stopped.freewheelDuration = 0.3;
+  wire.run(sender, {}, kStart + 1.0, [&](double) { return stopped; });
+  ASSERT_GT(wire.sent.size(), 30u);
+  EXPECT_NEAR(wire.sent.back().stamp, kStart + 0.4, 0.01) << "the last quarter frame before freewheel ended";
+  const std::size_t silent = wire.sent.size();
+  wire.run(sender, {}, kStart + 1.5, [](double) { return ClockSnapshot{}; });
+  wire.run(sender, {}, kStart + 2.0, [&](double now) { return runningClock(rate, 1e5, now, now, -1.0); });
+  EXPECT_EQ(wire.sent.size(), silent) << "sent while idle or running backwards";
+  wire.run(sender, {}, kStart + 2.5, [&](double now) { return runningClock(rate, 90000.0, kStart, now); });
+  ASSERT_GT(wire.sent.size(), silent + 40);
+  EXPECT_TRUE(wire.sent[silent].isFullFrame());
+  EXPECT_EQ(wire.fullFrames(silent), 1);
 }
 
 // Below 5 fps the next quarter frame is often too far ahead to wait for: the pass looks again later, but

@@ -42,18 +42,14 @@ class Sender {
   sockaddr_in to_{};
 };
 
-using Received = test::ReceivedTimeCodes;
-
-ArtNetInput::Config loopback(double followSeconds = 1.0) {
-  return {"127.0.0.1", 0, followSeconds};
-}
-
-TEST(ArtNetInput, CountsDamageAndOtherArtNetApartAndSurvivesAFloodWithoutAllocating) {
-  Received received;
+// A desk floods the input with damage and other Art-Net among its timecode; a second desk is passed over
+// until the first has been silent for the follow time (0.2 s).
+TEST(ArtNetInput, CountsDamageAndOtherArtNetApartSurvivesAFloodWithoutAllocatingAndFollowsOneSender) {
+  test::ReceivedTimeCodes received;
   received.markRealtime = true;
   test::resetRealtimeAllocations();
   ArtNetInput input(received.handler());
-  input.start(loopback());
+  input.start({"127.0.0.1", 0, 0.2});
   const Sender desk(input.boundPort());
   desk.send({1, 0, 0, 0}, FrameRate::fps30);  // marks the receive thread
   ASSERT_TRUE(test::waitFor([&] { return received.count == 1; }, 5.0));
@@ -93,30 +89,25 @@ TEST(ArtNetInput, CountsDamageAndOtherArtNetApartAndSurvivesAFloodWithoutAllocat
   EXPECT_GT(stats.damaged, 0u);
   EXPECT_LE(stats.damaged, static_cast<std::uint64_t>(4 * rounds));
   EXPECT_EQ(stats.timecodes, received.count);
-  input.stop();
   if (test::allocationCountingAvailable()) {
     EXPECT_EQ(test::realtimeAllocations(), 0u);
   }
-}
 
-TEST(ArtNetInput, FollowsTheFirstSenderUntilItFallsSilent) {
-  Received received;
-  ArtNetInput input(received.handler());
-  input.start(loopback(0.2));
-  const Sender first(input.boundPort());
+  // The flood's last timecodes may still be on their way: judge the latest label handed on.
+  const auto latest = [&] { return received.timecodes[received.count - 1].timecode; };
   const Sender second(input.boundPort());
-  first.send({2, 0, 0, 0}, FrameRate::fps24);
-  ASSERT_TRUE(test::waitFor([&] { return received.count == 1; }, 5.0));
-  second.send({9, 0, 0, 0}, FrameRate::fps24);
-  first.send({2, 0, 0, 1}, FrameRate::fps24);
-  ASSERT_TRUE(test::waitFor([&] { return received.count == 2; }, 5.0));
-  EXPECT_EQ(received.timecodes[1].timecode, (Timecode{2, 0, 0, 1}));
-  EXPECT_EQ(input.stats().otherSenders, 1u);
-
+  second.send({9, 0, 0, 0}, FrameRate::fps30);
+  desk.send({1, 0, 0, 3}, FrameRate::fps30);
+  ASSERT_TRUE(test::waitFor([&] { return latest() == Timecode{1, 0, 0, 3}; }, 5.0));
+  EXPECT_EQ(input.stats().otherSenders, 1u) << "the second desk was not passed over";
   std::this_thread::sleep_for(std::chrono::milliseconds(300));  // longer than the follow time
-  second.send({9, 0, 0, 1}, FrameRate::fps24);
-  ASSERT_TRUE(test::waitFor([&] { return received.count == 3; }, 5.0));
-  EXPECT_EQ(received.timecodes[2].timecode, (Timecode{9, 0, 0, 1}));
+  second.send({9, 0, 0, 1}, FrameRate::fps30);
+  EXPECT_TRUE(test::waitFor(
+      [&] {
+        return latest() == Timecode{9, 0, 0, 1};
+      },
+      5.0))
+      << "the second desk was not followed once the first fell silent";
 }
 
 }  // namespace
