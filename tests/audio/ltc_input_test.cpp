@@ -3,7 +3,6 @@
 // thread. The input's time stamps are proven by the loopback.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <thread>
 
@@ -21,8 +20,19 @@ namespace quillmark::test {
 namespace {
 
 constexpr double kHour = 90000;  // frames per hour at 25 fps
-const std::string kUnavailable =
-    "Test Interface can't be opened. Is it connected, and not in use exclusively by another app?";
+
+// Starting must fail with the message that names the device.
+template <class Start>
+void expectUnavailable(Start start, const char* what) {
+  try {
+    start();
+    ADD_FAILURE() << what << ": started";
+  } catch (const AudioError& error) {
+    EXPECT_EQ(error.description(),
+              "Test Interface can't be opened. Is it connected, and not in use exclusively by another app?")
+        << what;
+  }
+}
 
 // LTC from 01:00:00:00 on the first capture port and from 02:00:00:00 on the last.
 std::unique_ptr<TestClient> openInterface() {
@@ -71,16 +81,7 @@ TEST_F(LTCInputTest, ReadsTheClampedChannelAndRestartsWithOneConnection) {
   ASSERT_TRUE(capture(-1, 5));  // started twice in a row
   ASSERT_TRUE(capture(-1, 10));
   EXPECT_EQ(input_.channelInUse(), 0);
-  for (std::size_t i = 0; i < log_->count(); ++i) {
-    const auto& frame = log_->at(i).frame;
-    EXPECT_EQ(frame.frame.timecode.hours, 1);
-    EXPECT_FALSE(frame.reverse);
-    EXPECT_NEAR(frame.duration, 0.04, 0.0004);
-    if (i > 0) {
-      EXPECT_EQ(frame.frame.timecode.frameNumber(FrameRate::fps25),
-                log_->at(i - 1).frame.frame.timecode.frameNumber(FrameRate::fps25) + 1);
-    }
-  }
+  EXPECT_EQ(log_->at(0).frame.frame.timecode.hours, 1);  // order, stamps and lengths: the loopback's
   EXPECT_NEAR(input_.level(), 0.5, 0.05);
   jack_port_t* source = jack_port_by_name(interface_->get(), "Test Interface:capture_1");
   const char** connections = jack_port_get_all_connections(interface_->get(), source);
@@ -136,27 +137,13 @@ TEST_F(LTCInputTest, InputAndOutputReportChangesOnTheMainThreadAndNameTheDeviceT
   main_.drainUntil([] { return false; }, 0.2);
   EXPECT_EQ(inputCalls, 2);
   EXPECT_FALSE(offMain);
-  for (const auto& start :
-       {std::function<void()>([&] { input_.start(*device_, 0); }), std::function<void()>([&] {
-          output.start(*outputDevice, {0, 1});
-        })}) {
-    try {
-      start();
-      ADD_FAILURE() << "started without a server";
-    } catch (const AudioError& error) {
-      EXPECT_EQ(error.description(), kUnavailable);
-    }
-  }
+  expectUnavailable([&] { input_.start(*device_, 0); }, "input without a server");
+  expectUnavailable([&] { output.start(*outputDevice, {0, 1}); }, "output without a server");
   EXPECT_FALSE(input_.isRunning() || output.isRunning());
 
   server_.restart();
   interface_.reset();  // unplugged
-  try {
-    input_.start(*device_, 0);
-    ADD_FAILURE() << "started on a device that is gone";
-  } catch (const AudioError& error) {
-    EXPECT_EQ(error.description(), kUnavailable);
-  }
+  expectUnavailable([&] { input_.start(*device_, 0); }, "input on a device that is gone");
   EXPECT_THROW(input_.start(AudioDevice{9999, "Elsewhere", "Elsewhere", 2}, 0), AudioError);
 }
 
