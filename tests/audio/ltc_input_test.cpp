@@ -109,14 +109,14 @@ TEST_F(LTCInputTest, InputAndOutputReportChangesOnTheMainThreadAndNameTheDeviceT
   ASSERT_TRUE(outputDevice);
   int inputCalls = 0, outputCalls = 0;
   bool offMain = false;
-  input_.onConfigurationChange = [&] {
-    ++inputCalls;
-    offMain = offMain || thread_ != std::this_thread::get_id();
+  const auto counting = [&](int& calls) {
+    return [&] {
+      ++calls;
+      offMain = offMain || thread_ != std::this_thread::get_id();
+    };
   };
-  output.onConfigurationChange = [&] {
-    ++outputCalls;
-    offMain = offMain || thread_ != std::this_thread::get_id();
-  };
+  input_.onConfigurationChange = counting(inputCalls);
+  output.onConfigurationChange = counting(outputCalls);
   ASSERT_TRUE(capture(0, 2));
   output.start(*outputDevice, {0, 1});
   main_.drainUntil([] { return false; }, 0.2);
