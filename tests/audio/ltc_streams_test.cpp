@@ -154,6 +154,7 @@ TEST_F(LTCInputTest, InputAndOutputReportChangesOnTheMainThreadAndNameTheDeviceT
 }
 
 enum class ClockMode { running, standing, backwards, noPosition };
+const char* const kModeNames[] = {"running", "standing", "running backwards", "without a position"};
 
 float peak(const std::vector<float>& samples) {
   float p = 0;
@@ -216,7 +217,7 @@ TEST(LTCOutput, PlaysTheGeneratorsCodeAsAnIdenticalPairAtTheSetLevelOnlyWhileThe
     ASSERT_TRUE(interface.record(4800));
     EXPECT_EQ(peak(interface.recorded(0)), 0.0f);
     EXPECT_NEAR(peak(interface.recorded(1)), m == ClockMode::running ? 0.25f : 0.0f, 1e-6)
-        << "clock mode " << static_cast<int>(m);
+        << "clock " << kModeNames[static_cast<int>(m)];
   }
   output.stop();
   EXPECT_FALSE(output.isRunning());
