@@ -142,23 +142,6 @@ TEST(LTCDecoder, ToleratesCellTimingWithinTheClassifierBoundsOnly) {
   EXPECT_EQ(decoder.errors(), 0);
 }
 
-TEST(LTCDecoder, AGlitchLosesOnlyTheFramesItTouches) {
-  std::vector<float> code = renderCode(FrameRate::fps25, 48000, 0, 2.0);
-  // A three-sample spike against the signal in the middle of frame 20 makes two extra edges.
-  for (std::size_t i = 20 * 1920 + 40 * 24 + 4; i < 20 * 1920 + 40 * 24 + 7; ++i) code[i] = -code[i];
-  LTCDecoder decoder(48000);
-  std::vector<std::int64_t> numbers;
-  for (const auto& f : decodeAll(decoder, code)) {
-    numbers.push_back(f.frame.timecode.frameNumber(FrameRate::fps25));
-    EXPECT_NEAR(f.start, static_cast<double>(numbers.back()) * 1920, 0.1)
-        << "damaged word as " << numbers.back();
-  }
-  EXPECT_GE(decoder.errors(), 1);
-  EXPECT_EQ(std::count(numbers.begin(), numbers.end(), 20), 0);
-  EXPECT_EQ(std::count(numbers.begin(), numbers.end(), 22), 1);  // the next frame after 80 more bits
-  EXPECT_EQ(numbers.back(), 48);  // the last frame's closing edge is past the end of the signal
-}
-
 TEST(LTCDecoder, FaintCodeYieldsNothingAndItDecodesAgainAfterNonFiniteSamples) {
   std::vector<float> faint = renderCode(FrameRate::fps25, 48000, 0, 1.0);
   for (float& s : faint) s *= 0.002f;  // edges stay under the 0.003 gate
@@ -181,8 +164,8 @@ TEST(LTCDecoder, FaintCodeYieldsNothingAndItDecodesAgainAfterNonFiniteSamples) {
   }
 }
 
-// The clean pair at every rate and sample rate, both ways: noise, inverted polarity, DC and other damage
-// are held frame by frame by the decoder record test (ltc_decoder_record_test.cpp).
+// The clean pair at every rate and sample rate, both ways: noise, inverted polarity, DC, dropouts
+// and a spike are held frame by frame by the decoder record test (ltc_decoder_record_test.cpp).
 TEST(LTCDecoder, ReadsEverySteadySpeedFromAQuarterToTwoAndAHalfTimesPlaySpeedAndFiveAt96kHz) {
   // Sixteen frames of code at each speed in steps of 0.05, both ways, across 00:01:00 (where 29.97 DF
   // skips two labels): at most four go to finding the speed and settling, and every report is the next
