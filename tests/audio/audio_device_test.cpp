@@ -34,6 +34,13 @@ std::unique_ptr<TestClient> openInterface(const std::string& name = "Test Interf
   return client;
 }
 
+// libjack's metadata store has no lock of its own; the device list reads it on other threads.
+void setProperty(jack_client_t* client, jack_uuid_t subject, const char* key, const char* value,
+                 const char* type = nullptr) {
+  const std::lock_guard<std::mutex> guard(jackMetadataMutex());
+  EXPECT_EQ(jack_set_property(client, subject, key, value, type), 0) << key << " " << value;
+}
+
 class AudioDeviceTest : public ::testing::Test {
  protected:
   JackServer& server_ = sharedServer();
@@ -72,44 +79,29 @@ TEST_F(AudioDeviceTest, ListsOtherClientsWithTheirChannelsButNeverOursAndDefault
   // process, which its jack_remove_property does not reliably clear and which outlives the server, so a
   // removed "Scarlett" would name whichever client takes this uuid in a later test. PipeWire also shows a
   // set value only once the server has echoed it, hence the waits.
-  auto prettyNameShown = [&](const char* pretty) {
-    {
-      // libjack's metadata store has no lock of its own; the device list reads it on other threads.
-      const std::lock_guard<std::mutex> guard(jackMetadataMutex());
-      EXPECT_EQ(jack_set_property(ti->get(), uuid, JACK_METADATA_PRETTY_NAME, pretty, "text/plain"), 0);
-    }
-    return waitFor([&] { return findDevice(devices_, Scope::input, "Test Interface")->name == pretty; }, 2.0);
-  };
-  EXPECT_TRUE(prettyNameShown("Scarlett"));
-  EXPECT_TRUE(prettyNameShown("Test Interface"));
+  for (const char* pretty : {"Scarlett", "Test Interface"}) {
+    setProperty(ti->get(), uuid, JACK_METADATA_PRETTY_NAME, pretty, "text/plain");
+    EXPECT_TRUE(
+        waitFor([&] { return findDevice(devices_, Scope::input, "Test Interface")->name == pretty; }, 2.0))
+        << pretty;
+  }
 
   // Channels follow the device's own order: the order metadata where every port has one, else the names
   // sorted naturally; never JACK's listing, which follows port ids in the order of registration.
   TestClient deck("Deck");
   for (const char* name : {"out 2", "out 10", "out 1"}) deck.addAudioOut(name);
-  using Names = std::vector<std::string>;
   // PipeWire shows a client's ports, and later their metadata, to the others a moment after they were
   // made: the order is judged once it has settled.
-  auto portsOfDeck = [&](const Names& expected) {
+  const auto expectPortsOfDeck = [&](const std::vector<std::string>& expected, const char* why) {
     waitFor([&] { return devices_.portsOf("Deck", Scope::input) == expected; }, 2.0);
-    return devices_.portsOf("Deck", Scope::input);
+    EXPECT_EQ(devices_.portsOf("Deck", Scope::input), expected) << why;
   };
-  EXPECT_EQ(portsOfDeck({"Deck:out 1", "Deck:out 2", "Deck:out 10"}),
-            (Names{"Deck:out 1", "Deck:out 2", "Deck:out 10"}));
-  for (int i = 0; i < 2; ++i) {
-    const std::lock_guard<std::mutex> guard(jackMetadataMutex());
-    jack_set_property(deck.get(), jack_port_uuid(deck.jackPort(i)), JACK_METADATA_ORDER, i == 0 ? "3" : "1",
-                      nullptr);
-  }
-  EXPECT_EQ(portsOfDeck({"Deck:out 1", "Deck:out 2", "Deck:out 10"}),
-            (Names{"Deck:out 1", "Deck:out 2", "Deck:out 10"}))
-      << "one port without an order: sorted by name";
-  {
-    const std::lock_guard<std::mutex> guard(jackMetadataMutex());
-    jack_set_property(deck.get(), jack_port_uuid(deck.jackPort(2)), JACK_METADATA_ORDER, "2", nullptr);
-  }
-  EXPECT_EQ(portsOfDeck({"Deck:out 10", "Deck:out 1", "Deck:out 2"}),
-            (Names{"Deck:out 10", "Deck:out 1", "Deck:out 2"}));
+  expectPortsOfDeck({"Deck:out 1", "Deck:out 2", "Deck:out 10"}, "no port with an order: sorted by name");
+  setProperty(deck.get(), jack_port_uuid(deck.jackPort(0)), JACK_METADATA_ORDER, "3");
+  setProperty(deck.get(), jack_port_uuid(deck.jackPort(1)), JACK_METADATA_ORDER, "1");
+  expectPortsOfDeck({"Deck:out 1", "Deck:out 2", "Deck:out 10"}, "one port without an order: sorted by name");
+  setProperty(deck.get(), jack_port_uuid(deck.jackPort(2)), JACK_METADATA_ORDER, "2");
+  expectPortsOfDeck({"Deck:out 10", "Deck:out 1", "Deck:out 2"}, "every port with an order");
 
   // A client that leaves and comes back keeps its id, so a running choice stays valid.
   ti.reset();

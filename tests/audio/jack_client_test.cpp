@@ -121,13 +121,11 @@ TEST(JackClient, KeepsItsCyclesRunningWhileOneOfItsNotificationCallbacksIsBusy) 
   ASSERT_EQ(jack_activate(client->get()), 0);
   ASSERT_TRUE(waitFor([&] { return counts.cycles.load() >= 3; }, 5.0));
 
-  jack_client_t* other = openTestClient("port maker");
-  ASSERT_NE(other, nullptr);
-  ASSERT_NE(jack_port_register(other, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0), nullptr);
-  ASSERT_EQ(jack_activate(other), 0);
+  TestClient other("port maker");
+  other.addAudioOut("out");
+  other.activate();
   ASSERT_TRUE(waitFor([&] { return counts.cyclesWhileHeld.load() >= 0; }, 10.0)) << "no registration notice";
   EXPECT_GE(counts.cyclesWhileHeld.load(), 5) << "cycles were skipped while the callback ran";
-  jack_client_close(other);
 }
 
 TEST(JackClient, UnlocksPipeWireCallbacksBesideTheUsersPropertiesUnlessTheUserChoseForThem) {

@@ -31,26 +31,24 @@ namespace {
 constexpr jack_nframes_t kPlaybackLatency = 256;
 constexpr jack_nframes_t kCaptureLatency = 128;
 
+// The stamps and latencies are held to a millisecond, a fortieth of a frame; the plain and AddressSanitizer
+// builds show about 0.1 ms. ThreadSanitizer slows every process callback several times over, and its
+// wake-ups alone then scatter the stamps by most of a millisecond (up to 0.9 ms measured on an idle
+// machine): there the bound only keeps a gross error out, the arithmetic is proven by the other builds.
+#if defined(__SANITIZE_THREAD__)
+constexpr double kTimeBound = 0.0025;
+#else
+constexpr double kTimeBound = 0.001;
+#endif
+
 struct Loopback {
-  explicit Loopback(JackDevices& devices) : devices(devices), output(devices), input(devices) {}
-
-  JackDevices& devices;
-  std::unique_ptr<TestClient> interface;
-  Generator generator;
-  FrameLog log;
-  LTCOutput output;
-  LTCInput input;
-  std::atomic<int> clockCalls{0};
-  std::atomic<bool> markRealtime{false};
-
-  void start(FrameRate rate, double offsetFrames) {
-    interface = std::make_unique<TestClient>("Test Interface", kCaptureLatency, kPlaybackLatency);
-    const int playback = interface->addAudioIn("playback_1");
-    interface->loopBack("capture_1", playback);
-    interface->activate();
-    const auto in = findDevice(devices, AudioDevice::Scope::input, "Test Interface");
-    const auto out = findDevice(devices, AudioDevice::Scope::output, "Test Interface");
-    ASSERT_TRUE(in && out);
+  Loopback(JackDevices& devices, FrameRate rate, double offsetFrames)
+      : rate(rate), offsetFrames(offsetFrames), output(devices), input(devices) {
+    const int playback = interface.addAudioIn("playback_1");
+    interface.loopBack("capture_1", playback);
+    interface.activate();
+    in = findDevice(devices, AudioDevice::Scope::input, "Test Interface");
+    out = findDevice(devices, AudioDevice::Scope::output, "Test Interface");
     const double now = HostTime::now();
     generator = Generator::fromSettings(rate, false, "01:00:00:00", now);
     generator.start(now);
@@ -62,70 +60,57 @@ struct Loopback {
     output.offsetFrames.store(offsetFrames);
     input.onFrame = [this](const LTCInput::TimedFrame& frame) {
       if (markRealtime.load(std::memory_order_relaxed)) setRealtimeThread(true);
-      log.add(frame, interface->xruns());
+      log.add(frame, interface.xruns());
     };
-    input.start(*in, 0);
-    output.start(*out, {0, 1});
   }
 
-  // The host time at which the generator was at `position`.
-  double timeAt(double position) const {
-    return generator.startedAt + (position - generator.position) / realFramesPerSecond(generator.rate);
+  // Judges the frames received: labels consecutive except across an xrun; time and duration on stretches
+  // at least 1 s clear of an xrun (the dummy server's time mapping swings for a while after one).
+  void judge() {
+    const double fps = realFramesPerSecond(rate);
+    int lastXruns = 0;
+    double lastXrunAt = -1e9;
+    for (std::size_t i = 0; i < log.count(); ++i) {
+      const auto& [frame, receivedAt, xruns] = log.at(i);
+      const std::int64_t n = frame.frame.timecode.frameNumber(rate);
+      // An xrun drops a cycle, and with it labels, or garbles the frame across the gap; JACK reports it a
+      // moment later. Anywhere else a label must follow the one before, with the rate's flags.
+      const int xrunsBefore = i > 0 ? log.at(i - 1).xruns : 0;
+      const bool followed = i == 0 || n == log.at(i - 1).frame.frame.timecode.frameNumber(rate) + 1;
+      if ((!followed || frame.frame.dropFrame != (rate == FrameRate::fps29_97DF) || frame.reverse) &&
+          log.at(std::min(i + 3, log.count() - 1)).xruns == xrunsBefore) {
+        breaks.push_back(frame.frame.timecode.description() + (frame.reverse ? " reverse" : "") +
+                         (i > 0 ? " after " + log.at(i - 1).frame.frame.timecode.description() : ""));
+      }
+      if (xruns != lastXruns) {
+        lastXruns = xruns;
+        lastXrunAt = receivedAt;
+      }
+      if (receivedAt - lastXrunAt < 1.0) continue;
+      // The frame labelled n started when the generator was at n - offset.
+      const double position = static_cast<double>(n) - offsetFrames;
+      const double startedAt = generator.startedAt + (position - generator.position) / fps;
+      worstTimeError = std::max(worstTimeError, std::fabs(frame.time - startedAt));
+      worstDurationError = std::max(worstDurationError, std::fabs(frame.duration * fps - 1));
+      ++judged;
+    }
   }
-};
 
-struct LoopbackResult {
+  FrameRate rate;
+  double offsetFrames;
+  TestClient interface { "Test Interface", kCaptureLatency, kPlaybackLatency };
+  std::optional<AudioDevice> in, out;
+  Generator generator;
+  FrameLog log;
+  LTCOutput output;
+  LTCInput input;
+  std::atomic<int> clockCalls{0};
+  std::atomic<bool> markRealtime{false};
   std::vector<std::string> breaks;  // frames that did not follow the one before, or had the wrong flags
   std::size_t judged = 0;
   double worstTimeError = 0;      // seconds
   double worstDurationError = 0;  // fraction of a frame
 };
-
-// Judges the frames received so far: labels consecutive except across an xrun; time and duration on stretches
-// at least 1 s clear of an xrun (the dummy server's time mapping swings for a while after one).
-LoopbackResult judge(const Loopback& loop, FrameRate rate, double offsetFrames) {
-  LoopbackResult result;
-  const double fps = realFramesPerSecond(rate);
-  int lastXruns = 0;
-  double lastXrunAt = -1e9;
-  for (std::size_t i = 0; i < loop.log.count(); ++i) {
-    const auto& entry = loop.log.at(i);
-    const auto& frame = entry.frame;
-    const std::int64_t n = frame.frame.timecode.frameNumber(rate);
-    // An xrun drops a cycle, and with it labels, or garbles the frame across the gap; JACK reports it a
-    // moment later. Anywhere else a label must follow the one before, with the rate's flags.
-    const int xrunsBefore = i > 0 ? loop.log.at(i - 1).xruns : 0;
-    const bool followed = i == 0 || n == loop.log.at(i - 1).frame.frame.timecode.frameNumber(rate) + 1;
-    if ((!followed || frame.frame.dropFrame != (rate == FrameRate::fps29_97DF) || frame.reverse) &&
-        loop.log.at(std::min(i + 3, loop.log.count() - 1)).xruns == xrunsBefore) {
-      result.breaks.push_back(
-          frame.frame.timecode.description() + (frame.reverse ? " reverse" : "") +
-          (i > 0 ? " after " + loop.log.at(i - 1).frame.frame.timecode.description() : ""));
-    }
-    if (entry.xruns != lastXruns) {
-      lastXruns = entry.xruns;
-      lastXrunAt = entry.receivedAt;
-    }
-    if (entry.receivedAt - lastXrunAt < 1.0) continue;
-    // The frame labelled n started when the generator was at n - offset.
-    const double timeError = std::fabs(frame.time - loop.timeAt(static_cast<double>(n) - offsetFrames));
-    const double durationError = std::fabs(frame.duration * fps - 1);
-    result.worstTimeError = std::max(result.worstTimeError, timeError);
-    result.worstDurationError = std::max(result.worstDurationError, durationError);
-    ++result.judged;
-  }
-  return result;
-}
-
-// The stamps and latencies are held to a millisecond, a fortieth of a frame; the plain and AddressSanitizer
-// builds show about 0.1 ms. ThreadSanitizer slows every process callback several times over, and its
-// wake-ups alone then scatter the stamps by most of a millisecond (up to 0.9 ms measured on an idle
-// machine): there the bound only keeps a gross error out, the arithmetic is proven by the other builds.
-#if defined(__SANITIZE_THREAD__)
-constexpr double kTimeBound = 0.0025;
-#else
-constexpr double kTimeBound = 0.001;
-#endif
 
 // With `countAllocations`, both process threads are marked once they run, and counted from a clean start.
 void runLoopback(FrameRate rate, double offsetFrames, bool countAllocations = false) {
@@ -134,8 +119,10 @@ void runLoopback(FrameRate rate, double offsetFrames, bool countAllocations = fa
   JackDevices devices(main.context());
   // Up to three tries, each of three seconds, for a run with enough clean frames.
   for (int attempt = 0; attempt < 3; ++attempt) {
-    Loopback loop(devices);
-    ASSERT_NO_FATAL_FAILURE(loop.start(rate, offsetFrames));
+    Loopback loop(devices, rate, offsetFrames);
+    ASSERT_TRUE(loop.in && loop.out);
+    loop.input.start(*loop.in, 0);
+    loop.output.start(*loop.out, {0, 1});
     if (countAllocations) {
       ASSERT_TRUE(waitFor([&] { return loop.log.count() >= 2; }, 10));
       loop.markRealtime = true;
@@ -153,14 +140,14 @@ void runLoopback(FrameRate rate, double offsetFrames, bool countAllocations = fa
     loop.markRealtime = false;
     loop.input.stop();
     loop.output.stop();
-    const LoopbackResult result = judge(loop, rate, offsetFrames);
+    loop.judge();
     std::printf("loopback %s: %zu judged, worst time error %.1f us, worst duration error %.3f %%\n",
-                std::string(rawValue(rate)).c_str(), result.judged, result.worstTimeError * 1e6,
-                result.worstDurationError * 100);
-    if (result.judged < 40) continue;
-    EXPECT_TRUE(result.breaks.empty()) << ::testing::PrintToString(result.breaks);
-    EXPECT_LT(result.worstTimeError, kTimeBound);
-    EXPECT_LT(result.worstDurationError, 0.01);
+                std::string(rawValue(rate)).c_str(), loop.judged, loop.worstTimeError * 1e6,
+                loop.worstDurationError * 100);
+    if (loop.judged < 40) continue;
+    EXPECT_TRUE(loop.breaks.empty()) << ::testing::PrintToString(loop.breaks);
+    EXPECT_LT(loop.worstTimeError, kTimeBound);
+    EXPECT_LT(loop.worstDurationError, 0.01);
     return;
   }
   FAIL() << "no run with 40 frames clear of xruns in three tries";

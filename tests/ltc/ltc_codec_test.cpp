@@ -142,50 +142,30 @@ TEST(LTCDecoder, ToleratesCellTimingWithinTheClassifierBoundsOnly) {
   EXPECT_EQ(decoder.errors(), 0);
 }
 
-TEST(LTCDecoder, AGlitchLosesOnlyTheFramesItTouches) {
-  std::vector<float> code = renderCode(FrameRate::fps25, 48000, 0, 2.0);
-  // A three-sample spike against the signal in the middle of frame 20 makes two extra edges.
-  for (std::size_t i = 20 * 1920 + 40 * 24 + 4; i < 20 * 1920 + 40 * 24 + 7; ++i) code[i] = -code[i];
-  LTCDecoder decoder(48000);
-  std::vector<std::int64_t> numbers;
-  for (const auto& f : decodeAll(decoder, code)) {
-    numbers.push_back(f.frame.timecode.frameNumber(FrameRate::fps25));
-    EXPECT_NEAR(f.start, static_cast<double>(numbers.back()) * 1920, 0.1)
-        << "damaged word as " << numbers.back();
-  }
-  EXPECT_GE(decoder.errors(), 1);
-  EXPECT_EQ(std::count(numbers.begin(), numbers.end(), 20), 0);
-  EXPECT_EQ(std::count(numbers.begin(), numbers.end(), 22), 1);  // the next frame after 80 more bits
-  EXPECT_EQ(numbers.back(), 48);  // the last frame's closing edge is past the end of the signal
-}
-
-TEST(LTCDecoder, FaintCodeYieldsNothingAndItDecodesAgainAfterGapsAndNonFiniteSamples) {
+TEST(LTCDecoder, FaintCodeYieldsNothingAndItDecodesAgainAfterNonFiniteSamples) {
   std::vector<float> faint = renderCode(FrameRate::fps25, 48000, 0, 1.0);
   for (float& s : faint) s *= 0.002f;  // edges stay under the 0.003 gate
   LTCDecoder quiet(48000);
   EXPECT_TRUE(decodeAll(quiet, faint).empty());
   EXPECT_EQ(quiet.errors(), 0);
-  // Inside frame 20: half a second of silence (a dropout, no error), or a run of NaN or infinite samples.
-  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
-  for (float bad : {0.0f, nan, inf, -inf}) {
+  // A run of NaN or infinite samples inside frame 20 costs that frame only. (A silent gap, a dropout, is
+  // no error: the record test holds that frame by frame.)
+  const float inf = std::numeric_limits<float>::infinity();
+  for (float bad : {std::numeric_limits<float>::quiet_NaN(), inf, -inf}) {
     SCOPED_TRACE(bad);
     std::vector<float> code = renderCode(FrameRate::fps25, 48000, 0, 3.0);
-    const std::int64_t gapEnd = 20 * 1920 + 700 + (bad == 0.0f ? 24000 : 100);
-    std::fill(code.begin() + 20 * 1920 + 700, code.begin() + gapEnd, bad);
+    std::fill_n(code.begin() + 20 * 1920 + 700, 100, bad);
     LTCDecoder decoder(48000);
-    const auto before = decodeAll(decoder, std::vector<float>(code.begin(), code.begin() + gapEnd));
-    EXPECT_TRUE(bad != 0.0f || decoder.errors() == 0) << "a dropout is no error";
-    const auto after =
-        decodeAll(decoder, std::vector<float>(code.begin() + gapEnd, code.end()), 1024, gapEnd);
+    const auto frames = decodeAll(decoder, code);
     EXPECT_TRUE(std::isfinite(decoder.level()));
-    EXPECT_TRUE(bad == 0.0f || decoder.errors() >= 1);  // the frame the bad samples interrupted
-    ASSERT_GE(before.size() + after.size(), bad == 0.0f ? 58u : 70u);
-    EXPECT_EQ(after.back().frame.timecode, Timecode::fromFrame(73, FrameRate::fps25));
+    EXPECT_GE(decoder.errors(), 1);
+    ASSERT_GE(frames.size(), 70u);
+    EXPECT_EQ(frames.back().frame.timecode, Timecode::fromFrame(73, FrameRate::fps25));
   }
 }
 
-// The clean pair at every rate and sample rate, both ways: noise, inverted polarity, DC and other damage
-// are held frame by frame by the decoder record test (ltc_decoder_record_test.cpp).
+// The clean pair at every rate and sample rate, both ways: noise, inverted polarity, DC, dropouts
+// and a spike are held frame by frame by the decoder record test (ltc_decoder_record_test.cpp).
 TEST(LTCDecoder, ReadsEverySteadySpeedFromAQuarterToTwoAndAHalfTimesPlaySpeedAndFiveAt96kHz) {
   // Sixteen frames of code at each speed in steps of 0.05, both ways, across 00:01:00 (where 29.97 DF
   // skips two labels): at most four go to finding the speed and settling, and every report is the next

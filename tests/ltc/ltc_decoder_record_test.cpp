@@ -1,7 +1,7 @@
 // Holds the decoder to a committed record of what it reported for a set of varied signals inside 19-38
 // frames per second of real rate: clean at every rate and sample rate, noisy down to 6 dB SNR, clipped,
-// low-passed, with DC, inverted, with dropouts, forwards and backwards. Widening the speed range the
-// decoder reads must not change a single frame there: every line of the record is a frame's start and
+// low-passed, with DC, inverted, with dropouts or a spike, forwards and backwards. Widening the speed range
+// the decoder reads must not change a single frame there: every line of the record is a frame's start and
 // length in samples, label, direction and user bits. On a mismatch the test names the signal and the frame
 // and writes what it got beside the record (ltc_decoder_record.txt.actual).
 
@@ -36,12 +36,14 @@ struct RecordedSignal {
   double dropoutAt = 0;      // seconds: silence (or noise only) from here ...
   double dropoutLength = 0;  // ... for this long
   unsigned seed = 1;
+  double spikeAt = 0;  // seconds: three samples flipped against the signal from here; 0 = none
 };
 
 constexpr auto k24 = FrameRate::fps24, k25 = FrameRate::fps25, k30 = FrameRate::fps30;
 constexpr auto k2397 = FrameRate::fps23_976, kDF = FrameRate::fps29_97DF, kND = FrameRate::fps29_97ND;
 
-// Name, rate, sample rate, speed, end speed, reversed, SNR, gain, clip, low-pass, DC, dropout at/for, seed.
+// Name, rate, sample rate, speed, end speed, reversed, SNR, gain, clip, low-pass, DC, dropout at/for, seed,
+// spike.
 const RecordedSignal kSignals[] = {
     {"clean 23.976 44.1k", k2397, 44100},
     {"clean 24 48k", k24, 48000},
@@ -77,6 +79,7 @@ const RecordedSignal kSignals[] = {
     {"dropout 8 ms 30 44.1k", k30, 44100, 1, 0, false, 0, 1, 0, 0, 0, 0.9, 0.008},
     {"dropout 0.2 s in noise 20 dB 24 48k", k24, 48000, 1, 0, false, 20, 1, 0, 0, 0, 0.6, 0.2, 23},
     {"dropout 40 ms reversed 29.97DF 48k", kDF, 48000, 1, 0, true, 0, 1, 0, 0, 0, 1.1, 0.04},
+    {"spike of 3 samples mid-cell 25 48k", k25, 48000, 1, 0, false, 0, 1, 0, 0, 0, 0, 0, 1, 0.8053},
 };
 
 constexpr double kSeconds = 2.0;
@@ -113,6 +116,10 @@ std::vector<float> build(const RecordedSignal& s) {
   for (float& v : x) {
     v *= s.gain;
     if (s.clip > 0) v = std::clamp(v, -s.clip, s.clip);
+  }
+  if (s.spikeAt > 0) {
+    const auto at = static_cast<std::size_t>(s.spikeAt * s.sampleRate);
+    for (std::size_t i = at; i < at + 3; ++i) x[i] = -x[i];
   }
   if (s.dropoutLength > 0) {
     const auto from = static_cast<std::size_t>(s.dropoutAt * s.sampleRate);

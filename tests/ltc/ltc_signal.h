@@ -13,22 +13,11 @@
 
 namespace quillmark::test {
 
-// `seconds` of code at `rate` from absolute frame `startFrame`, at play speed `speed`.
-inline std::vector<float> renderCode(FrameRate rate, double sampleRate, double startFrame, double seconds,
-                                     double speed = 1.0, std::uint32_t userBits = 0) {
-  LTCEncoder encoder(sampleRate);
-  encoder.setRate(rate);
-  encoder.setUserBits(userBits);
-  std::vector<float> out(static_cast<std::size_t>(std::llround(seconds * sampleRate)));
-  encoder.render(out.data(), static_cast<std::int64_t>(out.size()), startFrame,
-                 realFramesPerSecond(rate) * speed / sampleRate);
-  return out;
-}
-
 enum class Glide { linear, exponential };
 
-// `seconds` of code whose play speed glides from `fromSpeed` to `toSpeed`, linearly or by a constant ratio
-// per second, changing every 64 samples (the way an output following a ramping clock renders it).
+// `seconds` of code at `rate` from absolute frame `startFrame`, whose play speed glides from `fromSpeed` to
+// `toSpeed`, linearly or by a constant ratio per second, changing every 64 samples (the way an output
+// following a ramping clock renders it); at one speed, rendered in one piece.
 inline std::vector<float> renderGlide(FrameRate rate, double sampleRate, double startFrame, double seconds,
                                       double fromSpeed, double toSpeed, std::uint32_t userBits = 0,
                                       Glide shape = Glide::linear) {
@@ -36,9 +25,10 @@ inline std::vector<float> renderGlide(FrameRate rate, double sampleRate, double 
   encoder.setRate(rate);
   encoder.setUserBits(userBits);
   std::vector<float> out(static_cast<std::size_t>(std::llround(seconds * sampleRate)));
+  const std::size_t piece = fromSpeed == toSpeed ? out.size() : 64;
   double position = startFrame;
-  for (std::size_t at = 0; at < out.size(); at += 64) {
-    const auto count = static_cast<std::int64_t>(std::min<std::size_t>(64, out.size() - at));
+  for (std::size_t at = 0; at < out.size(); at += piece) {
+    const auto count = static_cast<std::int64_t>(std::min(piece, out.size() - at));
     const double along = static_cast<double>(at) / static_cast<double>(out.size());
     const double speed = shape == Glide::linear ? fromSpeed + (toSpeed - fromSpeed) * along
                                                 : fromSpeed * std::pow(toSpeed / fromSpeed, along);
@@ -47,6 +37,11 @@ inline std::vector<float> renderGlide(FrameRate rate, double sampleRate, double 
     position += static_cast<double>(count) * step;
   }
   return out;
+}
+
+inline std::vector<float> renderCode(FrameRate rate, double sampleRate, double startFrame, double seconds,
+                                     double speed = 1.0, std::uint32_t userBits = 0) {
+  return renderGlide(rate, sampleRate, startFrame, seconds, speed, speed, userBits);
 }
 
 // Transition positions (in samples) of a plain biphase-mark signal of whole 80-bit words: data bits then

@@ -41,43 +41,26 @@ bool allocationCountingAvailable() noexcept {
 
 }  // namespace quillmark::test
 
-// Replaced global allocation functions. Sanitizer builds keep their own allocator instead (the
+// Replaced global allocation functions. The array forms, and the sized and aligned deletes of arrays, are
+// left to the library, whose defaults call these. Sanitizer builds keep their own allocator instead (the
 // sanitizers intercept malloc, and replacing operator new under them hides their reports).
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 void* operator new(std::size_t size) {
   return quillmark::test::allocate(size, 0);
 }
-void* operator new[](std::size_t size) {
-  return quillmark::test::allocate(size, 0);
-}
 void* operator new(std::size_t size, std::align_val_t a) {
-  return quillmark::test::allocate(size, static_cast<std::size_t>(a));
-}
-void* operator new[](std::size_t size, std::align_val_t a) {
   return quillmark::test::allocate(size, static_cast<std::size_t>(a));
 }
 void operator delete(void* p) noexcept {
   std::free(p);
 }
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
 void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
   std::free(p);
 }
 void operator delete(void* p, std::align_val_t) noexcept {
   std::free(p);
 }
-void operator delete[](void* p, std::align_val_t) noexcept {
-  std::free(p);
-}
 void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
   std::free(p);
 }
 #endif

@@ -4,11 +4,10 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <sys/stat.h>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +21,8 @@
 namespace quillmark::test {
 namespace {
 
-void silent(const char*) {}
+constexpr int kSampleRate = 48000;
+constexpr int kPeriod = 1024;
 
 // jackd2 keeps at most eight servers in its shared registry and only reclaims the entry of a server
 // that died without unregistering when a server of the same name starts again. Unique names per test
@@ -30,61 +30,7 @@ void silent(const char*) {}
 // each held through a lock file while in use, keeps the leak bounded to the pool and self-healing.
 constexpr int kNameSlots = 6;
 
-// Takes the first free slot from `firstSlot` on; returns its number and keeps the lock file open in
-// `lockFd`.
-int claimSlot(int firstSlot, int& lockFd) {
-  for (int slot = firstSlot; slot < kNameSlots; ++slot) {
-    const std::string name = "quillmark-test-" + std::to_string(slot);
-    const std::string lockPath = "/tmp/" + name + ".lock";
-    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) continue;
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      lockFd = fd;
-      return slot;
-    }
-    ::close(fd);
-  }
-  throw std::runtime_error("JackServer: all test server names are in use by other test processes");
-}
-
-}  // namespace
-
-std::unique_ptr<JackServer> JackServer::start(JackServerOptions options) {
-  std::string lastError;
-  for (int slot = 0; slot < kNameSlots; ++slot) {
-    int lockFd = -1;
-    slot = claimSlot(slot, lockFd);
-    std::unique_ptr<JackServer> server(new JackServer("quillmark-test-" + std::to_string(slot), options));
-    server->lockFd_ = lockFd;
-    try {
-      server->launch();
-      return server;
-    } catch (const std::runtime_error& e) {
-      // A server of this name left running by something outside the pool: take the next name.
-      lastError = e.what();
-    }
-  }
-  throw std::runtime_error(lastError);
-}
-
-JackServer::JackServer(std::string name, JackServerOptions options)
-    : name_(std::move(name)), options_(options) {}
-
-JackServer::~JackServer() {
-  stop();
-  if (registryEntryLeaked_) {
-    // A killed server keeps its entry in jackd's shared registry until a server of the same name starts
-    // again; do that once, briefly, so the next test finds the registry as it was.
-    try {
-      launch();
-      stop();
-    } catch (const std::runtime_error&) {
-    }
-  }
-  if (lockFd_ >= 0) ::close(lockFd_);
-}
-
-namespace {
+void silent(const char*) {}
 
 // Starts `args` as a child that dies with this process (a crashed or killed test must not leave a server
 // holding its name and its registry entry), its output dropped unless QUILLMARK_JACK_VERBOSE asks for it
@@ -132,6 +78,43 @@ bool hasSystemPorts(jack_client_t* client) {
 
 }  // namespace
 
+std::unique_ptr<JackServer> JackServer::start() {
+  std::string lastError = "JackServer: all test server names are in use by other test processes";
+  for (int slot = 0; slot < kNameSlots; ++slot) {
+    const std::string name = "quillmark-test-" + std::to_string(slot);
+    const int fd = ::open(("/tmp/" + name + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) continue;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      continue;
+    }
+    std::unique_ptr<JackServer> server(new JackServer(name));
+    server->lockFd_ = fd;
+    try {
+      server->launch();
+      return server;
+    } catch (const std::runtime_error& e) {
+      // A server of this name left running by something outside the pool: take the next name.
+      lastError = e.what();
+    }
+  }
+  throw std::runtime_error(lastError);
+}
+
+JackServer::~JackServer() {
+  stop();
+  if (registryEntryLeaked_) {
+    // A killed server keeps its entry in jackd's shared registry until a server of the same name starts
+    // again; do that once, briefly, so the next test finds the registry as it was.
+    try {
+      launch();
+      stop();
+    } catch (const std::runtime_error&) {
+    }
+  }
+  if (lockFd_ >= 0) ::close(lockFd_);
+}
+
 bool JackServer::onPipeWire() {
   const char* server = std::getenv("QUILLMARK_TEST_SERVER");
   return server && std::string_view(server) == "pipewire";
@@ -148,7 +131,7 @@ void JackServer::launchPipeWire() {
     std::fprintf(f,
                  "context.properties = { default.clock.rate = %d default.clock.quantum = %d "
                  "default.clock.min-quantum = %d default.clock.max-quantum = %d }\n",
-                 options_.sampleRate, options_.period, options_.period, options_.period);
+                 kSampleRate, kPeriod, kPeriod, kPeriod);
     std::fclose(f);
   }
   const std::string bus = run + "/bus";
@@ -163,12 +146,9 @@ void JackServer::launchPipeWire() {
   ::setenv("PIPEWIRE_PROPS", "{ jack.locked-process = false }", 1);
   const std::vector<std::pair<std::string, std::string>> env = {{"XDG_CONFIG_HOME", dir + "/config"}};
   companions_.push_back(spawn({"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + bus}));
-  for (int i = 0; i < 500 && ::access(bus.c_str(), F_OK) != 0; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  waitFor([&] { return ::access(bus.c_str(), F_OK) == 0; }, 5.0);
   pid_ = spawn({"pipewire"}, env);
-  for (int i = 0; i < 500 && ::access((run + "/pipewire-0").c_str(), F_OK) != 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  waitFor([&] { return ::access((run + "/pipewire-0").c_str(), F_OK) == 0; }, 5.0);
   companions_.push_back(spawn({"wireplumber"}, env));
 }
 
@@ -178,17 +158,10 @@ void JackServer::launch() {
   if (onPipeWire()) {
     launchPipeWire();
   } else {
-    launchJackd();
+    pid_ = spawn({"jackd", "-n", name_, "--no-realtime", "-p", "128", "-d", "dummy", "-r",
+                  std::to_string(kSampleRate), "-p", std::to_string(kPeriod)});
   }
   waitUntilReachable();
-}
-
-void JackServer::launchJackd() {
-  const std::string rate = std::to_string(options_.sampleRate);
-  const std::string period = std::to_string(options_.period);
-  std::vector<std::string> args = {"jackd", "-n", name_, "--no-realtime", "-p", "128", "-d", "dummy",
-                                   "-r",    rate, "-p",  period};
-  pid_ = spawn(std::move(args));
 }
 
 void JackServer::waitUntilReachable() {
@@ -196,13 +169,13 @@ void JackServer::waitUntilReachable() {
   jack_set_info_function(silent);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < deadline) {
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
       pid_ = -1;
       throw std::runtime_error("JackServer: jackd exited during start-up (is jackd2 installed?)");
     }
-    jack_status_t st{};
-    if (jack_client_t* probe = jack_client_open("quillmark-probe", JackNoStartServer, &st, name_.c_str())) {
+    jack_status_t status{};
+    if (jack_client_t* probe =
+            jack_client_open("quillmark-probe", JackNoStartServer, &status, name_.c_str())) {
       // jackd's dummy back end owns its "system" ports before any client can connect; PipeWire shows its
       // null node to JACK clients a moment after the server accepts them (once the session manager has
       // set it up). Ready means ready with its device, as the tests expect of either server.
@@ -213,7 +186,7 @@ void JackServer::waitUntilReachable() {
       if (!ready) break;
       // The probe may have reached another process's server of the same name while ours failed to
       // start; only our own, still running, counts.
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
         pid_ = -1;
         throw std::runtime_error("JackServer: the name " + name_ + " is served by another jackd");
       }
@@ -227,27 +200,15 @@ void JackServer::waitUntilReachable() {
 }
 
 void JackServer::waitForExit() {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  // PipeWire's companions go after the server itself (they only serve it).
-  if (!companions_.empty()) {
-    for (pid_t pid : companions_) ::kill(pid, SIGKILL);
-    for (pid_t pid : companions_) ::waitpid(pid, nullptr, 0);
-    companions_.clear();
+  for (pid_t pid : companions_) ::kill(pid, SIGKILL);
+  for (pid_t pid : companions_) ::waitpid(pid, nullptr, 0);
+  companions_.clear();
+  if (pid_ <= 0) return;
+  if (!waitFor([&] { return ::waitpid(pid_, nullptr, WNOHANG) == pid_; }, 5.0)) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
   }
-  while (pid_ > 0) {
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return;
-    }
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, &status, 0);
-      pid_ = -1;
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  pid_ = -1;
 }
 
 void JackServer::kill() {

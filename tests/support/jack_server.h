@@ -1,7 +1,8 @@
 #pragma once
-// JackServer: an isolated JACK server with no hardware (the dummy back end) for one test suite. It runs
-// under a unique name, is selected for every client of this process through JACK_DEFAULT_SERVER, and is
-// always stopped (SIGTERM, then SIGKILL) when the object goes away, even when a test fails.
+// JackServer: an isolated JACK server with no hardware (the dummy back end, 48 kHz, 1024-frame periods,
+// which avoid the xruns these VMs cause at small periods) for one test suite. It runs under a unique name,
+// is selected for every client of this process through JACK_DEFAULT_SERVER, and is always stopped
+// (SIGTERM, then SIGKILL) when the object goes away, even when a test fails.
 //
 // With QUILLMARK_TEST_SERVER=pipewire in the environment (and PipeWire's libjack first on the library path,
 // as scripts/test.sh's pipewire stage arranges) the server is a private PipeWire instead: a session D-Bus,
@@ -22,16 +23,11 @@
 
 namespace quillmark::test {
 
-struct JackServerOptions {
-  int sampleRate = 48000;
-  int period = 1024;  // frames per cycle; 1024 avoids the xruns these VMs cause at small periods
-};
-
 class JackServer {
  public:
-  // Starts the server and waits (polling every 10 ms, at most 10 s) until a client can connect. Throws
-  // std::runtime_error when it cannot start: the JACK tests must fail, never skip, when this happens.
-  static std::unique_ptr<JackServer> start(JackServerOptions options = {});
+  // Starts the server and waits (at most 10 s) until a client can connect. Throws std::runtime_error when
+  // it cannot start: the JACK tests must fail, never skip, when this happens.
+  static std::unique_ptr<JackServer> start();
   ~JackServer();
   JackServer(const JackServer&) = delete;
   JackServer& operator=(const JackServer&) = delete;
@@ -40,8 +36,6 @@ class JackServer {
   static bool onPipeWire();
 
   const std::string& name() const { return name_; }
-  int sampleRate() const { return options_.sampleRate; }
-  int period() const { return options_.period; }
 
   // Kills the server with SIGKILL (a crash, as a test of server loss sees it) and waits for it to end.
   void kill();
@@ -51,15 +45,13 @@ class JackServer {
   void restart();
 
  private:
-  JackServer(std::string name, JackServerOptions options);
+  explicit JackServer(std::string name) : name_(std::move(name)) {}
   void launch();
-  void launchJackd();
   void launchPipeWire();
   void waitUntilReachable();
   void waitForExit();
 
   std::string name_;
-  JackServerOptions options_;
   pid_t pid_ = -1;                    // jackd, or pipewire
   std::vector<pid_t> companions_;     // with PipeWire: wireplumber and dbus-daemon, stopped after it
   int lockFd_ = -1;                   // holds this server's name against other test processes

@@ -19,9 +19,11 @@ TEST(AllocCounter, CountsOnlyAllocationsOfMarkedThreads) {
     RealtimeScope scope;
     auto marked = std::make_unique<int>(2);
     EXPECT_EQ(realtimeAllocations(), 1u);
+    auto array = std::make_unique<int[]>(64);
+    EXPECT_EQ(realtimeAllocations(), 2u) << "an array allocation went uncounted";
   }
   auto after = std::make_unique<int>(3);
-  EXPECT_EQ(realtimeAllocations(), 1u);
+  EXPECT_EQ(realtimeAllocations(), 2u);
 }
 
 }  // namespace

@@ -70,10 +70,6 @@ int TestClient::add(const std::string& name, Kind kind) {
   return static_cast<int>(ports_.size()) - 1;
 }
 
-int TestClient::addAudioOut(const std::string& name) {
-  return add(name, Kind::audioOut);
-}
-
 int TestClient::playLTC(const std::string& name, FrameRate rate, double start, double framesPerSecond) {
   const int i = add(name, Kind::audioOut);
   ports_[i].ltc = std::make_unique<LTCEncoder>(sampleRate_);
@@ -96,10 +92,6 @@ int TestClient::addAudioIn(const std::string& name, double seconds) {
   ports_[i].samples.reserve(ports_[i].limit);
   ports_[i].cycles.reserve(ports_[i].limit / 32);
   return i;
-}
-
-int TestClient::addMidiOut(const std::string& name) {
-  return add(name, Kind::midiOut);
 }
 
 int TestClient::sendMTC(const std::string& name, FrameRate rate, std::int64_t startFrame) {
@@ -213,10 +205,6 @@ bool TestClient::allSent() const {
 std::vector<MidiEvent> TestClient::sent(int i) const {
   const std::lock_guard<std::mutex> guard(mutex_);
   return ports_[i].events;
-}
-
-std::vector<MidiEvent> TestClient::received(int i) const {
-  return sent(i);
 }
 
 std::vector<std::pair<MTCDecoder::Event, std::size_t>> TestClient::mtcEvents(int i) const {

@@ -59,14 +59,14 @@ class TestClient {
   TestClient& operator=(const TestClient&) = delete;
 
   // Ports, added before activate(); each returns the port's index in this client.
-  int addAudioOut(const std::string& name);
+  int addAudioOut(const std::string& name) { return add(name, Kind::audioOut); }
   // Plays LTC labelled at `rate` from position `start`, advancing `framesPerSecond` frames a second.
   int playLTC(const std::string& name, FrameRate rate, double start, double framesPerSecond);
   // Carries audio input `input`, delayed by the capture plus the playback latency.
   int loopBack(const std::string& name, int input);
   // Records from activation, at most `seconds`.
   int addAudioIn(const std::string& name, double seconds = 1.0);
-  int addMidiOut(const std::string& name);
+  int addMidiOut(const std::string& name) { return add(name, Kind::midiOut); }
   // Sends MTC quarter frames at `rate` from frame `startFrame`, each in the sample where it is due.
   int sendMTC(const std::string& name, FrameRate rate, std::int64_t startFrame);
   int addMidiIn(const std::string& name);
@@ -90,7 +90,7 @@ class TestClient {
   std::vector<MidiEvent> sent(int i = 0) const;  // as written, in order
   // MIDI input: every event heard, and what an MTC decoder makes of them, with the index of the event
   // that completed each.
-  std::vector<MidiEvent> received(int i = 0) const;
+  std::vector<MidiEvent> received(int i = 0) const { return sent(i); }
   std::vector<std::pair<MTCDecoder::Event, std::size_t>> mtcEvents(int i = 0) const;
 
   // Audio inputs: restarts every recording and waits (10 s at most) until each holds `frames` samples.
