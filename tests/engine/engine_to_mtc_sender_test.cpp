@@ -4,8 +4,11 @@
 // reads the engine between deliveries. Judged on the messages sent and their stamps only.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 #include <span>
+#include <vector>
 
 #include "engine/timecode_engine_core.h"
 #include "midi/mtc.h"
@@ -62,45 +65,58 @@ TEST(EngineToMTCSender, MTCInWithoutFreewheelSendsOneFullFramePerRealJumpAtEvery
   }
 }
 
+// 25 fps LTC as the LTC input hands it to the engine: frame k began at kT0 + 0.04 k and arrives at the
+// start of the 1024-frame cycle after the one it ended in. `heard(k)` is what the tape played there: a
+// frame number and direction, or nothing where the code was cut.
+struct TapeFrame {
+  std::int64_t number;
+  bool reverse = false;
+};
+template <class Heard, class OnFrame>
+auto ltcDeck(TimecodeEngineCore& engine, int count, Heard heard, OnFrame onFrame) {
+  return [&engine, count, heard, onFrame, next = 0](double now) mutable {
+    for (; next < count; ++next) {
+      const double start = kT0 + 0.04 * next;
+      if (deliveredAt(start + 0.04, 1024) + 1024 / kRate > now) return;
+      const std::optional<TapeFrame> frame = heard(next);
+      if (!frame) continue;
+      engine.receiveLTC(LTCFrame{Timecode::fromFrame(frame->number, FrameRate::fps25)}, start, 0.04,
+                        frame->reverse);
+      onFrame(*frame);
+    }
+  };
+}
+
+// Whether the LTC output plays anything for a buffer heard 50 ms after `now`.
+bool ltcOutPlays(const ClockSnapshot& snapshot, double now) {
+  return snapshot.slope > 0.0 && snapshot.position(now + 0.05, now);
+}
+
 // Reverse play in: both outputs go silent (they play only a clock that runs forward with a position) and
 // MTC sends nothing, no full frame either; forward code brings them back with one full frame.
 TEST(EngineToMTCSender, ReverseCodeSilencesBothOutputsAndForwardCodeResumesThemWithOneFullFrame) {
   TimecodeEngineCore engine;  // LTC in
   engine.rateOverride.store(FrameRate::fps25);
-  // 2 s forward from 01:00:00:00, 2 s backwards, 2 s forward again: a frame every 40 ms, each handed to
-  // the engine as it ends, at the start of the next 1024-frame cycle.
-  struct Frame {
-    std::int64_t number;
-    bool reverse;
-  };
-  const auto frameAt = [](int k) {
-    if (k < 50) return Frame{90000 + k, false};
-    if (k < 100) return Frame{90000 + 99 - k, true};
-    return Frame{90000 + k - 100, false};
-  };
-  int next = 0;
   bool reversing = false;
   std::size_t sentWhenReversed = 0, sentWhenForwardAgain = 0;
   MTCSender sender;
   SimulatedWire wire(kT0);
-  const auto deliver = [&](double now) {
-    for (; next < 150; ++next) {
-      const double start = kT0 + 0.04 * next;
-      if (deliveredAt(start + 0.04, 1024) + 1024 / kRate > now) return;
-      const Frame frame = frameAt(next);
-      engine.receiveLTC(LTCFrame{Timecode::fromFrame(frame.number, FrameRate::fps25)}, start, 0.04,
-                        frame.reverse);
-      if (frame.reverse && !reversing) sentWhenReversed = wire.sent.size();
-      if (!frame.reverse && reversing) sentWhenForwardAgain = wire.sent.size();
-      reversing = frame.reverse;
-    }
+  // 2 s forward from 01:00:00:00, 2 s backwards, 2 s forward again.
+  const auto heard = [](int k) -> std::optional<TapeFrame> {
+    if (k < 50) return TapeFrame{90000 + k};
+    if (k < 100) return TapeFrame{90000 + 99 - k, true};
+    return TapeFrame{90000 + k - 100};
   };
+  auto deliver = ltcDeck(engine, 150, heard, [&](const TapeFrame& frame) {
+    if (frame.reverse && !reversing) sentWhenReversed = wire.sent.size();
+    if (!frame.reverse && reversing) sentWhenForwardAgain = wire.sent.size();
+    reversing = frame.reverse;
+  });
   int silentReads = 0;
   const auto snapshotAt = [&](double now) {
     const ClockSnapshot snapshot = engine.snapshot(now);
     if (reversing) {
-      // What the LTC output asks for a buffer heard 50 ms from now.
-      EXPECT_FALSE(snapshot.slope > 0.0 && snapshot.position(now + 0.05, now)) << "at " << now - kT0;
+      EXPECT_FALSE(ltcOutPlays(snapshot, now)) << "at " << now - kT0;
       ++silentReads;
     }
     return snapshot;
@@ -117,6 +133,55 @@ TEST(EngineToMTCSender, ReverseCodeSilencesBothOutputsAndForwardCodeResumesThemW
   EXPECT_TRUE(engine.lastReceived.read().has_value());
   const TimecodeClock clock = engine.clock.read();
   EXPECT_EQ(clock.jumps + clock.dropouts, 0) << "turning round is neither a jump nor a dropout";
+}
+
+// The code cut for 1 s (less than the 2 s freewheel), then for 3 s: both outputs run on through the
+// short cut; through the long one they run on for the freewheel, then fall silent, and MTC comes back
+// with one full frame when the code does.
+TEST(EngineToMTCSender, BothOutputsFreewheelThroughAShortCutAndFallSilentAfterALongOne) {
+  TimecodeEngineCore engine;                                      // LTC in
+  constexpr double kShortCut = 2.0, kLongCut = 4.0, kBack = 7.0;  // seconds from kT0
+  const auto heard = [&](int k) -> std::optional<TapeFrame> {
+    const double at = 0.04 * k;
+    if ((at >= kShortCut && at < kShortCut + 1.0) || (at >= kLongCut && at < kBack)) return std::nullopt;
+    return TapeFrame{90000 + k};
+  };
+  std::vector<double> ltcSilent;  // reads (seconds from kT0) on which the LTC output would play nothing
+  MTCSender sender;
+  SimulatedWire wire(kT0);
+  const auto snapshotAt = [&](double now) {
+    const ClockSnapshot snapshot = engine.snapshot(now);
+    if (!ltcOutPlays(snapshot, now)) ltcSilent.push_back(now - kT0);
+    return snapshot;
+  };
+  wire.run(sender, {0.0, 0.0, 1024 / kRate}, kT0 + 9.0, snapshotAt,
+           ltcDeck(engine, 225, heard, [](const TapeFrame&) {}));
+
+  // LTC: silent before the first frame arrived, and from the end of the freewheel until the code is back.
+  const double lastBeforeLongCut = kLongCut - 0.04;
+  for (const double at : ltcSilent) {
+    EXPECT_TRUE(at < 0.1 || (at > lastBeforeLongCut + 2.0 && at < kBack + 0.1)) << "LTC silent at " << at;
+  }
+  const auto firstInCut =
+      std::find_if(ltcSilent.begin(), ltcSilent.end(), [](double at) { return at > 0.1; });
+  ASSERT_TRUE(firstInCut != ltcSilent.end()) << "LTC went on after the freewheel ran out";
+  EXPECT_LT(*firstInCut, lastBeforeLongCut + 2.2) << "LTC went on after the freewheel ran out";
+  EXPECT_GT(ltcSilent.back(), kBack - 0.1) << "LTC came back before the code did";
+
+  // MTC: a gap only after the freewheel of the long cut, ended by the one full frame besides the first.
+  std::optional<std::size_t> firstAfterSilence;
+  for (std::size_t i = 1; i < wire.sent.size(); ++i) {
+    if (wire.sent[i].stamp - wire.sent[i - 1].stamp < 0.05) continue;
+    EXPECT_FALSE(firstAfterSilence) << "MTC stopped at " << wire.sent[i - 1].stamp - kT0;
+    firstAfterSilence = i;
+  }
+  ASSERT_TRUE(firstAfterSilence) << "MTC never fell silent during a cut longer than the freewheel";
+  EXPECT_GT(wire.sent[*firstAfterSilence - 1].stamp - kT0, lastBeforeLongCut + 2.0);
+  EXPECT_LT(wire.sent[*firstAfterSilence - 1].stamp - kT0, lastBeforeLongCut + 2.2);
+  EXPECT_GE(wire.sent[*firstAfterSilence].stamp - kT0, kBack);
+  EXPECT_TRUE(wire.sent[*firstAfterSilence].isFullFrame());
+  EXPECT_EQ(wire.fullFrames(), 2) << "at the start and when the code came back";
+  EXPECT_EQ(engine.snapshot(wire.now()).state(wire.now()), TimecodeClock::State::locked);
 }
 
 }  // namespace
