@@ -159,11 +159,13 @@ TEST(TimecodeEngineCore, TakesArtNetAtThePacketRateAndFindsPulldownBySpeedUnless
     TimecodeEngineCore engine;
     select(engine, SourceKind::artnet);
     const std::int64_t first = kOneHour.frameNumber(c.type);
-    const double end = feedArtNet(engine, first, c.type, 60, kT0, 1.0 / c.framesPerSecond);
+    const double half = feedArtNet(engine, first, c.type, 13, kT0, 1.0 / c.framesPerSecond);
+    EXPECT_EQ(engine.snapshot(half).state(half), TimecodeClock::State::locked) << "not within half a second";
+    const double end = feedArtNet(engine, first + 13, c.type, 47, half, 1.0 / c.framesPerSecond);
     EXPECT_EQ(engine.clock.read().rate, c.found) << rawValue(c.found);
     EXPECT_EQ(engine.lastReceived.read(),
               (ReceivedFrame{Timecode::fromFrame(first + 59, c.type), c.found, std::nullopt, false,
-                             kT0 + 59 * (1.0 / c.framesPerSecond)}));
+                             half + 46 * (1.0 / c.framesPerSecond)}));
     EXPECT_EQ(engine.counters.read().artnetFrames, 60);
     EXPECT_EQ(engine.snapshot(end).state(end), TimecodeClock::State::locked) << rawValue(c.found);
   }
@@ -187,6 +189,7 @@ TEST(TimecodeEngineCore, RecordsEachLTCFrameWithItsUserBitsAndCountsIt) {
   engine.resetInput();
 
   const double end = feedLTC(engine, 90000, FrameRate::fps25, 10, kT0, 0.04, 0x12345678u);
+  EXPECT_EQ(engine.snapshot(end).state(end), TimecodeClock::State::locked) << "not within half a second";
   EXPECT_EQ(engine.lastReceived.read(),
             (ReceivedFrame{Timecode{1, 0, 0, 9}, FrameRate::fps25, 0x12345678u, false, end - 0.04}));
   EXPECT_EQ(engine.counters.read().ltcFrames, 10);
