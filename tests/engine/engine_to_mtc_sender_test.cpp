@@ -92,70 +92,33 @@ bool ltcOutPlays(const ClockSnapshot& snapshot, double now) {
   return snapshot.slope > 0.0 && snapshot.position(now + 0.05, now);
 }
 
-// Reverse play in: both outputs go silent (they play only a clock that runs forward with a position) and
-// MTC sends nothing, no full frame either; forward code brings them back with one full frame.
-TEST(EngineToMTCSender, ReverseCodeSilencesBothOutputsAndForwardCodeResumesThemWithOneFullFrame) {
-  TimecodeEngineCore engine;  // LTC in
-  engine.rateOverride.store(FrameRate::fps25);
+// LTC in, from 01:00:00:00: 2 s forward, 2 s backwards, 2 s forward, cut for 1 s (less than the 2 s
+// freewheel), 1 s forward, cut for 3 s, 2 s forward. Backwards, both outputs are silent (they play only a
+// clock that runs forward) and MTC sends nothing at all; through the short cut both run on; through the
+// long one they run on for the freewheel, then fall silent. MTC resumes with one full frame each time.
+TEST(EngineToMTCSender, BothOutputsStopForReverseCodeAndAfterTheFreewheelAndResumeWithTheCode) {
+  TimecodeEngineCore engine;                                                      // LTC in
+  constexpr double kReverse = 2.0, kForward = 4.0, kLongCut = 8.0, kBack = 11.0;  // seconds from kT0
+  const auto heard = [](int k) -> std::optional<TapeFrame> {
+    if (k >= 50 && k < 100) return TapeFrame{90000 + 99 - k, true};
+    if ((k >= 150 && k < 175) || (k >= 200 && k < 275)) return std::nullopt;
+    return TapeFrame{90000 + (k < 50 ? k : k - 100)};
+  };
   bool reversing = false;
-  std::size_t sentWhenReversed = 0, sentWhenForwardAgain = 0;
+  std::vector<double> ltcSilent;  // other reads (seconds from kT0) on which LTC out would play nothing
   MTCSender sender;
   SimulatedWire wire(kT0);
-  // 2 s forward from 01:00:00:00, 2 s backwards, 2 s forward again.
-  const auto heard = [](int k) -> std::optional<TapeFrame> {
-    if (k < 50) return TapeFrame{90000 + k};
-    if (k < 100) return TapeFrame{90000 + 99 - k, true};
-    return TapeFrame{90000 + k - 100};
-  };
-  auto deliver = ltcDeck(engine, 150, heard, [&](const TapeFrame& frame) {
-    if (frame.reverse && !reversing) sentWhenReversed = wire.sent.size();
-    if (!frame.reverse && reversing) sentWhenForwardAgain = wire.sent.size();
-    reversing = frame.reverse;
-  });
-  int silentReads = 0;
   const auto snapshotAt = [&](double now) {
     const ClockSnapshot snapshot = engine.snapshot(now);
     if (reversing) {
-      EXPECT_FALSE(ltcOutPlays(snapshot, now)) << "at " << now - kT0;
-      ++silentReads;
+      EXPECT_FALSE(ltcOutPlays(snapshot, now)) << "LTC out plays backwards code at " << now - kT0;
+    } else if (!ltcOutPlays(snapshot, now)) {
+      ltcSilent.push_back(now - kT0);
     }
     return snapshot;
   };
-  wire.run(sender, {0.0, 0.0, 1024 / kRate}, kT0 + 6.0, snapshotAt, deliver);
-
-  ASSERT_GT(sentWhenReversed, 150u);
-  EXPECT_GT(silentReads, 100);
-  EXPECT_EQ(sentWhenForwardAgain, sentWhenReversed) << "nothing at all while the code ran backwards";
-  EXPECT_EQ(wire.fullFrames(0), 2);
-  EXPECT_TRUE(wire.sent[sentWhenForwardAgain].isFullFrame());
-  EXPECT_EQ(wire.fullFrames(sentWhenForwardAgain), 1);
-  EXPECT_GT(wire.sent.size() - sentWhenForwardAgain, 150u);
-  EXPECT_TRUE(engine.lastReceived.read().has_value());
-  const TimecodeClock clock = engine.clock.read();
-  EXPECT_EQ(clock.jumps + clock.dropouts, 0) << "turning round is neither a jump nor a dropout";
-}
-
-// The code cut for 1 s (less than the 2 s freewheel), then for 3 s: both outputs run on through the
-// short cut; through the long one they run on for the freewheel, then fall silent, and MTC comes back
-// with one full frame when the code does.
-TEST(EngineToMTCSender, BothOutputsFreewheelThroughAShortCutAndFallSilentAfterALongOne) {
-  TimecodeEngineCore engine;                                      // LTC in
-  constexpr double kShortCut = 2.0, kLongCut = 4.0, kBack = 7.0;  // seconds from kT0
-  const auto heard = [&](int k) -> std::optional<TapeFrame> {
-    const double at = 0.04 * k;
-    if ((at >= kShortCut && at < kShortCut + 1.0) || (at >= kLongCut && at < kBack)) return std::nullopt;
-    return TapeFrame{90000 + k};
-  };
-  std::vector<double> ltcSilent;  // reads (seconds from kT0) on which the LTC output would play nothing
-  MTCSender sender;
-  SimulatedWire wire(kT0);
-  const auto snapshotAt = [&](double now) {
-    const ClockSnapshot snapshot = engine.snapshot(now);
-    if (!ltcOutPlays(snapshot, now)) ltcSilent.push_back(now - kT0);
-    return snapshot;
-  };
-  wire.run(sender, {0.0, 0.0, 1024 / kRate}, kT0 + 9.0, snapshotAt,
-           ltcDeck(engine, 225, heard, [](const TapeFrame&) {}));
+  wire.run(sender, {0.0, 0.0, 1024 / kRate}, kT0 + 13.0, snapshotAt,
+           ltcDeck(engine, 325, heard, [&](const TapeFrame& frame) { reversing = frame.reverse; }));
 
   // LTC: silent before the first frame arrived, and from the end of the freewheel until the code is back.
   const double lastBeforeLongCut = kLongCut - 0.04;
@@ -168,19 +131,25 @@ TEST(EngineToMTCSender, BothOutputsFreewheelThroughAShortCutAndFallSilentAfterAL
   EXPECT_LT(*firstInCut, lastBeforeLongCut + 2.2) << "LTC went on after the freewheel ran out";
   EXPECT_GT(ltcSilent.back(), kBack - 0.1) << "LTC came back before the code did";
 
-  // MTC: a gap only after the freewheel of the long cut, ended by the one full frame besides the first.
-  std::optional<std::size_t> firstAfterSilence;
+  // MTC: silent from the turn to the forward code, and from the end of the freewheel to the code's return,
+  // resuming each time with a full frame; no other full frame but the first.
+  std::vector<std::size_t> resumed;  // the first message after each silence
   for (std::size_t i = 1; i < wire.sent.size(); ++i) {
-    if (wire.sent[i].stamp - wire.sent[i - 1].stamp < 0.05) continue;
-    EXPECT_FALSE(firstAfterSilence) << "MTC stopped at " << wire.sent[i - 1].stamp - kT0;
-    firstAfterSilence = i;
+    if (wire.sent[i].stamp - wire.sent[i - 1].stamp >= 0.05) resumed.push_back(i);
   }
-  ASSERT_TRUE(firstAfterSilence) << "MTC never fell silent during a cut longer than the freewheel";
-  EXPECT_GT(wire.sent[*firstAfterSilence - 1].stamp - kT0, lastBeforeLongCut + 2.0);
-  EXPECT_LT(wire.sent[*firstAfterSilence - 1].stamp - kT0, lastBeforeLongCut + 2.2);
-  EXPECT_GE(wire.sent[*firstAfterSilence].stamp - kT0, kBack);
-  EXPECT_TRUE(wire.sent[*firstAfterSilence].isFullFrame());
-  EXPECT_EQ(wire.fullFrames(), 2) << "at the start and when the code came back";
+  ASSERT_EQ(resumed.size(), 2u) << "MTC must be silent while the code runs backwards and after a freewheel";
+  const auto second = [&](std::size_t i) { return wire.sent[i].stamp - kT0; };
+  EXPECT_LT(second(resumed[0] - 1), kReverse + 0.1) << "MTC went on with backwards code";
+  EXPECT_GE(second(resumed[0]), kForward);
+  EXPECT_GT(second(resumed[1] - 1), lastBeforeLongCut + 2.0) << "MTC stopped within the freewheel";
+  EXPECT_LT(second(resumed[1] - 1), lastBeforeLongCut + 2.2) << "MTC went on after the freewheel ran out";
+  EXPECT_GE(second(resumed[1]), kBack);
+  for (const std::size_t i : resumed) EXPECT_TRUE(wire.sent[i].isFullFrame()) << "at " << second(i);
+  EXPECT_EQ(wire.fullFrames(), 3);
+
+  const TimecodeClock clock = engine.clock.read();
+  EXPECT_EQ(clock.jumps, 0) << "turning round is no jump";
+  EXPECT_EQ(clock.dropouts, 2) << "each cut is a dropout, the turns are not";
   EXPECT_EQ(engine.snapshot(wire.now()).state(wire.now()), TimecodeClock::State::locked);
 }
 
