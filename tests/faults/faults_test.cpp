@@ -16,7 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "app/persistence.h"
@@ -304,6 +304,11 @@ TEST_F(FaultsTest, TwoInstancesAndOtherProgramsComingAndGoingLeaveEveryOutputRun
   const std::string ids = test::clientIds(probe.get(), clients);
   EXPECT_EQ(ids.find("none"), std::string::npos) << ids;
 
+  // A meter, a media player, a MIDI keyboard and a program with 64 ports.
+  using AddPort = void (*)(TestClient&, const std::string&);
+  const AddPort audioIn = [](TestClient& c, const std::string& port) { c.addAudioIn(port); };
+  const AddPort audioOut = [](TestClient& c, const std::string& port) { c.addAudioOut(port); };
+  const AddPort midiOut = [](TestClient& c, const std::string& port) { c.addMidiOut(port); };
   const double end = HostTime::now() + 10.0;
   bool judged = false;
   while (HostTime::now() < end || !judged) {
@@ -313,18 +318,9 @@ TEST_F(FaultsTest, TwoInstancesAndOtherProgramsComingAndGoingLeaveEveryOutputRun
     const std::size_t markA = a->output().size(), markB = b->output().size();
     const int xruns = probe.xruns();
     const double from = HostTime::now();
-    for (const auto& [ports, type, flags] : {std::tuple{2, JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput},
-                                             {2, JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput},
-                                             {1, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput},
-                                             {64, JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput}}) {
+    for (const auto& [ports, add] : {std::pair{2, audioIn}, {2, audioOut}, {1, midiOut}, {64, audioOut}}) {
       TestClient other("other-program");
-      for (int i = 0; i < ports; ++i) {
-        const std::string port = "port " + std::to_string(i + 1);
-        if (type == std::string(JACK_DEFAULT_MIDI_TYPE))
-          other.addMidiOut(port);
-        else
-          (flags == JackPortIsInput) ? other.addAudioIn(port) : other.addAudioOut(port);
-      }
+      for (int i = 1; i <= ports; ++i) add(other, "port " + std::to_string(i));
       other.activate();
       a->waitForText("never printed", 0.3);
     }
