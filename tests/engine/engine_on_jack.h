@@ -1,6 +1,7 @@
 #pragma once
 // EngineOnJack: a TimecodeEngine on the test process's isolated JACK server, a probe client that
-// counts the server's xruns and patches ports, and the steps that wire the test's clients to the engine.
+// counts the server's xruns and patches ports, the steps that wire the test's clients to the engine, and
+// what those clients heard of its outputs.
 // Threads: the test thread only.
 
 #include <gtest/gtest.h>
@@ -9,6 +10,8 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "audio/audio_device.h"
 #include "audio/jack_devices.h"
@@ -22,6 +25,13 @@ namespace quillmark::test {
 inline void pause(double seconds) {
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
+
+// What the desk heard of MTC out and the recorder of LTC out.
+struct Heard {
+  std::vector<MidiEvent> messages;
+  std::vector<std::pair<MTCDecoder::Event, std::size_t>> events;
+  std::vector<HeardFrame> frames;
+};
 
 class EngineOnJack : public ::testing::Test {
  protected:
@@ -59,6 +69,14 @@ class EngineOnJack : public ::testing::Test {
   std::string virtualPort(const std::string& direction) const {
     const std::string pattern = "^Quillmark:Virtual " + direction + "$";
     return findPort(probe_->get(), pattern, JACK_DEFAULT_MIDI_TYPE, 0);
+  }
+  // Stops the engine's inputs and outputs and takes what the desk and the recorder heard.
+  Heard stopAndCollect(const TestClient& desk, const TestClient& recorder) {
+    engine_->mtcOutput().stop();
+    engine_->ltcOutput.stop();
+    engine_->ltcInput.stop();
+    engine_->artnetInput.stop();
+    return {desk.received(), desk.mtcEvents(), recorder.decodeLTC()};
   }
   bool waitForLock(double seconds) {
     return waitFor(

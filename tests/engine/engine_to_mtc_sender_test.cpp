@@ -4,8 +4,11 @@
 // reads the engine between deliveries. Judged on the messages sent and their stamps only.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 #include <span>
+#include <vector>
 
 #include "engine/timecode_engine_core.h"
 #include "midi/mtc.h"
@@ -62,61 +65,92 @@ TEST(EngineToMTCSender, MTCInWithoutFreewheelSendsOneFullFramePerRealJumpAtEvery
   }
 }
 
-// Reverse play in: both outputs go silent (they play only a clock that runs forward with a position) and
-// MTC sends nothing, no full frame either; forward code brings them back with one full frame.
-TEST(EngineToMTCSender, ReverseCodeSilencesBothOutputsAndForwardCodeResumesThemWithOneFullFrame) {
-  TimecodeEngineCore engine;  // LTC in
-  engine.rateOverride.store(FrameRate::fps25);
-  // 2 s forward from 01:00:00:00, 2 s backwards, 2 s forward again: a frame every 40 ms, each handed to
-  // the engine as it ends, at the start of the next 1024-frame cycle.
-  struct Frame {
-    std::int64_t number;
-    bool reverse;
-  };
-  const auto frameAt = [](int k) {
-    if (k < 50) return Frame{90000 + k, false};
-    if (k < 100) return Frame{90000 + 99 - k, true};
-    return Frame{90000 + k - 100, false};
-  };
-  int next = 0;
-  bool reversing = false;
-  std::size_t sentWhenReversed = 0, sentWhenForwardAgain = 0;
-  MTCSender sender;
-  SimulatedWire wire(kT0);
-  const auto deliver = [&](double now) {
-    for (; next < 150; ++next) {
+// 25 fps LTC as the LTC input hands it to the engine: frame k began at kT0 + 0.04 k and arrives at the
+// start of the 1024-frame cycle after the one it ended in. `heard(k)` is what the tape played there: a
+// frame number and direction, or nothing where the code was cut.
+struct TapeFrame {
+  std::int64_t number;
+  bool reverse = false;
+};
+template <class Heard, class OnFrame>
+auto ltcDeck(TimecodeEngineCore& engine, int count, Heard heard, OnFrame onFrame) {
+  return [&engine, count, heard, onFrame, next = 0](double now) mutable {
+    for (; next < count; ++next) {
       const double start = kT0 + 0.04 * next;
       if (deliveredAt(start + 0.04, 1024) + 1024 / kRate > now) return;
-      const Frame frame = frameAt(next);
-      engine.receiveLTC(LTCFrame{Timecode::fromFrame(frame.number, FrameRate::fps25)}, start, 0.04,
-                        frame.reverse);
-      if (frame.reverse && !reversing) sentWhenReversed = wire.sent.size();
-      if (!frame.reverse && reversing) sentWhenForwardAgain = wire.sent.size();
-      reversing = frame.reverse;
+      const std::optional<TapeFrame> frame = heard(next);
+      if (!frame) continue;
+      engine.receiveLTC(LTCFrame{Timecode::fromFrame(frame->number, FrameRate::fps25)}, start, 0.04,
+                        frame->reverse);
+      onFrame(*frame);
     }
   };
-  int silentReads = 0;
+}
+
+// Whether the LTC output plays anything for a buffer heard 50 ms after `now`.
+bool ltcOutPlays(const ClockSnapshot& snapshot, double now) {
+  return snapshot.slope > 0.0 && snapshot.position(now + 0.05, now);
+}
+
+// LTC in, from 01:00:00:00: 2 s forward, 2 s backwards, 2 s forward, cut for 1 s (less than the 2 s
+// freewheel), 1 s forward, cut for 3 s, 2 s forward. Backwards, both outputs are silent (they play only a
+// clock that runs forward) and MTC sends nothing at all; through the short cut both run on; through the
+// long one they run on for the freewheel, then fall silent. MTC resumes with one full frame each time.
+TEST(EngineToMTCSender, BothOutputsStopForReverseCodeAndAfterTheFreewheelAndResumeWithTheCode) {
+  TimecodeEngineCore engine;                                                      // LTC in
+  constexpr double kReverse = 2.0, kForward = 4.0, kLongCut = 8.0, kBack = 11.0;  // seconds from kT0
+  const auto heard = [](int k) -> std::optional<TapeFrame> {
+    if (k >= 50 && k < 100) return TapeFrame{90000 + 99 - k, true};
+    if ((k >= 150 && k < 175) || (k >= 200 && k < 275)) return std::nullopt;
+    return TapeFrame{90000 + (k < 50 ? k : k - 100)};
+  };
+  bool reversing = false;
+  std::vector<double> ltcSilent;  // other reads (seconds from kT0) on which LTC out would play nothing
+  MTCSender sender;
+  SimulatedWire wire(kT0);
   const auto snapshotAt = [&](double now) {
     const ClockSnapshot snapshot = engine.snapshot(now);
     if (reversing) {
-      // What the LTC output asks for a buffer heard 50 ms from now.
-      EXPECT_FALSE(snapshot.slope > 0.0 && snapshot.position(now + 0.05, now)) << "at " << now - kT0;
-      ++silentReads;
+      EXPECT_FALSE(ltcOutPlays(snapshot, now)) << "LTC out plays backwards code at " << now - kT0;
+    } else if (!ltcOutPlays(snapshot, now)) {
+      ltcSilent.push_back(now - kT0);
     }
     return snapshot;
   };
-  wire.run(sender, {0.0, 0.0, 1024 / kRate}, kT0 + 6.0, snapshotAt, deliver);
+  wire.run(sender, {0.0, 0.0, 1024 / kRate}, kT0 + 13.0, snapshotAt,
+           ltcDeck(engine, 325, heard, [&](const TapeFrame& frame) { reversing = frame.reverse; }));
 
-  ASSERT_GT(sentWhenReversed, 150u);
-  EXPECT_GT(silentReads, 100);
-  EXPECT_EQ(sentWhenForwardAgain, sentWhenReversed) << "nothing at all while the code ran backwards";
-  EXPECT_EQ(wire.fullFrames(0), 2);
-  EXPECT_TRUE(wire.sent[sentWhenForwardAgain].isFullFrame());
-  EXPECT_EQ(wire.fullFrames(sentWhenForwardAgain), 1);
-  EXPECT_GT(wire.sent.size() - sentWhenForwardAgain, 150u);
-  EXPECT_TRUE(engine.lastReceived.read().has_value());
+  // LTC: silent before the first frame arrived, and from the end of the freewheel until the code is back.
+  const double lastBeforeLongCut = kLongCut - 0.04;
+  for (const double at : ltcSilent) {
+    EXPECT_TRUE(at < 0.1 || (at > lastBeforeLongCut + 2.0 && at < kBack + 0.1)) << "LTC silent at " << at;
+  }
+  const auto firstInCut =
+      std::find_if(ltcSilent.begin(), ltcSilent.end(), [](double at) { return at > 0.1; });
+  ASSERT_TRUE(firstInCut != ltcSilent.end()) << "LTC went on after the freewheel ran out";
+  EXPECT_LT(*firstInCut, lastBeforeLongCut + 2.2) << "LTC went on after the freewheel ran out";
+  EXPECT_GT(ltcSilent.back(), kBack - 0.1) << "LTC came back before the code did";
+
+  // MTC: silent from the turn to the forward code, and from the end of the freewheel to the code's return,
+  // resuming each time with a full frame; no other full frame but the first.
+  std::vector<std::size_t> resumed;  // the first message after each silence
+  for (std::size_t i = 1; i < wire.sent.size(); ++i) {
+    if (wire.sent[i].stamp - wire.sent[i - 1].stamp >= 0.05) resumed.push_back(i);
+  }
+  ASSERT_EQ(resumed.size(), 2u) << "MTC must be silent while the code runs backwards and after a freewheel";
+  const auto second = [&](std::size_t i) { return wire.sent[i].stamp - kT0; };
+  EXPECT_LT(second(resumed[0] - 1), kReverse + 0.1) << "MTC went on with backwards code";
+  EXPECT_GE(second(resumed[0]), kForward);
+  EXPECT_GT(second(resumed[1] - 1), lastBeforeLongCut + 2.0) << "MTC stopped within the freewheel";
+  EXPECT_LT(second(resumed[1] - 1), lastBeforeLongCut + 2.2) << "MTC went on after the freewheel ran out";
+  EXPECT_GE(second(resumed[1]), kBack);
+  for (const std::size_t i : resumed) EXPECT_TRUE(wire.sent[i].isFullFrame()) << "at " << second(i);
+  EXPECT_EQ(wire.fullFrames(), 3);
+
   const TimecodeClock clock = engine.clock.read();
-  EXPECT_EQ(clock.jumps + clock.dropouts, 0) << "turning round is neither a jump nor a dropout";
+  EXPECT_EQ(clock.jumps, 0) << "turning round is no jump";
+  EXPECT_EQ(clock.dropouts, 2) << "each cut is a dropout, the turns are not";
+  EXPECT_EQ(engine.snapshot(wire.now()).state(wire.now()), TimecodeClock::State::locked);
 }
 
 }  // namespace

@@ -13,10 +13,8 @@
 namespace quillmark {
 namespace {
 
-void feed(TimecodeEngineCore& engine, std::int64_t frame, double time, double duration) {
-  LTCFrame ltc;
-  ltc.timecode = Timecode::fromFrame(frame, FrameRate::fps25);
-  engine.receiveLTC(ltc, time, duration, false);
+void feed(TimecodeEngineCore& engine, std::int64_t frame, double time) {
+  engine.receiveLTC(LTCFrame{Timecode::fromFrame(frame, FrameRate::fps25)}, time, 0.04, false);
 }
 
 // The audio input thread only queues the jump; the printer's thread formats and writes the line.
@@ -25,14 +23,14 @@ TEST(TimecodeDebug, WritesOneExactLinePerConfirmedJumpOffTheReceivingThread) {
   TimecodeEngineCore engine;
   ASSERT_NE(engine.jumpLines(), nullptr);
   double t = 100.0;
-  for (std::int64_t f = 900000; f < 900025; ++f, t += 0.04) feed(engine, f, t, 0.04);
+  for (std::int64_t f = 900000; f < 900025; ++f, t += 0.04) feed(engine, f, t);
 
   testing::internal::CaptureStderr();
   test::resetRealtimeAllocations();
   {
     test::RealtimeScope realtime;
-    feed(engine, 910000, t, 0.04);         // stray: rejected, nothing reported
-    feed(engine, 910001, t + 0.04, 0.04);  // confirms the jump
+    feed(engine, 910000, t);         // stray: rejected, nothing reported
+    feed(engine, 910001, t + 0.04);  // confirms the jump
   }
   const bool printed = test::waitFor([&] { return engine.jumpLines()->printed() == 1; }, 10.0);
   const std::string written = testing::internal::GetCapturedStderr();

@@ -48,15 +48,11 @@ double feedArtNet(TimecodeEngineCore& engine, std::int64_t first, FrameRate labe
   return start + count * period;
 }
 
-void select(TimecodeEngineCore& engine, SourceKind kind) {
-  engine.source.store(kind);
-}
-
 TEST(TimecodeEngineCore, DropsEverythingFromSourcesThatAreNotSelected) {
   TimecodeEngineCore engine;  // source ltc
   const auto fullFrame = MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps25, kT0);
   for (const SourceKind other : {SourceKind::mtc, SourceKind::artnet, SourceKind::generator}) {
-    select(engine, other);
+    engine.source.store(other);
     feedLTC(engine, 90000, FrameRate::fps25, 5, kT0, 0.04);
     if (other != SourceKind::mtc) engine.receiveMTC(fullFrame, "Desk");
     if (other != SourceKind::artnet) feedArtNet(engine, 90000, FrameRate::fps25, 5, kT0, 0.04);
@@ -65,20 +61,20 @@ TEST(TimecodeEngineCore, DropsEverythingFromSourcesThatAreNotSelected) {
     EXPECT_TRUE(engine.clock.read().points.empty());
     EXPECT_EQ(engine.detector.read().durationCount, 0) << "a dropped frame must not teach the detector";
   }
-  select(engine, SourceKind::ltc);
+  engine.source.store(SourceKind::ltc);
   engine.receiveMTC(fullFrame, "Desk");
   EXPECT_EQ(engine.counters.read(), TimecodeEngineCore::Counters{});
   EXPECT_TRUE(engine.clock.read().points.empty());
 
   // With the generator selected the snapshot is the generator's, at the time asked for.
-  select(engine, SourceKind::generator);
+  engine.source.store(SourceKind::generator);
   engine.generator.withLock([](Generator& g) { g.start(kT0); });
   EXPECT_EQ(engine.snapshot(kT0 + 1.0), engine.generator.read().snapshot(kT0 + 1.0));
 }
 
 TEST(TimecodeEngineCore, TakesMTCFromEverySourceOrOnlyTheNamedOne) {
   TimecodeEngineCore engine;
-  select(engine, SourceKind::mtc);
+  engine.source.store(SourceKind::mtc);
   engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps25, kT0), "Desk");
   engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps25, kT0 + 0.04), "Tape");
   EXPECT_EQ(engine.counters.read().fullFrames, 2);
@@ -93,7 +89,7 @@ TEST(TimecodeEngineCore, TakesMTCFromEverySourceOrOnlyTheNamedOne) {
 
 TEST(TimecodeEngineCore, ObservesForwardSequencesPieceByPieceAndReverseOnesOnceAtTheFirstPiece) {
   TimecodeEngineCore engine;
-  select(engine, SourceKind::mtc);
+  engine.source.store(SourceKind::mtc);
   engine.receiveMTC(sequence(kOneHour, kT0), "Desk");
   TimecodeClock clock = engine.clock.read();
   ASSERT_EQ(clock.points.size(), 8u);
@@ -123,7 +119,7 @@ TEST(TimecodeEngineCore, ObservesForwardSequencesPieceByPieceAndReverseOnesOnceA
 
 TEST(TimecodeEngineCore, ShowsAFullFrameAtTheRateItWasReadWith) {
   TimecodeEngineCore engine;
-  select(engine, SourceKind::mtc);
+  engine.source.store(SourceKind::mtc);
   engine.clock.withLock([](TimecodeClock& c) { c.rate = FrameRate::fps29_97ND; });  // as if detected
   engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps30, kT0), "Desk");
   const TimecodeClock clock = engine.clock.read();
@@ -134,18 +130,11 @@ TEST(TimecodeEngineCore, ShowsAFullFrameAtTheRateItWasReadWith) {
             (ReceivedFrame{kOneHour, FrameRate::fps30, std::nullopt, false, kT0}));
   EXPECT_EQ(engine.counters.read().fullFrames, 1);
   EXPECT_EQ(engine.counters.read().mtcSequences, 0);
-
-  // A forced rate wins over the rate the message carries.
-  engine.rateOverride.store(FrameRate::fps25);
-  engine.resetInput();
-  engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps30, kT0), "Desk");
-  EXPECT_EQ(engine.clock.read().points.back().position, 90000.0);
-  EXPECT_EQ(engine.lastReceived.read()->rate, FrameRate::fps25);
 }
 
 // Art-Net carries only the four MTC types, so 23.976 arrives as 24 and 29.97 non-drop as 30: the clock
 // tells them apart by the speed the packets come at.
-TEST(TimecodeEngineCore, TakesArtNetAtThePacketRateAndFindsPulldownBySpeedUnlessARateIsForced) {
+TEST(TimecodeEngineCore, TakesArtNetAtThePacketRateAndFindsPulldownBySpeed) {
   struct Case {
     FrameRate type;
     double framesPerSecond;
@@ -157,26 +146,18 @@ TEST(TimecodeEngineCore, TakesArtNetAtThePacketRateAndFindsPulldownBySpeedUnless
                        Case{FrameRate::fps29_97DF, 30000.0 / 1001.0, FrameRate::fps29_97DF},
                        Case{FrameRate::fps25, 25.0, FrameRate::fps25}}) {
     TimecodeEngineCore engine;
-    select(engine, SourceKind::artnet);
+    engine.source.store(SourceKind::artnet);
     const std::int64_t first = kOneHour.frameNumber(c.type);
-    const double end = feedArtNet(engine, first, c.type, 60, kT0, 1.0 / c.framesPerSecond);
+    const double half = feedArtNet(engine, first, c.type, 13, kT0, 1.0 / c.framesPerSecond);
+    EXPECT_EQ(engine.snapshot(half).state(half), TimecodeClock::State::locked) << "not within half a second";
+    const double end = feedArtNet(engine, first + 13, c.type, 47, half, 1.0 / c.framesPerSecond);
     EXPECT_EQ(engine.clock.read().rate, c.found) << rawValue(c.found);
     EXPECT_EQ(engine.lastReceived.read(),
               (ReceivedFrame{Timecode::fromFrame(first + 59, c.type), c.found, std::nullopt, false,
-                             kT0 + 59 * (1.0 / c.framesPerSecond)}));
+                             half + 46 * (1.0 / c.framesPerSecond)}));
     EXPECT_EQ(engine.counters.read().artnetFrames, 60);
     EXPECT_EQ(engine.snapshot(end).state(end), TimecodeClock::State::locked) << rawValue(c.found);
   }
-
-  // A forced rate wins: the label is counted at 25 whatever the packet's type, and no pulldown is sought.
-  TimecodeEngineCore engine;
-  select(engine, SourceKind::artnet);
-  engine.rateOverride.store(FrameRate::fps25);
-  engine.resetInput();
-  feedArtNet(engine, kOneHour.frameNumber(FrameRate::fps30), FrameRate::fps30, 20, kT0, 1.0 / 25.0);
-  EXPECT_EQ(engine.clock.read().points.back().position, 90019.0) << "01:00:00:19 counted at 25";
-  EXPECT_EQ(engine.clock.read().rate, FrameRate::fps25);
-  EXPECT_EQ(engine.lastReceived.read()->rate, FrameRate::fps25);
 }
 
 TEST(TimecodeEngineCore, RecordsEachLTCFrameWithItsUserBitsAndCountsIt) {
@@ -187,24 +168,39 @@ TEST(TimecodeEngineCore, RecordsEachLTCFrameWithItsUserBitsAndCountsIt) {
   engine.resetInput();
 
   const double end = feedLTC(engine, 90000, FrameRate::fps25, 10, kT0, 0.04, 0x12345678u);
+  EXPECT_EQ(engine.snapshot(end).state(end), TimecodeClock::State::locked) << "not within half a second";
   EXPECT_EQ(engine.lastReceived.read(),
             (ReceivedFrame{Timecode{1, 0, 0, 9}, FrameRate::fps25, 0x12345678u, false, end - 0.04}));
   EXPECT_EQ(engine.counters.read().ltcFrames, 10);
   EXPECT_EQ(engine.clock.read().points.back().position, 90009.0);
 }
 
-TEST(TimecodeEngineCore, CountsLTCAtTheForcedRateWhateverTheDetectorWouldSay) {
-  TimecodeEngineCore engine;
-  engine.rateOverride.store(FrameRate::fps24);
-  engine.resetInput();  // as the store does after forcing a rate: pulldown detection goes off
-  EXPECT_FALSE(engine.clock.read().detectsPulldown);
-  feedLTC(engine, 0, FrameRate::fps30, 40, kT0, 1.0 / 30.0);    // 30 fps code, forced to 24:
-  EXPECT_EQ(engine.clock.read().points.back().position, 33.0);  // 00:00:01:09 counted at 24
+// A forced rate wins over whatever rate the code carries or the detector would find: every source's
+// labels are counted and shown at it, and no pulldown is sought.
+TEST(TimecodeEngineCore, CountsEverySourceAtTheForcedRate) {
+  const Timecode last{0, 0, 1, 9};  // the 40th frame of 30 fps code from 00:00:00:00
+  for (const SourceKind kind : {SourceKind::ltc, SourceKind::mtc, SourceKind::artnet}) {
+    SCOPED_TRACE(std::string(rawValue(kind)));
+    TimecodeEngineCore engine;
+    engine.source.store(kind);
+    engine.rateOverride.store(FrameRate::fps24);
+    engine.resetInput();  // as the store does after forcing a rate: pulldown detection goes off
+    EXPECT_FALSE(engine.clock.read().detectsPulldown);
+    if (kind == SourceKind::ltc) feedLTC(engine, 0, FrameRate::fps30, 40, kT0, 1.0 / 30.0);
+    if (kind == SourceKind::mtc)
+      engine.receiveMTC(MTCDecoder::Event::fullFrame(last, FrameRate::fps30, kT0), "");
+    if (kind == SourceKind::artnet) feedArtNet(engine, 0, FrameRate::fps30, 40, kT0, 1.0 / 30.0);
+    EXPECT_EQ(engine.clock.read().points.back().position, 33.0) << "00:00:01:09 counted at 24";
+    EXPECT_EQ(engine.clock.read().rate, FrameRate::fps24);
+    EXPECT_EQ(engine.lastReceived.read()->rate, FrameRate::fps24);
+  }
 
   // A clock that had already found 23.976 keeps it, since 24 is compatible, and shows it.
+  TimecodeEngineCore engine;
+  engine.rateOverride.store(FrameRate::fps24);
   engine.clock.withLock([](TimecodeClock& c) { c.rate = FrameRate::fps23_976; });
   engine.resetInput();
-  feedLTC(engine, 0, FrameRate::fps24, 30, kT0 + 5.0, 1.0 / 24.0);
+  feedLTC(engine, 0, FrameRate::fps24, 30, kT0, 1.0 / 24.0);
   EXPECT_EQ(engine.clock.read().rate, FrameRate::fps23_976);
   EXPECT_EQ(engine.lastReceived.read()->rate, FrameRate::fps23_976);
 }
@@ -342,16 +338,16 @@ TEST(TimecodeEngineCore, ReceivesAndServesWithoutAllocating) {
     test::RealtimeScope realtime;
     double t = feedLTC(engine, 5, FrameRate::fps25, 100, kT0 + 0.2, 0.04);
     (void)engine.snapshot(t);
-    select(engine, SourceKind::mtc);
+    engine.source.store(SourceKind::mtc);
     for (int i = 0; i < 50; ++i, t += 0.08) {
       engine.receiveMTC(sequence(kOneHour, t), longName);
       engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps25, t), longName);
     }
     (void)engine.snapshot(t);
-    select(engine, SourceKind::artnet);
+    engine.source.store(SourceKind::artnet);
     t = feedArtNet(engine, 90000, FrameRate::fps25, 100, t, 0.04);
     (void)engine.snapshot(t);
-    select(engine, SourceKind::generator);
+    engine.source.store(SourceKind::generator);
     (void)engine.snapshot(t);
   }
   EXPECT_EQ(test::realtimeAllocations(), 0u);
@@ -375,7 +371,7 @@ TEST(TimecodeEngineCore, ServesEveryThreadAtOnceWithoutDeadlock) {
   repeat([&](int i) { feedArtNet(engine, i, FrameRate::fps25, 1, kT0 + i * 0.04, 0.04); });  // Art-Net
   repeat([&](int i) { (void)engine.snapshot(kT0 + i * 0.01); });                             // an output
   repeat([&](int i) {                                                                        // the store
-    select(engine, kAllSourceKinds[static_cast<std::size_t>(i) % kAllSourceKinds.size()]);
+    engine.source.store(kAllSourceKinds[static_cast<std::size_t>(i) % kAllSourceKinds.size()]);
     engine.rateOverride.store((i % 2) ? std::optional<FrameRate>(FrameRate::fps24) : std::nullopt);
     engine.resetInput();
     (void)engine.stats();

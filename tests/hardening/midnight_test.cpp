@@ -11,8 +11,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
-#include <ctime>
 #include <optional>
 #include <span>
 #include <vector>
@@ -153,8 +151,7 @@ int checkMTCRoad(const Generator& generator, FrameRate rate) {
 
   EXPECT_GE(static_cast<double>(sequences.size()), kRunSeconds * realFramesPerSecond(rate) / 2 - 3);
   expectUnbrokenAcrossMidnight(sequences, rate, 2);
-  // Host times near 1.7e9 wall seconds (time of day) keep about a microsecond of precision.
-  EXPECT_LT(worstTiming, 1e-4);
+  EXPECT_LT(worstTiming, 1e-4);  // to rounding: every stamp is exact in simulated time
   expectCleanClock(engine, rate, generator, now);
   EXPECT_EQ(engine.counters.read().mtcSequences, static_cast<std::int64_t>(sequences.size()));
   return wire.fullFrames();
@@ -170,43 +167,6 @@ TEST_P(AcrossMidnight, BothOutputsCarryEveryLabelOnceAndTheClockRunsOn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryRate, AcrossMidnight, ::testing::ValuesIn(kAllFrameRates));
-
-// Time of day: the generator follows the wall clock, and its position restarts at 0 at local midnight
-// instead of running on. At 24, 25 and 30 fps a wall-clock day holds exactly framesPerDay frames, so the
-// labels must still run on without a break on both outputs, and the receiving clock must not notice.
-// (At the pulldown rates time of day cannot do that: 29.97 ND and 23.976 fall 86.4 s behind over a day,
-// and 29.97 DF's 2589408 labels are 2.6 frames short of a day of real frames.)
-class TimeOfDayAcrossMidnight : public ::testing::TestWithParam<FrameRate> {
- protected:
-  static constexpr double kWallStart = 1767225600.0 - 10.0;  // 2025-12-31 23:59:50 UTC
-
-  static Generator::WallClockReading wallClock() noexcept { return {kWallStart, kHostStart}; }
-
-  // Each test runs in a process of its own under CTest, so TZ is not restored.
-  void SetUp() override {
-    setenv("TZ", "UTC", 1);
-    tzset();
-    Generator::setWallClockSource(&wallClock);
-  }
-  void TearDown() override { Generator::setWallClockSource(nullptr); }
-
-  static Generator timeOfDayGenerator(FrameRate rate) {
-    return Generator::fromSettings(rate, true, "00:00:00:00", kHostStart);
-  }
-};
-
-TEST_P(TimeOfDayAcrossMidnight, BothOutputsCarryEveryLabelOnceAndTheClockRunsOn) {
-  const FrameRate rate = GetParam();
-  const Generator generator = timeOfDayGenerator(rate);
-  ASSERT_EQ(Timecode::fromFrame(static_cast<std::int64_t>(generator.runningPosition(kHostStart)), rate),
-            *Timecode::parse(kStartLabel));
-  checkLTCRoad(generator, rate);
-  // The fold back to 0 at midnight must not make the sender resynchronise: one full frame, at the start.
-  EXPECT_EQ(checkMTCRoad(generator, rate), 1);
-}
-
-INSTANTIATE_TEST_SUITE_P(WholeFrameRates, TimeOfDayAcrossMidnight,
-                         ::testing::Values(FrameRate::fps24, FrameRate::fps25, FrameRate::fps30));
 
 }  // namespace
 }  // namespace quillmark
