@@ -341,7 +341,7 @@ TEST_F(TimecodeStoreTest, PublishedFieldsSignalEveryAssignmentAndTheRefreshRunsA
   EXPECT_GE(details, ticks / 15 - 1);
 }
 
-TEST_F(TimecodeStoreTest, ALostServerIsRetriedWithoutBlockingAndEverythingRestartsWhenItReturns) {
+TEST_F(TimecodeStoreTest, ALostServerIsRetriedWithoutBlockingAndTheGeneratorRunsOnThroughIt) {
   TimecodeStore& store = makeStore();
   change(store, [](Settings& s) { s.mtcOutEnabled = true; });
   ASSERT_TRUE(store.runningInput());
@@ -361,15 +361,11 @@ TEST_F(TimecodeStoreTest, ALostServerIsRetriedWithoutBlockingAndEverythingRestar
   ASSERT_TRUE(processUntil([&] { return store.ticks() >= ticks + 90; }));
   EXPECT_FALSE(store.jackServerReachable());
 
+  // What restarts on the server's return, and that it says so once, is the fault tests' (the killed
+  // server); what only the store can show is that the generator's transport carried over.
   server_->restart();
   ASSERT_TRUE(processUntil([&] { return store.runningInput().has_value(); }, 15.0));
-  EXPECT_TRUE(logged(store, "JACK server started")) << ::testing::PrintToString(texts(store));
-  EXPECT_EQ(store.runningInput(), (TimecodeStore::RunningInput{"system", 0}));
-  EXPECT_TRUE(store.engine()->mtcOutput().isStarted());
-  EXPECT_NE(store.engine()->ports->client(), 0u) << "the MIDI client is open on the new server";
   EXPECT_TRUE(store.engine()->generator.read().isRunning) << "the generator's transport carried over";
-  settle(1.0);  // the device notices of the new server arrive: what was started stays started
-  EXPECT_EQ(texts(store).front(), "JACK server started") << ::testing::PrintToString(texts(store));
 }
 
 }  // namespace
