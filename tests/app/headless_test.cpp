@@ -76,8 +76,9 @@ TEST(Headless, StartsWithoutAServerUntilOneIsThereSaysWhyArtNetCannotRunAndEndsO
   ASSERT_TRUE(waitForOutput(process, output, "JACK server started", lost)) << output.toStdString();
 
   ::kill(static_cast<pid_t>(process.processId()), SIGINT);
-  ASSERT_TRUE(process.waitForFinished(15000));
-  EXPECT_TRUE(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0) << process.exitCode();
+  ASSERT_TRUE(process.waitForFinished(15000)) << "SIGINT did not end it";
+  EXPECT_TRUE(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+      << "SIGINT did not end it cleanly: exit code " << process.exitCode();
   output += QString::fromUtf8(process.readAllStandardOutput());
   EXPECT_TRUE(output.contains("Outputs stopped, settings saved")) << output.toStdString();
   EXPECT_EQ(QString::fromUtf8(process.readAllStandardError()), "") << "no JACK noise while it retries";

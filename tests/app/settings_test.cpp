@@ -62,12 +62,16 @@ TEST(Settings, EveryFieldSurvivesEncodingButNonFiniteRealsAreNotEncoded) {
   }
   // Non-finite reals would be written as null and fail to load.
   constexpr double kInfinity = std::numeric_limits<double>::infinity();
-  for (double Settings::*real : {&Settings::freewheel, &Settings::mtcLeadMilliseconds, &Settings::ltcOutLevel,
-                                 &Settings::artnetLeadMilliseconds}) {
+  const std::pair<const char*, double Settings::*> reals[] = {
+      {"freewheel", &Settings::freewheel},
+      {"mtcLeadMilliseconds", &Settings::mtcLeadMilliseconds},
+      {"ltcOutLevel", &Settings::ltcOutLevel},
+      {"artnetLeadMilliseconds", &Settings::artnetLeadMilliseconds}};
+  for (const auto& [name, real] : reals) {
     for (double value : {std::nan(""), kInfinity, -kInfinity}) {
       Settings bad;
       bad.*real = value;
-      EXPECT_FALSE(bad.toJSON()) << value;
+      EXPECT_FALSE(bad.toJSON()) << name << " = " << value;
     }
   }
 }

@@ -46,7 +46,7 @@ class DisplayWindowTest : public ::testing::Test {
 
 // Control-W closes it even with the popover open, and the window deletes itself.
 TEST_F(DisplayWindowTest, AlwaysOnTopChangesTheLevelInPlaceAndFullScreenComesAndGoesUntilControlW) {
-  EXPECT_EQ(DisplayWindow::openOrRaise(slot, DisplayStyle{}), window);  // raised, not opened again
+  EXPECT_EQ(DisplayWindow::openOrRaise(slot, DisplayStyle{}), window) << "opened again rather than raised";
   EXPECT_FALSE(window->isAlwaysOnTop());
   const QWindow* native = window->windowHandle();
   ASSERT_NE(native, nullptr);
