@@ -169,6 +169,7 @@ TEST_F(MainWindowTest, SpaceBarWorksTheTransportAndLocateTurnsRedOnBadTextAndNor
   EXPECT_TRUE(processUntil([&] { return badge() == "RUNNING"; }));
   EXPECT_EQ(transport->text(), "Stop");
   EXPECT_FALSE(transport->isEnabled());
+  EXPECT_EQ(transport->toolTip(), "Runs on the computer's clock while Time of day is on");
   QTest::keyClick(&window(), Qt::Key_Space);
   EXPECT_TRUE(store().status().generatorRunning);
   QTest::mouseClick(generator->timeOfDaySwitch(), Qt::LeftButton);
