@@ -60,15 +60,20 @@ TEST(Settings, EveryFieldSurvivesEncodingButNonFiniteRealsAreNotEncoded) {
                      "23:59:59:29", true, true, "10.0.0.255", 65535, -2.5, "127.0.0.1", 0);
     EXPECT_EQ(Settings::fromJSON(s.toJSON().value()), s) << *s.toJSON();
   }
-  Settings bad;  // non-finite reals would be written as null and fail to load
-  bad.freewheel = std::nan("");
-  EXPECT_FALSE(bad.toJSON());
-  bad.freewheel = 2;
-  bad.ltcOutLevel = -std::numeric_limits<double>::infinity();
-  EXPECT_FALSE(bad.toJSON());
-  bad.ltcOutLevel = 0;
-  bad.artnetLeadMilliseconds = std::numeric_limits<double>::infinity();
-  EXPECT_FALSE(bad.toJSON());
+  // Non-finite reals would be written as null and fail to load.
+  constexpr double kInfinity = std::numeric_limits<double>::infinity();
+  const std::pair<const char*, double Settings::*> reals[] = {
+      {"freewheel", &Settings::freewheel},
+      {"mtcLeadMilliseconds", &Settings::mtcLeadMilliseconds},
+      {"ltcOutLevel", &Settings::ltcOutLevel},
+      {"artnetLeadMilliseconds", &Settings::artnetLeadMilliseconds}};
+  for (const auto& [name, real] : reals) {
+    for (double value : {std::nan(""), kInfinity, -kInfinity}) {
+      Settings bad;
+      bad.*real = value;
+      EXPECT_FALSE(bad.toJSON()) << name << " = " << value;
+    }
+  }
 }
 
 TEST(Settings, AnyBadRequiredValueGivesNoRecordAtAll) {

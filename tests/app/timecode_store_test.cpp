@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 
-#include <QCoreApplication>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <memory>
@@ -15,48 +14,19 @@
 #include <vector>
 
 #include "app/persistence.h"
-#include "core/host_time.h"
+#include "tests/app/store_world.h"
 #include "tests/engine/artnet_world.h"
 #include "tests/support/jack_server.h"
-#include "tests/support/test_client.h"
-#include "tests/support/wait_for.h"
 
 namespace quillmark {
 namespace {
 
-using test::JackServer;
+using test::audioDevice;
+using test::DeviceKind;
+using test::processUntil;
+using test::settle;
 using ::testing::Contains;
 using ::testing::ElementsAre;
-
-bool processUntil(const std::function<bool()>& condition, double seconds = 10.0) {
-  return test::waitFor(
-      [&] {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        return condition();
-      },
-      seconds);
-}
-
-// Lets the event loop run for a while (queued notices settle), bounded.
-void settle(double seconds = 0.5) {
-  const double until = HostTime::now() + seconds;
-  processUntil([&] { return HostTime::now() >= until; }, seconds + 1.0);
-}
-
-// A JACK client with `ports` audio ports: outputs make it an input device, inputs an output device.
-std::unique_ptr<test::TestClient> fakeDevice(const std::string& name, int ports, bool outputs) {
-  auto client = std::make_unique<test::TestClient>(name);
-  for (int i = 1; i <= ports; ++i) {
-    const std::string port = "ch" + std::to_string(i);
-    outputs ? client->addAudioOut(port) : client->addAudioIn(port);
-  }
-  client->activate();
-  return client;
-}
-// The JACK ids of our LTC input's and output's clients: a restart of either shows as a new id.
-std::string ltcClientIds(const test::TestClient& client) {
-  return test::clientIds(client.get(), {"Quillmark LTC in", "Quillmark LTC out"});
-}
 
 class TimecodeStoreTest : public ::testing::Test {
  protected:
@@ -101,7 +71,7 @@ class TimecodeStoreTest : public ::testing::Test {
     store.setSettings(s);
   }
 
-  static inline JackServer* server_ = nullptr;
+  static inline test::JackServer* server_ = nullptr;
   QTemporaryDir dir_;
   std::unique_ptr<TimecodeStore> store_;
 };
@@ -126,7 +96,7 @@ TEST_F(TimecodeStoreTest, FirstStartKeepsAnUnreadableRecordAsideFillsInTheDefaul
 }
 
 TEST_F(TimecodeStoreTest, UnpluggedInputStopsWithAnErrorAndComesBackByItself) {
-  auto deck = fakeDevice("Deck", 2, true);
+  auto deck = audioDevice("Deck", 2, DeviceKind::input);
   TimecodeStore& store = makeStore();
   change(store, [](Settings& s) {
     s.ltcInputUID.emplace("Deck");
@@ -143,7 +113,7 @@ TEST_F(TimecodeStoreTest, UnpluggedInputStopsWithAnErrorAndComesBackByItself) {
   EXPECT_FALSE(store.engine()->ltcInput.isRunning());
   EXPECT_EQ(saved().ltcInputUID, std::optional<std::string>("Deck"));  // the choice is kept
 
-  deck = fakeDevice("Deck", 2, true);
+  deck = audioDevice("Deck", 2, DeviceKind::input);
   ASSERT_TRUE(processUntil([&] { return store.runningInput().has_value(); }));
   EXPECT_EQ(store.runningInput(), (TimecodeStore::RunningInput{"Deck", 1}));
   EXPECT_EQ(store.engine()->ltcInput.channelInUse(), 1);
@@ -158,17 +128,11 @@ TEST_F(TimecodeStoreTest, TwoProfilesLiveSideBySideInOneProcessEachWithItsOwnCli
   EXPECT_EQ(b->midiClientName(), "Quillmark-B");
   ASSERT_EQ(a->runningInput(), (TimecodeStore::RunningInput{"system", 0}));
   ASSERT_EQ(b->runningInput(), (TimecodeStore::RunningInput{"system", 0}));
-  const auto probe = fakeDevice("Probe", 0, false);
-  // A client's JACK id, empty when there is none: a restart shows as a new id.
-  const auto idOf = [&](const char* name) {
-    char* uuid = jack_get_uuid_for_client_name(probe->get(), name);
-    const std::string id = uuid ? uuid : "";
-    jack_free(uuid);
-    return id;
-  };
-  const std::string aInput = idOf("Quillmark-A LTC in");
-  EXPECT_NE(aInput, "");
-  EXPECT_NE(idOf("Quillmark-B LTC in"), "");
+  const auto probe = audioDevice("Probe", 0, DeviceKind::output);
+  // The clients' JACK ids: a restart shows as a new id.
+  const std::string aInput = test::clientIds(probe->get(), {"Quillmark-A LTC in"});
+  const std::string both = aInput + test::clientIds(probe->get(), {"Quillmark-B LTC in"});
+  EXPECT_EQ(both.find("none"), std::string::npos) << both;
 
   // B's output appears in the graph (its client owns audio output ports): neither lists it as a device,
   // and A, whose input it does not touch, neither restarts nor says anything.
@@ -178,14 +142,14 @@ TEST_F(TimecodeStoreTest, TwoProfilesLiveSideBySideInOneProcessEachWithItsOwnCli
     s.ltcOutUID.emplace("system");
   });
   ASSERT_TRUE(b->runningLTCOut());
-  EXPECT_NE(idOf("Quillmark-B LTC out"), "");
+  EXPECT_NE(test::clientIds(probe->get(), {"Quillmark-B LTC out"}), "none ");
   settle(1.0);
   for (const TimecodeStore* store : {a.get(), b.get()}) {
     for (const auto* list : {&store->inputDevices(), &store->outputDevices()})
       for (const AudioDevice& device : *list) EXPECT_EQ(device.uid.rfind("Quillmark", 0), std::string::npos);
   }
   EXPECT_TRUE(a->log().empty()) << ::testing::PrintToString(texts(*a));
-  EXPECT_EQ(idOf("Quillmark-A LTC in"), aInput);
+  EXPECT_EQ(test::clientIds(probe->get(), {"Quillmark-A LTC in"}), aInput);
   EXPECT_EQ(a->runningInput(), (TimecodeStore::RunningInput{"system", 0}));
   EXPECT_FALSE(a->runningLTCOut());
   EXPECT_FALSE(b->runningInput());
@@ -196,12 +160,9 @@ TEST_F(TimecodeStoreTest, TwoProfilesLiveSideBySideInOneProcessEachWithItsOwnCli
   b.reset();
   // Judged by the ports: PipeWire's libjack keeps answering for a closed client's name from its cache.
   EXPECT_TRUE(processUntil([&] {
-    const char** ports = jack_get_ports(probe->get(), "^Quillmark-B LTC out:", nullptr, 0);
-    const bool gone = ports == nullptr;
-    jack_free(ports);
-    return gone;
+    return test::findPort(probe->get(), "^Quillmark-B LTC out:", JACK_DEFAULT_AUDIO_TYPE, 0).empty();
   })) << "B's output outlived B";
-  const auto deck = fakeDevice("Deck", 2, true);
+  const auto deck = audioDevice("Deck", 2, DeviceKind::input);
   ASSERT_TRUE(processUntil([&] {
     const auto& inputs = a->inputDevices();
     return std::any_of(inputs.begin(), inputs.end(), [](const AudioDevice& d) { return d.uid == "Deck"; });
@@ -229,7 +190,7 @@ TEST_F(TimecodeStoreTest, SourceChangesLogTheirInputLineAndStartOrStopTheInput) 
 }
 
 TEST_F(TimecodeStoreTest, OutputsFollowTheirSettingsAndALevelChangeRestartsNothing) {
-  const auto recorder = fakeDevice("Recorder", 4, false);
+  const auto recorder = audioDevice("Recorder", 4, DeviceKind::output);
   TimecodeStore& store = makeStore();
   change(store, [](Settings& s) {
     s.ltcOutUID.emplace("Recorder");
@@ -241,13 +202,16 @@ TEST_F(TimecodeStoreTest, OutputsFollowTheirSettingsAndALevelChangeRestartsNothi
   EXPECT_FALSE(store.outputError());
 
   settle(1.0);  // the Recorder's arrival may still be on its way to the store
-  const std::string clients = ltcClientIds(*recorder);
+  const auto ltcClientIds = [&] {
+    return test::clientIds(recorder->get(), {"Quillmark LTC in", "Quillmark LTC out"});
+  };
+  const std::string clients = ltcClientIds();
   ASSERT_EQ(clients.find("none"), std::string::npos) << clients;
   const auto linesBefore = texts(store);
   change(store, [](Settings& s) { s.ltcOutLevel = -20.0; });
   change(store, [](Settings& s) { s.offsetFrames = 3; });
   settle();
-  EXPECT_EQ(ltcClientIds(*recorder), clients) << "the LTC input or output was restarted";
+  EXPECT_EQ(ltcClientIds(), clients) << "the LTC input or output was restarted";
   EXPECT_EQ(texts(store), linesBefore);
   EXPECT_NEAR(store.engine()->ltcOutput.amplitude.load(), 0.1f, 1e-6);
   EXPECT_EQ(store.engine()->ltcOutput.offsetFrames.load(), 3.0);
@@ -266,27 +230,20 @@ TEST_F(TimecodeStoreTest, OutputsFollowTheirSettingsAndALevelChangeRestartsNothi
 
 // Everything on the loopback interface; Art-Net out is never switched on towards its default broadcast.
 TEST_F(TimecodeStoreTest, ArtNetFollowsItsSettingsAndSaysWhyItCannotRun) {
-  // A port another program holds for itself alone cannot be bound: that is the input's error.
-  const int holder = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in held = test::loopback(0);
-  ASSERT_EQ(::bind(holder, reinterpret_cast<const sockaddr*>(&held), sizeof held), 0);
-  socklen_t length = sizeof held;
-  ::getsockname(holder, reinterpret_cast<sockaddr*>(&held), &length);
-  const int heldPort = ntohs(held.sin_port);
-
+  // An address that cannot be bound is the input's error, until the settings give one that can.
   TimecodeStore& store = makeStore();
   change(store, [&](Settings& s) {
     s.source = SourceKind::artnet;
-    s.artnetInAddress = "127.0.0.1";
-    s.artnetInPort = heldPort;
+    s.artnetInAddress = "127.0.0.256";
   });
-  ::close(holder);
   EXPECT_FALSE(store.runningArtNetIn());
   ASSERT_TRUE(store.inputError());
-  EXPECT_THAT(*store.inputError(),
-              ::testing::StartsWith("Cannot listen for Art-Net on 127.0.0.1:" + std::to_string(heldPort)));
+  EXPECT_THAT(*store.inputError(), ::testing::StartsWith("Cannot listen for Art-Net on 127.0.0.256:6454"));
   EXPECT_FALSE(store.runningInput()) << "the LTC input stops when Art-Net is the source";
-  change(store, [](Settings& s) { s.artnetInPort = 0; });
+  change(store, [](Settings& s) {
+    s.artnetInAddress = "127.0.0.1";
+    s.artnetInPort = 0;
+  });
   EXPECT_EQ(store.runningArtNetIn(), (TimecodeStore::RunningArtNetIn{"127.0.0.1", 0, 2.0}));
   EXPECT_TRUE(store.engine()->artnetInput.isRunning());
   EXPECT_FALSE(store.inputError());
@@ -377,7 +334,7 @@ TEST_F(TimecodeStoreTest, PublishedFieldsSignalEveryAssignmentAndTheRefreshRunsA
   EXPECT_GE(details, ticks / 15 - 1);
 }
 
-TEST_F(TimecodeStoreTest, ALostServerIsRetriedWithoutBlockingAndEverythingRestartsWhenItReturns) {
+TEST_F(TimecodeStoreTest, ALostServerIsRetriedWithoutBlockingAndTheGeneratorRunsOnThroughIt) {
   TimecodeStore& store = makeStore();
   change(store, [](Settings& s) { s.mtcOutEnabled = true; });
   ASSERT_TRUE(store.runningInput());
@@ -397,15 +354,11 @@ TEST_F(TimecodeStoreTest, ALostServerIsRetriedWithoutBlockingAndEverythingRestar
   ASSERT_TRUE(processUntil([&] { return store.ticks() >= ticks + 90; }));
   EXPECT_FALSE(store.jackServerReachable());
 
+  // What restarts on the server's return, and that it says so once, is the fault tests' (the killed
+  // server); what only the store can show is that the generator's transport carried over.
   server_->restart();
   ASSERT_TRUE(processUntil([&] { return store.runningInput().has_value(); }, 15.0));
-  EXPECT_TRUE(logged(store, "JACK server started")) << ::testing::PrintToString(texts(store));
-  EXPECT_EQ(store.runningInput(), (TimecodeStore::RunningInput{"system", 0}));
-  EXPECT_TRUE(store.engine()->mtcOutput().isStarted());
-  EXPECT_NE(store.engine()->ports->client(), 0u) << "the MIDI client is open on the new server";
   EXPECT_TRUE(store.engine()->generator.read().isRunning) << "the generator's transport carried over";
-  settle(1.0);  // the device notices of the new server arrive: what was started stays started
-  EXPECT_EQ(texts(store).front(), "JACK server started") << ::testing::PrintToString(texts(store));
 }
 
 }  // namespace

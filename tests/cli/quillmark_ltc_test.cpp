@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/timecode.h"
-#include "ltc/ltc_encoder.h"
+#include "tests/ltc/ltc_signal.h"
 
 namespace quillmark::test {
 namespace {
@@ -123,8 +123,8 @@ TEST_F(QuillmarkLtc, GeneratesAtTheRequestedSpeedRateAndFileType) {
 
 TEST_F(QuillmarkLtc, ReadsTheChosenChannel) {
   // A stereo file: silence on channel 0, 25 fps code on channel 1.
-  std::vector<float> code(48000), stereo(2 * 48000, 0.0f);
-  LTCEncoder(48000).render(code.data(), 48000, 250, 25.0 / 48000);
+  const std::vector<float> code = renderCode(FrameRate::fps25, 48000, 250, 1.0);
+  std::vector<float> stereo(2 * 48000, 0.0f);
   for (std::size_t i = 0; i < code.size(); ++i) stereo[2 * i + 1] = code[i];
   SF_INFO info{0, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
   SNDFILE* file = sf_open(path("stereo.wav").c_str(), SFM_WRITE, &info);

@@ -33,21 +33,6 @@ void choose(QComboBox* picker, const QString& entry) {
   emit picker->activated(index);
 }
 
-TEST(DisplayWindow, OpensAndClosesAnyNumberOfTimes) {
-  QPointer<DisplayWindow> slot;
-  for (int opening = 0; opening < 20; ++opening) {
-    DisplayWindow* window = DisplayWindow::openOrRaise(slot, DisplayStyle{});
-    ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(DisplayWindow::openOrRaise(slot, DisplayStyle{}), window);  // raised, not opened again
-    window->showContent({"10:00:00:00", TimecodeClock::State::locked, false, false, false, "LOCKED"});
-    window->setEditing(opening % 2 == 0);  // closing with the popover open must be as clean
-    EXPECT_TRUE(window->close());
-    deleteClosedWindows();
-    EXPECT_TRUE(slot.isNull()) << "opening " << opening;
-  }
-}
-
 // A display window opened as the main window opens it, closed and deleted at the end.
 class DisplayWindowTest : public ::testing::Test {
  protected:
@@ -59,7 +44,9 @@ class DisplayWindowTest : public ::testing::Test {
   DisplayWindow* window = DisplayWindow::openOrRaise(slot, DisplayStyle{});
 };
 
+// Control-W closes it even with the popover open, and the window deletes itself.
 TEST_F(DisplayWindowTest, AlwaysOnTopChangesTheLevelInPlaceAndFullScreenComesAndGoesUntilControlW) {
+  EXPECT_EQ(DisplayWindow::openOrRaise(slot, DisplayStyle{}), window) << "opened again rather than raised";
   EXPECT_FALSE(window->isAlwaysOnTop());
   const QWindow* native = window->windowHandle();
   ASSERT_NE(native, nullptr);
@@ -88,6 +75,7 @@ TEST_F(DisplayWindowTest, AlwaysOnTopChangesTheLevelInPlaceAndFullScreenComesAnd
   EXPECT_TRUE(window->isFullScreen());
   QTest::mouseDClick(window, Qt::LeftButton, {}, QPoint(300, 100));
   EXPECT_FALSE(window->isFullScreen());
+  window->setEditing(true);
   QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier);
   deleteClosedWindows();
   EXPECT_TRUE(slot.isNull());
@@ -111,7 +99,6 @@ TEST_F(DisplayWindowTest, GearShowsOnHoverAndStaysWhileItsPopoverIsOpen) {
   QSignalSpy edits(window, &DisplayWindow::styleEdited);
   window->editor()->choosePreset("Black on white");
   EXPECT_EQ(window->view()->style(), *DisplayStyle::preset("Black on white"));
-  EXPECT_EQ(window->palette().color(QPalette::Window), QColor(Qt::white));
   // The colour chooser opens inside the popover, which stays open; every colour it moves through is
   // written through at once (50 % opacity is stored as alpha 0.5), and "Cancel" puts the old one back.
   QTest::mouseClick(window->editor()->backgroundWell(), Qt::LeftButton);

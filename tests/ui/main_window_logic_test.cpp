@@ -65,8 +65,6 @@ TEST(InfoLine, ShowsSpeedOnlyWhenLockedAndOffByMoreThanTwoThousandths) {
 }
 
 TEST(PickerEntries, OffersTheOptionListsAndRefillsKeepingTheChoice) {
-  EXPECT_EQ(titles(outputChannelEntries(4)).mid(3),
-            (QStringList{"Output 4", "---", "Outputs 1+2", "Outputs 3+4"}));
   EXPECT_EQ(titles(outputChannelEntries(1)), QStringList{"Output 1"});  // no pair of one
   EXPECT_EQ(autoRateTitle(std::nullopt, FrameRate::fps29_97DF), "Auto (29.97 DF)");
   EXPECT_EQ(autoRateTitle(FrameRate::fps24, FrameRate::fps24), "Auto");

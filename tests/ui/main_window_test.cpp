@@ -21,9 +21,8 @@
 #include <QToolButton>
 
 #include "app/persistence.h"
+#include "tests/app/store_world.h"
 #include "tests/support/jack_server.h"
-#include "tests/support/test_client.h"
-#include "tests/support/wait_for.h"
 #include "ui/application.h"
 #include "ui/artnet_sections.h"
 #include "ui/detail_rows.h"
@@ -38,26 +37,11 @@
 #include "ui/state_badge.h"
 #include "ui/style_editor.h"
 #include "ui/system_colors.h"
-#include "ui/value_stepper.h"
 
 namespace quillmark {
 namespace {
 
-bool processUntil(const std::function<bool()>& condition, double seconds = 10.0) {
-  return test::waitFor([&] { return QApplication::processEvents(QEventLoop::AllEvents, 5), condition(); },
-                       seconds);
-}
-
-// A JACK client with audio ports: outputs make it an input device, inputs an output device.
-std::unique_ptr<test::TestClient> fakeDevice(const std::string& name, int channels, unsigned long flags) {
-  auto device = std::make_unique<test::TestClient>(name);
-  for (int i = 1; i <= channels; ++i) {
-    const std::string port = "ch" + std::to_string(i);
-    (flags & JackPortIsOutput) ? device->addAudioOut(port) : device->addAudioIn(port);
-  }
-  device->activate();
-  return device;
-}
+using test::processUntil;
 
 // Chooses the entry titled `title` in a picker as the user does, and says whether it was there.
 bool choose(QComboBox* picker, const QString& title) {
@@ -72,7 +56,7 @@ class MainWindowTest : public ::testing::Test {
   static void TearDownTestSuite() { server_.reset(); }
   void TearDown() override {
     app_.reset();
-    processUntil([] { return false; }, 0.1);  // drops queued work of the store that is gone
+    test::settle(0.1);  // drops queued work of the store that is gone
   }
 
   void makeApp() {
@@ -94,18 +78,24 @@ class MainWindowTest : public ::testing::Test {
   std::unique_ptr<QuillmarkApp> app_;
 };
 
-TEST_F(MainWindowTest, ChoosingEachSourceShowsItsSection) {
+// Each source shows its section, whose fields start on one line with the others whichever section's labels
+// are longest. A second instance's MIDI client gets a numbered name from JACK; the footer shows the one it
+// got.
+TEST_F(MainWindowTest, ChoosingEachSourceShowsItsSectionWithItsFieldsInLine) {
+  const test::TestClient first("Quillmark");
   makeApp();
-  EXPECT_EQ(window().windowTitle(), "Quillmark");
+  EXPECT_EQ(window().portsCaption()->text(), QString::fromUtf8("MIDI ports: \u201CQuillmark-01\u201D"));
   EXPECT_EQ(MainWindow::titleFor(std::string("stage left")), "Quillmark (stage left)");
-  EXPECT_EQ(window().width(), MainWindow::kWidth);
-  EXPECT_GE(window().height(), MainWindow::kMinimumHeight);
+  auto fieldX = [&](QWidget* field) { return field->mapTo(&window(), QPoint()).x(); };
+  const int outputs = fieldX(window().outputSection()->mtcOutSwitch());
 
   chooseSource(SourceKind::mtc);
   EXPECT_EQ(store().settings().source, SourceKind::mtc);
   EXPECT_TRUE(window().mtcSection()->isVisible());
   EXPECT_FALSE(window().ltcSection()->isVisible());
   EXPECT_TRUE(window().detailsSection()->isVisible());
+  QApplication::processEvents();
+  EXPECT_EQ(fieldX(window().mtcSection()->sourcePicker()), outputs);
 
   chooseSource(SourceKind::generator);
   EXPECT_TRUE(window().generatorSection()->isVisible());
@@ -113,27 +103,14 @@ TEST_F(MainWindowTest, ChoosingEachSourceShowsItsSection) {
   EXPECT_FALSE(window().detailsSection()->isVisible());
   EXPECT_TRUE(processUntil([&] { return badge() == "STOPPED"; }));
   EXPECT_EQ(window().generatorSection()->locateText(), "01:00:00:00");  // filled in on first showing
-  // Texts that would name another platform's computer name this one's.
-  EXPECT_EQ(window().generatorSection()->timeOfDaySwitch()->toolTip(),
-            "Run on the computer's clock instead of from a start time");
-  EXPECT_EQ(window().outputSection()->sendEarlyStepper()->toolTip(),
-            "Send MTC this much earlier (or later, negative) to make up for delay after the computer");
+  QApplication::processEvents();
+  EXPECT_EQ(fieldX(window().generatorSection()->ratePicker()), outputs);
 
   chooseSource(SourceKind::ltc);
   EXPECT_TRUE(window().ltcSection()->isVisible());
   EXPECT_FALSE(window().generatorSection()->isVisible());
   EXPECT_TRUE(processUntil([&] { return badge() == "NO TIMECODE"; }));
-
-  // The fields of every section start on one line, whichever section's labels are longest.
-  auto fieldX = [&](QWidget* field) { return field->mapTo(&window(), QPoint()).x(); };
-  const int outputs = fieldX(window().outputSection()->mtcOutSwitch());
   EXPECT_EQ(fieldX(window().ltcSection()->devicePicker()), outputs);
-  chooseSource(SourceKind::mtc);
-  QApplication::processEvents();
-  EXPECT_EQ(fieldX(window().mtcSection()->sourcePicker()), outputs);
-  chooseSource(SourceKind::generator);
-  QApplication::processEvents();
-  EXPECT_EQ(fieldX(window().generatorSection()->ratePicker()), outputs);
 
   // Art-Net, on loopback only: the input listens on 127.0.0.1, and the output is pointed at an address
   // that does not exist before it is switched on, so nothing is ever sent.
@@ -143,13 +120,11 @@ TEST_F(MainWindowTest, ChoosingEachSourceShowsItsSection) {
   loopback.artnetOutAddress = "127.0.0.256";
   store().setSettings(loopback);
   chooseSource(SourceKind::artnet);
-  EXPECT_EQ(store().settings().source, SourceKind::artnet);
   ArtNetInputSection* in = window().artnetInputSection();
   EXPECT_TRUE(in->isVisible());
   EXPECT_FALSE(window().ltcSection()->isVisible());
   EXPECT_EQ(in->addressField()->text(), "127.0.0.1");
   EXPECT_EQ(fieldX(in->addressField()), outputs);
-  EXPECT_TRUE(store().engine()->artnetInput.isRunning());
   EXPECT_EQ(window().detailRows()->value("Damaged packets"), "0");
   ArtNetOutputSection* out = window().artnetOutputSection();
   EXPECT_TRUE(out->isVisible()) << "the output shows whatever the source";
@@ -158,7 +133,6 @@ TEST_F(MainWindowTest, ChoosingEachSourceShowsItsSection) {
   EXPECT_TRUE(store().settings().artnetOutEnabled);
   EXPECT_TRUE(out->addressField()->isVisible());
   EXPECT_EQ(fieldX(out->addressField()), outputs);
-  EXPECT_EQ(out->portField()->value(), 6454);
   EXPECT_TRUE(out->errorCaption()->isVisible());
   EXPECT_TRUE(out->errorCaption()->text().contains("127.0.0.256"))
       << out->errorCaption()->text().toStdString();
@@ -207,7 +181,6 @@ TEST_F(MainWindowTest, SpaceBarWorksTheTransportAndLocateTurnsRedOnBadTextAndNor
   QTest::keyClick(field, Qt::Key_Return);
   EXPECT_TRUE(generator->isInvalid());
   EXPECT_EQ(field->palette().color(QPalette::Text), systemColor(ColorRole::red, field->palette()));
-  EXPECT_EQ(store().settings().generatorStart, "01:00:00:00");
   field->setText("1:2:3:4");
   QTest::mouseClick(generator->locateButton(), Qt::LeftButton);
   EXPECT_FALSE(generator->isInvalid());
@@ -231,13 +204,6 @@ TEST_F(MainWindowTest, OpensWithoutAScrollBarWithBothOutputsOn) {
   EXPECT_TRUE(window().detailsSection()->isVisible());
   EXPECT_FALSE(form->verticalScrollBar()->isVisible())
       << window().height() << " < " << window().fittingHeight();
-}
-
-// A second instance's MIDI client gets a numbered name from JACK; the footer shows the one it got.
-TEST_F(MainWindowTest, FooterNamesTheMidiClientThisInstanceGot) {
-  const test::TestClient first("Quillmark");
-  makeApp();
-  EXPECT_EQ(window().portsCaption()->text(), QString::fromUtf8("MIDI ports: \u201CQuillmark-01\u201D"));
 }
 
 // Switching the desktop between light and dark restyles every caption, label, field and icon at once.
@@ -291,7 +257,7 @@ TEST_F(MainWindowTest, EveryColourFollowsAPaletteChange) {
 }
 
 TEST_F(MainWindowTest, ChoosingOutputs3And4StoresChannel2AsAPairAndShowsItAgain) {
-  const auto desk = fakeDevice("desk", 4, JackPortIsInput);  // an output device with four channels
+  const auto desk = test::audioDevice("desk", 4, test::DeviceKind::output);
   makeApp();
   OutputSection* outputs = window().outputSection();
   EXPECT_FALSE(outputs->isRowShown(outputs->audioOutputPicker()));
@@ -357,7 +323,6 @@ TEST_F(MainWindowTest, LogShowsTheFiftyNewestLinesAndClears) {
 
 TEST_F(MainWindowTest, DisplayWindowOpensFromTheMenuAndPopOutAndKeepsItsStyleInTheStore) {
   makeApp();
-  EXPECT_EQ(window().displayAction()->shortcut(), QKeySequence("Ctrl+Shift+D"));
   for (bool fromMenu : {true, false}) {
     if (fromMenu) window().displayAction()->trigger();
     if (!fromMenu) QTest::mouseClick(window().popOutButton(), Qt::LeftButton);

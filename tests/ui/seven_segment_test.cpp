@@ -92,11 +92,13 @@ TEST(SevenSegment, FewerCharactersGrowTheDigitsUntilTheHeightLimitsThem) {
   const QRectF wide(36, 54.88, 828, 217.28);
   const Layout full = layoutSegments(wide, "00:00:00:00", true);
   EXPECT_GT(layoutSegments(wide, "00:00:00", true).digitHeight, full.digitHeight);
-  EXPECT_NEAR(layoutSegments(wide, "0", true).digitHeight, 0.9 * 217.28, 1e-9);
+  const double byHeight = layoutSegments(wide, "0", true).digitHeight;
+  EXPECT_EQ(layoutSegments(wide, "00", true).digitHeight, byHeight);  // both as high as the room allows
+  EXPECT_LT(byHeight, wide.height());
   // An empty text has no width to divide by; the digits stay finite.
   const Layout empty = layoutSegments(wide, "", false);
   EXPECT_GE(empty.digitHeight, 0);
-  EXPECT_LE(empty.digitHeight, 0.9 * 217.28);
+  EXPECT_LE(empty.digitHeight, byHeight);
 }
 
 }  // namespace
