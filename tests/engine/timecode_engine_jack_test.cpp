@@ -11,6 +11,7 @@
 
 #include "tests/engine/artnet_world.h"
 #include "tests/engine/engine_on_jack.h"
+#include "tests/support/jack_server.h"
 
 namespace quillmark::test {
 namespace {
@@ -142,7 +143,9 @@ TEST_F(TimecodeEngineRoads, CarriesMTCInToLTCOutAndShowsThirtyAsThirtyAndPulldow
     engine_->ltcOutput.stop();
     ASSERT_GE(judged, 20) << "too many xruns to judge";
     EXPECT_EQ(wrongRate, 0);
-    EXPECT_LT(worstSpeedError, 0.0003);
+    // On jackd the speed keeps within 0.03 % of the desk's. PipeWire's JACK reports no xruns, so a stall
+    // there stays in the clock's window; half the 0.1 % between the two rates still tells them apart.
+    EXPECT_LT(worstSpeedError, JackServer::onPipeWire() ? 0.0005 : 0.0003);
     // Every frame: a lone word tens of frames off is what a phase cut between two buffers does to a reader.
     const auto played = [&](double host) { return desk->positionAt(host); };
     EXPECT_GE(expectLTCFollows(recorder->decodeLTC(), played, sent, acquired), 40);
