@@ -63,8 +63,10 @@ class MIDIPorts : public std::enable_shared_from_this<MIDIPorts> {
   // reference stays 0 and the lists hold only "Virtual port": MIDI simply does not work, as with any
   // other failed MIDI call. The client is named after `context`'s base, and graph changes reach the main
   // thread through its poster (none: onPortsChanged is never called).
-  // `processThreadInit`, when given, runs once on the JACK process thread before its first cycle (the
-  // tests use it to watch that thread's allocations).
+  // `processThreadInit`, when given, runs once on each thread libjack starts for the client before that
+  // thread does anything else: the process thread, and with jackd2 its notification thread too, whose
+  // graph notices may allocate (the tests use it to watch the process thread's allocations, over
+  // stretches without graph changes).
   static std::shared_ptr<MIDIPorts> create(JackContext context, void (*processThreadInit)() = nullptr);
   ~MIDIPorts();
   MIDIPorts(const MIDIPorts&) = delete;
