@@ -107,7 +107,9 @@ void StreamControl::applyLTCInput(const Settings& s, const std::optional<AudioDe
   stopLTCInput();
   if (s.source == SourceKind::ltc) {
     setInputError(std::string("No audio input found."));
-  } else {
+  } else if (s.source != SourceKind::artnet) {
+    // Art-Net's apply, which follows, sets its own input's error: cleared here first, an input that
+    // cannot listen would be reported fine and then failing again on every pass.
     setInputError(std::nullopt);
   }
 }
@@ -170,6 +172,7 @@ void StreamControl::applyArtNetInput(const Settings& s) {
     return;
   }
   stopArtNetInput();
+  if (s.source == SourceKind::artnet) setInputError(std::nullopt);  // no engine to listen with
 }
 
 void StreamControl::applyArtNetOutput(const Settings& s) {

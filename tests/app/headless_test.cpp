@@ -81,6 +81,9 @@ TEST(Headless, StartsWithoutAServerUntilOneIsThereSaysWhyArtNetCannotRunAndEndsO
       << "SIGINT did not end it cleanly: exit code " << process.exitCode();
   output += QString::fromUtf8(process.readAllStandardOutput());
   EXPECT_TRUE(output.contains("Outputs stopped, settings saved")) << output.toStdString();
+  // It never listened: the returning server brings no "ok" and no second report of the same error.
+  EXPECT_FALSE(output.contains("Art-Net in: ok")) << output.toStdString();
+  EXPECT_EQ(output.count("Art-Net in: Cannot listen"), 1) << output.toStdString();
   EXPECT_EQ(QString::fromUtf8(process.readAllStandardError()), "") << "no JACK noise while it retries";
   EXPECT_EQ(QSettings(QString::fromStdString(storeFile), QSettings::NativeFormat).allKeys(),
             QStringList{QString::fromStdString(Persistence::storeKey("settings-Studio A/2"))});
