@@ -22,10 +22,7 @@ TEST(RGBAColor, TakesSRGBComponentsFromAnyColourModelAndGivesValidOnesBackEvenOu
   // An extended-range colour is brought back into 0 ... 1; one that cannot be converted is opaque white.
   expectNear(rgbaFromQColor(QColor(QRgba64::fromRgba64(0, 0, 0, 0xffff)).toExtendedRgb()), {0, 0, 0, 1});
   expectNear(rgbaFromQColor(QColor(QStringLiteral("no such colour"))), {1, 1, 1, 1});
-  for (const auto& preset : DisplayStyle::presets()) {
-    expectNear(rgbaFromQColor(toQColor(preset.style.text)), preset.style.text);
-    expectNear(rgbaFromQColor(toQColor(preset.style.background)), preset.style.background);
-  }
+  expectNear(rgbaFromQColor(toQColor({0.1, 0.2, 0.3, 0.5})), {0.1, 0.2, 0.3, 0.5});  // no 8-bit rounding
 
   // Out-of-range stored components still give a valid RGB colour.
   const QColor color = toQColor({1.5, -0.25, std::numeric_limits<double>::quiet_NaN(), 2.0});
