@@ -187,23 +187,6 @@ TEST_F(MainWindowTest, SpaceBarWorksTheTransportAndLocateTurnsRedOnBadTextAndNor
   EXPECT_EQ(field->palette().color(QPalette::Text), normal);
 }
 
-// Everything the stored settings show fits the window as it opens: LTC in with its details, both outputs.
-TEST_F(MainWindowTest, OpensWithoutAScrollBarWithBothOutputsOn) {
-  Settings settings;
-  settings.source = SourceKind::ltc;
-  settings.mtcOutEnabled = settings.ltcOutEnabled = true;
-  ASSERT_TRUE(
-      Persistence(std::nullopt, dir_.filePath("quillmark.conf").toStdString()).saveSettings(settings));
-  makeApp();
-  QApplication::processEvents();
-  const QScrollArea* form = window().findChild<QScrollArea*>();
-  ASSERT_NE(form, nullptr);
-  EXPECT_TRUE(window().outputSection()->isRowShown(window().outputSection()->channelPicker()));
-  EXPECT_TRUE(window().detailsSection()->isVisible());
-  EXPECT_FALSE(form->verticalScrollBar()->isVisible())
-      << window().height() << " < " << window().fittingHeight();
-}
-
 // The log shows its fifty newest lines and clears; then switching the desktop between light and dark
 // restyles every caption, label, field and icon at once, the log's rows among them.
 TEST_F(MainWindowTest, LogShowsTheFiftyNewestLinesAndClearsAndEveryColourFollowsAPaletteChange) {
@@ -271,13 +254,25 @@ TEST_F(MainWindowTest, LogShowsTheFiftyNewestLinesAndClearsAndEveryColourFollows
   QApplication::setPalette(light);
 }
 
-TEST_F(MainWindowTest, ChoosingOutputs3And4StoresChannel2AsAPairAndShowsItAgain) {
+// Everything the stored settings show fits the window as it opens: LTC in with its details, both outputs.
+// Outputs 3 and 4 are then stored as channel 2 and a pair, and shown again by a window made afresh.
+TEST_F(MainWindowTest, OpensWithoutAScrollBarAndStoresOutputs3And4AsChannel2AndAPair) {
   const auto desk = test::audioDevice("desk", 4, test::DeviceKind::output);
+  Settings settings;
+  settings.source = SourceKind::ltc;
+  settings.mtcOutEnabled = settings.ltcOutEnabled = true;
+  ASSERT_TRUE(
+      Persistence(std::nullopt, dir_.filePath("quillmark.conf").toStdString()).saveSettings(settings));
   makeApp();
+  QApplication::processEvents();
   OutputSection* outputs = window().outputSection();
-  EXPECT_FALSE(outputs->isRowShown(outputs->audioOutputPicker()));
-  QTest::mouseClick(outputs->ltcOutSwitch(), Qt::LeftButton);
-  EXPECT_TRUE(store().settings().ltcOutEnabled);
+  const QScrollArea* form = window().findChild<QScrollArea*>();
+  ASSERT_NE(form, nullptr);
+  EXPECT_TRUE(outputs->isRowShown(outputs->channelPicker()));
+  EXPECT_TRUE(window().detailsSection()->isVisible());
+  EXPECT_FALSE(form->verticalScrollBar()->isVisible())
+      << window().height() << " < " << window().fittingHeight();
+
   ASSERT_TRUE(processUntil([&] { return outputs->audioOutputPicker()->findText("desk") >= 0; }));
   ASSERT_TRUE(choose(outputs->audioOutputPicker(), "desk"));
   ASSERT_TRUE(choose(outputs->channelPicker(), "Outputs 3+4"));
@@ -288,6 +283,7 @@ TEST_F(MainWindowTest, ChoosingOutputs3And4StoresChannel2AsAPairAndShowsItAgain)
   EXPECT_EQ(again.outputSection()->channelPicker()->currentText(), "Outputs 3+4");
 
   QTest::mouseClick(outputs->ltcOutSwitch(), Qt::LeftButton);
+  EXPECT_FALSE(store().settings().ltcOutEnabled);
   EXPECT_FALSE(outputs->isRowShown(outputs->channelPicker()));
   EXPECT_FALSE(outputs->isRowShown(outputs->errorCaption()));
 }
