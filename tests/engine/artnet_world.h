@@ -23,14 +23,6 @@
 
 namespace quillmark::test {
 
-inline sockaddr_in loopback(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
-
 // Listens on 127.0.0.1 at a port the system picks and keeps every datagram with its arrival time.
 class ArtNetListener {
  public:
@@ -40,7 +32,9 @@ class ArtNetListener {
   };
 
   ArtNetListener() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in local = loopback(0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (fd_ < 0 || ::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
       throw std::runtime_error("no socket for the test listener");
     socklen_t length = sizeof local;
@@ -71,10 +65,6 @@ class ArtNetListener {
   std::vector<Datagram> datagrams() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return datagrams_;
-  }
-  void clear() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    datagrams_.clear();
   }
 
  private:

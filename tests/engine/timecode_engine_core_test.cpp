@@ -72,17 +72,27 @@ TEST(TimecodeEngineCore, DropsEverythingFromSourcesThatAreNotSelected) {
   EXPECT_EQ(engine.snapshot(kT0 + 1.0), engine.generator.read().snapshot(kT0 + 1.0));
 }
 
-TEST(TimecodeEngineCore, TakesMTCFromEverySourceOrOnlyTheNamedOne) {
+// A full frame is shown at the rate it was read with, while the clock keeps the rate it found.
+TEST(TimecodeEngineCore, ShowsAFullFrameAtItsOwnRateAndTakesMTCFromEverySourceOrOnlyTheNamedOne) {
   TimecodeEngineCore engine;
   engine.source.store(SourceKind::mtc);
-  engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps25, kT0), "Desk");
-  engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps25, kT0 + 0.04), "Tape");
+  engine.clock.withLock([](TimecodeClock& c) { c.rate = FrameRate::fps29_97ND; });  // as if detected
+  engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps30, kT0), "Desk");
+  const TimecodeClock clock = engine.clock.read();
+  ASSERT_EQ(clock.points.size(), 1u);
+  EXPECT_EQ(clock.points[0], (TimecodeClock::Point{kT0, 108000.0}));
+  EXPECT_EQ(clock.rate, FrameRate::fps29_97ND);
+  EXPECT_EQ(engine.lastReceived.read(),
+            (ReceivedFrame{kOneHour, FrameRate::fps30, std::nullopt, false, kT0}));
+  EXPECT_EQ(engine.counters.read().mtcSequences, 0);
+
+  engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps30, kT0 + 0.04), "Tape");
   EXPECT_EQ(engine.counters.read().fullFrames, 2);
   EXPECT_EQ(engine.counters.read().mtcSource.view(), "Tape");
 
   engine.mtcSourceName.assign("Desk");
   for (const char* name : {"Tape", "desk", "Desk ", "", "Desk"})
-    engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps25, kT0 + 0.08), name);
+    engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps30, kT0 + 0.08), name);
   EXPECT_EQ(engine.counters.read().fullFrames, 3) << "only the exact name is accepted";
   EXPECT_EQ(engine.counters.read().mtcSource.view(), "Desk");
 }
@@ -115,21 +125,6 @@ TEST(TimecodeEngineCore, ObservesForwardSequencesPieceByPieceAndReverseOnesOnceA
   EXPECT_EQ(clock.points[0], (TimecodeClock::Point{kT0, 90000.0}));
   EXPECT_EQ(engine.snapshot(kT0).slope, -25.0) << "reverse play: a live line the outputs do not play";
   EXPECT_EQ(engine.lastReceived.read(), (ReceivedFrame{kOneHour, FrameRate::fps25, std::nullopt, true, kT0}));
-}
-
-TEST(TimecodeEngineCore, ShowsAFullFrameAtTheRateItWasReadWith) {
-  TimecodeEngineCore engine;
-  engine.source.store(SourceKind::mtc);
-  engine.clock.withLock([](TimecodeClock& c) { c.rate = FrameRate::fps29_97ND; });  // as if detected
-  engine.receiveMTC(MTCDecoder::Event::fullFrame(kOneHour, FrameRate::fps30, kT0), "Desk");
-  const TimecodeClock clock = engine.clock.read();
-  ASSERT_EQ(clock.points.size(), 1u);
-  EXPECT_EQ(clock.points[0], (TimecodeClock::Point{kT0, 108000.0}));
-  EXPECT_EQ(clock.rate, FrameRate::fps29_97ND);
-  EXPECT_EQ(engine.lastReceived.read(),
-            (ReceivedFrame{kOneHour, FrameRate::fps30, std::nullopt, false, kT0}));
-  EXPECT_EQ(engine.counters.read().fullFrames, 1);
-  EXPECT_EQ(engine.counters.read().mtcSequences, 0);
 }
 
 // Art-Net carries only the four MTC types, so 23.976 arrives as 24 and 29.97 non-drop as 30: the clock

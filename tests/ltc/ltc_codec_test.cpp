@@ -142,12 +142,7 @@ TEST(LTCDecoder, ToleratesCellTimingWithinTheClassifierBoundsOnly) {
   EXPECT_EQ(decoder.errors(), 0);
 }
 
-TEST(LTCDecoder, FaintCodeYieldsNothingAndItDecodesAgainAfterNonFiniteSamples) {
-  std::vector<float> faint = renderCode(FrameRate::fps25, 48000, 0, 1.0);
-  for (float& s : faint) s *= 0.002f;  // edges stay under the 0.003 gate
-  LTCDecoder quiet(48000);
-  EXPECT_TRUE(decodeAll(quiet, faint).empty());
-  EXPECT_EQ(quiet.errors(), 0);
+TEST(LTCDecoder, DecodesAgainAfterNonFiniteSamples) {
   // A run of NaN or infinite samples inside frame 20 costs that frame only. (A silent gap, a dropout, is
   // no error: the record test holds that frame by frame.)
   const float inf = std::numeric_limits<float>::infinity();
@@ -164,8 +159,9 @@ TEST(LTCDecoder, FaintCodeYieldsNothingAndItDecodesAgainAfterNonFiniteSamples) {
   }
 }
 
-// The clean pair at every rate and sample rate, both ways: noise, inverted polarity, DC, dropouts
-// and a spike are held frame by frame by the decoder record test (ltc_decoder_record_test.cpp).
+// The clean pair at every rate and sample rate, both ways: noise, inverted polarity, DC, dropouts,
+// a spike and code too faint to read are held frame by frame by the decoder record test
+// (ltc_decoder_record_test.cpp).
 TEST(LTCDecoder, ReadsEverySteadySpeedFromAQuarterToTwoAndAHalfTimesPlaySpeedAndFiveAt96kHz) {
   // Sixteen frames of code at each speed in steps of 0.05, both ways, across 00:01:00 (where 29.97 DF
   // skips two labels): at most four go to finding the speed and settling, and every report is the next

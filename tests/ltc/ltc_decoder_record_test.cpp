@@ -1,9 +1,9 @@
 // Holds the decoder to a committed record of what it reported for a set of varied signals inside 19-38
 // frames per second of real rate: clean at every rate and sample rate, noisy down to 6 dB SNR, clipped,
-// low-passed, with DC, inverted, with dropouts or a spike, forwards and backwards. Widening the speed range
-// the decoder reads must not change a single frame there: every line of the record is a frame's start and
-// length in samples, label, direction and user bits. On a mismatch the test names the signal and the frame
-// and writes what it got beside the record (ltc_decoder_record.txt.actual).
+// low-passed, with DC, inverted, with dropouts or a spike, too faint to read, forwards and backwards.
+// Widening the speed range the decoder reads must not change a single frame there: every line of the record
+// is a frame's start and length in samples, label, direction and user bits. On a mismatch the test names the
+// signal and the frame and writes what it got beside the record (ltc_decoder_record.txt.actual).
 
 #include <gtest/gtest.h>
 
@@ -80,6 +80,7 @@ const RecordedSignal kSignals[] = {
     {"dropout 0.2 s in noise 20 dB 24 48k", k24, 48000, 1, 0, false, 20, 1, 0, 0, 0, 0.6, 0.2, 23},
     {"dropout 40 ms reversed 29.97DF 48k", kDF, 48000, 1, 0, true, 0, 1, 0, 0, 0, 1.1, 0.04},
     {"spike of 3 samples mid-cell 25 48k", k25, 48000, 1, 0, false, 0, 1, 0, 0, 0, 0, 0, 1, 0.8053},
+    {"faint 25 48k, edges under the silence gate", k25, 48000, 1, 0, false, 0, 0.002f},
 };
 
 constexpr double kSeconds = 2.0;

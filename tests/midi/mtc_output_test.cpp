@@ -86,21 +86,27 @@ class MTCOutputTest : public ::testing::Test {
   bool receive(int input, std::size_t count, double seconds = 5.0) {
     return test::waitFor([&] { return receiver_->received(input).size() >= count; }, seconds);
   }
+  // Waits for the sender loop to end and for what it handed over to go out (0.1 s, several periods: the
+  // longest hand-over is one).
+  bool loopEndedAndDrained() {
+    if (!test::waitFor([] { return senderThreads() == 0; }, 1.0)) {
+      ADD_FAILURE() << "stopping did not end the loop";
+      return false;
+    }
+    const double drained = HostTime::now() + 0.1;
+    test::waitFor([&] { return HostTime::now() > drained; }, 1.0);
+    return true;
+  }
   // Sends to `to` from a clock started now (`clock`) until `listener` holds `count` messages, again (five
   // times at most) until a run had no xrun and no late message, and returns that run's messages; none
   // when every run had one. Each run begins once the last loop ended, messages it handed over have gone
-  // out (0.1 s, several periods: the longest hand-over is one) and the listener forgot them. Neither the
-  // process thread nor the sender loop may allocate during a run.
+  // out and the listener forgot them. Neither the process thread nor the sender loop may allocate during a
+  // run.
   std::vector<Event> cleanRun(test::TestClient& listener, std::uint32_t to, std::size_t count,
                               ClockSnapshot& clock) {
     for (int attempt = 0; attempt < 5; ++attempt) {
       output_->stop();
-      if (!test::waitFor([] { return senderThreads() == 0; }, 1.0)) {
-        ADD_FAILURE() << "the loop did not end";
-        return {};
-      }
-      const double drained = HostTime::now() + 0.1;
-      test::waitFor([&] { return HostTime::now() > drained; }, 1.0);
+      if (!loopEndedAndDrained()) return {};
       listener.clear();
       clock = running(HostTime::now());
       setClock(clock);
@@ -255,9 +261,7 @@ TEST_F(MTCOutputTest, BeginsWithAClockOnceItsPortIsHeardAndRestartsNeverMakeASec
     const std::uint64_t late = ports_->lateMessages();
     output_->stop();
     const double lastDue = HostTime::now() + ports_->sendAheadHorizon(destination(1)) + slack;
-    ASSERT_TRUE(test::waitFor([] { return senderThreads() == 0; }, 1.0)) << "stopping ends the loop";
-    const double drained = HostTime::now() + 0.1;
-    test::waitFor([&] { return HostTime::now() > drained; }, 1.0);
+    ASSERT_TRUE(loopEndedAndDrained());
     if (ports_->lateMessages() != late) continue;  // written after its due time: proves nothing
     for (const Event& event : receiver_->received(1)) {
       EXPECT_LE(event.host, lastDue) << "run " << run << ": a message handed over after stop()";

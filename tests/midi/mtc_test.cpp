@@ -142,7 +142,7 @@ TEST(MTCDecoder, AcceptsOnlyWellFormedValidFullFramesEvenWhenSplitAcrossPackets)
   }
 }
 
-TEST(MTCDecoder, RealTimeBytesAnywhereChangeNothing) {
+TEST(MTCDecoder, RealTimeBytesAnywhereChangeNothingAndGarbageCostsAtMostOneMessage) {
   Bytes stream = pieces({5, 6, 7, 0, 1, 2, 3, 4, 5, 6, 7});
   const Bytes full = {0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x21, 0x02, 0x03, 0x04, 0xF7};
   stream.insert(stream.begin() + 6, full.begin(), full.end());
@@ -155,16 +155,14 @@ TEST(MTCDecoder, RealTimeBytesAnywhereChangeNothing) {
       EXPECT_EQ(MTCDecoder{}.feed(with, 1.0), plain) << rt << " at " << at;
     }
   }
-}
-
-TEST(MTCDecoder, AfterArbitraryGarbageLosesAtMostOneMessage) {
+  // After arbitrary garbage, at most one message is lost.
   std::mt19937 random(7);
   for (int trial = 0; trial < 200; ++trial) {
     Bytes garbage(random() % 40);
     for (auto& b : garbage) b = static_cast<std::uint8_t>(random());
     MTCDecoder d;
     d.feed(garbage, 0.0);
-    EXPECT_GE(d.feed(kTwoGroups, 1.0).size(), 1u) << trial;
+    EXPECT_GE(d.feed(kTwoGroups, 1.0).size(), 1u) << "after garbage, trial " << trial;
   }
 }
 
