@@ -87,11 +87,6 @@ TEST_F(TimecodeStoreTest, FirstStartKeepsAnUnreadableRecordAsideFillsInTheDefaul
   EXPECT_EQ(store.runningInput(), (TimecodeStore::RunningInput{"system", 0}));
   EXPECT_TRUE(store.engine()->ltcInput.isRunning());
   EXPECT_FALSE(store.inputError());
-
-  // The refresh runs: a live input with no code in it shows stopped with nothing else.
-  ASSERT_TRUE(processUntil([&] { return store.ticks() >= 20; }));
-  EXPECT_EQ(store.status().state, TimecodeClock::State::stopped);
-  EXPECT_FALSE(store.status().timecode);
   EXPECT_TRUE(store.log().empty());
 }
 
