@@ -1,6 +1,7 @@
 #pragma once
 // The headless executable (or another program) run as a child process, for the tests that drive
-// Quillmark from outside. Threads: the test's main thread only.
+// Quillmark from outside; the including test defines QM_QUILLMARK, the executable's path. Threads: the
+// test's main thread only.
 
 #include <signal.h>
 
