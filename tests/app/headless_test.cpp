@@ -5,28 +5,15 @@
 #include <signal.h>
 
 #include <QCoreApplication>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 
 #include "app/persistence.h"
+#include "tests/faults/child.h"
 #include "tests/support/jack_server.h"
-#include "tests/support/wait_for.h"
 
 namespace quillmark {
 namespace {
-
-// Collects standard output into `output` until it holds `text` from `from` on, with a deadline.
-bool waitForOutput(QProcess& process, QString& output, const QString& text, qsizetype from = 0) {
-  return test::waitFor(
-      [&] {
-        process.waitForReadyRead(20);
-        output += QString::fromUtf8(process.readAllStandardOutput());
-        return output.indexOf(text, from) >= 0;
-      },
-      15.0);
-}
 
 // Started while its server is down, it says why with a time on every line and keeps trying, without
 // libjack's noise, until the server is there. Art-Net says on its own lines why it cannot listen or send
@@ -49,47 +36,33 @@ TEST(Headless, StartsWithoutAServerUntilOneIsThereSaysWhyArtNetCannotRunAndEndsO
   auto server = test::JackServer::start();
   server->stop();
 
-  QProcess process;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("XDG_CONFIG_HOME", dir.path());
-  env.insert("JACK_DEFAULT_SERVER", QString::fromStdString(server->name()));
-  env.insert("JACK_NO_START_SERVER", "1");
-  process.setProcessEnvironment(env);
-  process.start(QM_QUILLMARK, {"--headless", "--profile", "Studio A/2"});
-  QString output;
-  ASSERT_TRUE(waitForOutput(process, output, "No JACK server reachable")) << output.toStdString();
-  const QRegularExpression timed(
-      R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  No JACK server reachable: trying again )"
-      R"(every 2 seconds$)",
-      QRegularExpression::MultilineOption);
-  EXPECT_TRUE(timed.match(output).hasMatch()) << output.toStdString();
-  EXPECT_TRUE(output.contains("Quillmark headless, profile \"Studio A/2\""));
-  EXPECT_TRUE(output.contains("Source: Art-Net in"));
+  test::Child quillmark(QM_QUILLMARK, dir.path(), {"--profile", "Studio A/2"});
+  ASSERT_TRUE(quillmark.waitForText("No JACK server reachable: trying again every 2 seconds\n", 15.0))
+      << quillmark.output();
+  EXPECT_NE(quillmark.output().find("Quillmark headless, profile \"Studio A/2\""), std::string::npos);
+  EXPECT_NE(quillmark.output().find("Source: Art-Net in"), std::string::npos);
   // Art-Net needs no JACK server: it says at once why it cannot run.
-  ASSERT_TRUE(waitForOutput(process, output, "Art-Net in: Cannot listen for Art-Net on 127.0.0.256:6454"))
-      << output.toStdString();
-  ASSERT_TRUE(waitForOutput(process, output, "Art-Net out: Cannot send Art-Net to 127.0.0.256"))
-      << output.toStdString();
+  ASSERT_TRUE(quillmark.waitForText("Art-Net in: Cannot listen for Art-Net on 127.0.0.256:6454", 15.0))
+      << quillmark.output();
+  ASSERT_TRUE(quillmark.waitForText("Art-Net out: Cannot send Art-Net to 127.0.0.256", 15.0))
+      << quillmark.output();
 
-  const qsizetype lost = output.size();
+  const std::size_t lost = quillmark.output().size();
   server->restart();
-  ASSERT_TRUE(waitForOutput(process, output, "JACK server started", lost)) << output.toStdString();
+  ASSERT_TRUE(quillmark.waitForText("JACK server started", 15.0, lost)) << quillmark.output();
 
-  ::kill(static_cast<pid_t>(process.processId()), SIGINT);
-  ASSERT_TRUE(process.waitForFinished(15000)) << "SIGINT did not end it";
-  EXPECT_TRUE(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
-      << "SIGINT did not end it cleanly: exit code " << process.exitCode();
-  output += QString::fromUtf8(process.readAllStandardOutput());
-  EXPECT_TRUE(output.contains("Outputs stopped, settings saved")) << output.toStdString();
+  // A time on every line, and none of libjack's noise while it retried.
+  EXPECT_EQ(quillmark.untimedLines(), "");
+  quillmark.expectCleanEnd(SIGINT);
   // It never listened: the returning server brings no "ok" and no second report of the same error.
-  EXPECT_FALSE(output.contains("Art-Net in: ok")) << output.toStdString();
-  EXPECT_EQ(output.count("Art-Net in: Cannot listen"), 1) << output.toStdString();
-  EXPECT_EQ(QString::fromUtf8(process.readAllStandardError()), "") << "no JACK noise while it retries";
+  const std::string& out = quillmark.output();
+  EXPECT_EQ(out.find("Art-Net in: ok"), std::string::npos) << out;
+  const std::string cannotListen = "Art-Net in: Cannot listen";
+  EXPECT_EQ(out.find(cannotListen), out.rfind(cannotListen)) << out;
   EXPECT_EQ(QSettings(QString::fromStdString(storeFile), QSettings::NativeFormat).allKeys(),
             QStringList{QString::fromStdString(Persistence::storeKey("settings-Studio A/2"))});
   const Settings saved = Persistence(std::string("Studio A/2"), storeFile).loadSettings();
   EXPECT_EQ(saved.source, SourceKind::artnet);
-  EXPECT_EQ(saved.artnetOutAddress, "127.0.0.256");
   EXPECT_EQ(saved.ltcInputUID, std::optional<std::string>("system"));
 }
 

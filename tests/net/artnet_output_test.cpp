@@ -15,11 +15,6 @@
 namespace quillmark {
 namespace {
 
-// A line from frame `start` at host time `origin`, at play speed, live whenever it is read.
-ClockSnapshot line(FrameRate rate, double origin, double start, double now) {
-  return test::runningClock(rate, start, origin, now);
-}
-
 // Every rate's labels and packet types are the sender's and the packet's business (simulated in
 // artnet_sender_test and artnet_timecode_test); this run proves the loop, the socket and the input
 // around them, at the rate whose labels skip.
@@ -37,7 +32,7 @@ TEST(ArtNetOutput, SendsEveryFrameInSequenceAcrossMidnightAtItsTime) {
   ArtNetOutput output;
   output.setClock([&] {
     test::setRealtimeThread(true);
-    return line(rate, origin, start, HostTime::now());
+    return test::runningClock(rate, start, origin, HostTime::now());
   });
   output.start("127.0.0.1", input.boundPort());
   ASSERT_TRUE(test::waitFor([&] { return arrivals.count >= 20; }, 5.0));
@@ -61,7 +56,8 @@ TEST(ArtNetOutput, SendsEveryFrameInSequenceAcrossMidnightAtItsTime) {
     const std::int64_t frame = first + static_cast<std::int64_t>(i);
     ASSERT_EQ(arrivals.timecodes[i].timecode, Timecode::fromFrame(frame, rate)) << "packet " << i;
     ASSERT_EQ(arrivals.timecodes[i].rate, rate) << "packet " << i;
-    const double shown = *line(rate, origin, start, arrivals.times[i]).position(arrivals.times[i]);
+    const double shown =
+        *test::runningClock(rate, start, origin, arrivals.times[i]).position(arrivals.times[i]);
     inTheirFrame += std::floor(shown) == static_cast<double>(frame) ? 1 : 0;
   }
   EXPECT_GT(inTheirFrame, count / 2) << "packets that arrived during their frame";
@@ -70,7 +66,7 @@ TEST(ArtNetOutput, SendsEveryFrameInSequenceAcrossMidnightAtItsTime) {
 TEST(ArtNetOutput, ASendFailureIsTheOutputsErrorTheLoopKeepsTryingAndAFailedStartNamesTheAddress) {
   const double origin = HostTime::now();
   ArtNetOutput output;
-  output.setClock([origin] { return line(FrameRate::fps25, origin, 0.0, HostTime::now()); });
+  output.setClock([origin] { return test::runningClock(FrameRate::fps25, 0.0, origin, HostTime::now()); });
   output.start("127.0.0.1", 0);  // the kernel refuses every datagram to port 0
   ASSERT_TRUE(test::waitFor([&] { return output.error().has_value(); }, 5.0));
   EXPECT_EQ(output.error(), "Invalid argument");
