@@ -29,9 +29,14 @@ QStringList titles(const std::vector<PickerEntry>& entries) {
   return list;
 }
 
-// The clock's states reach the badge through the window (main_window_test.cpp); these are the cases
-// where the badge reads something else than the state.
-TEST(StateBadge, AHeldLabelReadsStoppedAndTheGeneratorItsTransport) {
+// An input's badge names the clock's state in that state's colour; a stopped input says whether it holds a
+// label, and the generator's badge says only whether its transport runs.
+TEST(StateBadge, NamesTheClockStateAHeldLabelReadsStoppedAndTheGeneratorItsTransport) {
+  EXPECT_EQ(badgeLook(SourceKind::ltc, {.state = State::acquiring}),
+            (BadgeLook{"ACQUIRING", ColorRole::yellow}));
+  EXPECT_EQ(badgeLook(SourceKind::mtc, {.state = State::locked}), (BadgeLook{"LOCKED", ColorRole::green}));
+  EXPECT_EQ(badgeLook(SourceKind::artnet, {.state = State::freewheel}),
+            (BadgeLook{"FREEWHEEL", ColorRole::orange}));
   const Timecode label{1, 0, 0, 0};
   const BadgeLook stopped{"STOPPED", ColorRole::secondaryLabel};
   EXPECT_EQ(badgeLook(SourceKind::ltc, {.timecode = label, .held = true}), stopped);

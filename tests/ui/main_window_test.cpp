@@ -288,13 +288,11 @@ TEST_F(MainWindowTest, OpensWithoutAScrollBarAndStoresOutputs3And4AsChannel2AndA
   EXPECT_FALSE(outputs->isRowShown(outputs->errorCaption()));
 }
 
-TEST_F(MainWindowTest, BadgeFollowsTheLTCInputFromAcquiringToLockedToFreewheelToStopped) {
+// The badge's word for each state is the StateBadge test's, the order of the states the StatusRefresh
+// test's: here the badge, the detected rate and the level meter follow a real LTC input.
+TEST_F(MainWindowTest, BadgeRatePickerAndLevelMeterFollowTheLTCInputUntilItsCableIsPulled) {
   auto player = test::ltcPlayer(FrameRate::fps25, 90000.0, 25.0);
   makeApp();
-  QStringList seen;
-  QObject::connect(&store().details(), &DetailStatus::statusChanged, &window(), [&] {
-    if (seen.isEmpty() || seen.back() != badge()) seen << badge();
-  });
   Settings settings = store().settings();
   settings.source = SourceKind::ltc;
   settings.ltcInputUID.emplace(player->name());
@@ -306,9 +304,6 @@ TEST_F(MainWindowTest, BadgeFollowsTheLTCInputFromAcquiringToLockedToFreewheelTo
 
   player.reset();  // the cable is pulled
   EXPECT_TRUE(processUntil([&] { return badge() == "STOPPED"; }));
-  EXPECT_EQ(seen.mid(seen.lastIndexOf("ACQUIRING")),
-            (QStringList{"ACQUIRING", "LOCKED", "FREEWHEEL", "STOPPED"}))
-      << seen.join(", ").toStdString();
 }
 
 TEST_F(MainWindowTest, DisplayWindowOpensFromTheMenuAndPopOutAndKeepsItsStyleInTheStore) {
