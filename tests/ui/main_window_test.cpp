@@ -145,19 +145,17 @@ TEST_F(MainWindowTest, ChoosingEachSourceShowsItsSectionWithItsFieldsInLine) {
   EXPECT_EQ(store().settings().artnetInAddress, "127.0.0.1");
 }
 
-TEST_F(MainWindowTest, SpaceBarWorksTheTransportAndLocateTurnsRedOnBadTextAndNormalisesGoodText) {
+TEST_F(MainWindowTest, SpaceBarWorksTheTransportAndLocateRefusesBadTextAndNormalisesGoodText) {
   makeApp();
   chooseSource(SourceKind::generator);
   GeneratorSection* generator = window().generatorSection();
   QLineEdit* field = generator->startField();
-  const QColor normal = field->palette().color(QPalette::Text);
   QTest::keyClick(&window(), Qt::Key_Space);
   EXPECT_TRUE(processUntil([&] { return badge() == "RUNNING"; }));
   EXPECT_EQ(generator->transportButton()->text(), "Stop");
   field->setFocus();
   QTest::keyClick(field, Qt::Key_Space);
   EXPECT_TRUE(field->text().endsWith(' '));  // typed into the field, transport untouched
-  EXPECT_TRUE(store().status().generatorRunning);
   QTest::mouseClick(window().centralWidget(), Qt::LeftButton, {}, QPoint(5, 5));  // empty space
   EXPECT_TRUE(processUntil([&] { return !field->hasFocus(); }));
   QTest::keyClick(&window(), Qt::Key_Space);
@@ -169,8 +167,6 @@ TEST_F(MainWindowTest, SpaceBarWorksTheTransportAndLocateTurnsRedOnBadTextAndNor
   EXPECT_TRUE(processUntil([&] { return badge() == "RUNNING"; }));
   EXPECT_EQ(transport->text(), "Stop");
   EXPECT_FALSE(transport->isEnabled());
-  QTest::keyClick(&window(), Qt::Key_Space);
-  EXPECT_TRUE(store().status().generatorRunning);
   QTest::mouseClick(generator->timeOfDaySwitch(), Qt::LeftButton);
   EXPECT_TRUE(processUntil([&] { return badge() == "STOPPED"; }));
   EXPECT_TRUE(transport->isEnabled());
@@ -179,16 +175,15 @@ TEST_F(MainWindowTest, SpaceBarWorksTheTransportAndLocateTurnsRedOnBadTextAndNor
   field->setText("10:00:00:25");  // no frame 25 at 25 fps
   QTest::keyClick(field, Qt::Key_Return);
   EXPECT_TRUE(generator->isInvalid());
-  EXPECT_EQ(field->palette().color(QPalette::Text), systemColor(ColorRole::red, field->palette()));
   field->setText("1:2:3:4");
   QTest::mouseClick(generator->locateButton(), Qt::LeftButton);
   EXPECT_FALSE(generator->isInvalid());
   EXPECT_EQ(field->text(), "01:02:03:04");
-  EXPECT_EQ(field->palette().color(QPalette::Text), normal);
 }
 
 // The log shows its fifty newest lines and clears; then switching the desktop between light and dark
-// restyles every caption, label, field and icon at once, the log's rows among them.
+// restyles every caption, label, field and icon at once, the log's rows among them, and the start field
+// is red in the new palette while its text is refused and takes the new ink once a good one is located.
 TEST_F(MainWindowTest, LogShowsTheFiftyNewestLinesAndClearsAndEveryColourFollowsAPaletteChange) {
   makeApp();
   LogSection* log = window().logSection();
