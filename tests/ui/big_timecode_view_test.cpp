@@ -25,7 +25,6 @@ TEST(BigTimecodeView, DigitsFillTheWindowBelowTheStatusLineTakeItsRoomWhenItGoes
       << lit.width() << " x " << lit.height();
   EXPECT_NEAR(lit.center().x(), digits.center().x(), 1.0);
   EXPECT_GT(lit.width(), 0.95 * digits.width());  // the width limits eleven characters in a wide window
-  EXPECT_TRUE(view.isGhostShown());
 
   // Upright digits without ghosts take a little more size; without a status line (switched off, or
   // nothing to say) the digits get the whole height.
@@ -34,7 +33,6 @@ TEST(BigTimecodeView, DigitsFillTheWindowBelowTheStatusLineTakeItsRoomWhenItGoes
   const double slanted = view.digitHeight();
   view.setStyle(plain);
   EXPECT_GT(view.digitHeight(), slanted);
-  EXPECT_FALSE(view.isGhostShown());
   plain.showInfo = false;
   view.setStyle(plain);
   EXPECT_FALSE(view.isInfoShown());
@@ -95,12 +93,9 @@ TEST(BigTimecodeView, FitsTextTypefacesIntoTheDigitRectangle) {
   style.typeface = Typeface::mono;
   view.setStyle(style);
   view.showContent(shown("01:22:33;44"));
-  EXPECT_TRUE(view.isTextShown());
   EXPECT_TRUE(view.litPath().isEmpty());
   const QRectF frame = view.textFrame(), r = view.digitRect();
-  EXPECT_NEAR(frame.center().y(), r.center().y(), 1e-9);
-  EXPECT_EQ(frame.left(), r.left());
-  EXPECT_EQ(frame.width(), r.width());
+  EXPECT_EQ(frame.center(), r.center());  // the text is drawn centred in the digit rectangle
   EXPECT_LE(frame.height(), r.height() + 1e-9);
   EXPECT_GT(view.fontSize(), 40);  // it fills a 900-pixel window, not a corner of it
   EXPECT_LE(QFontMetricsF(view.textFont()).horizontalAdvance("00:00:00;00"), r.width());
