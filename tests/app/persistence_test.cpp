@@ -45,7 +45,6 @@ TEST_F(PersistenceTest, RecordsSurviveARestartAsBlobsUnderTheProfileKeysAndHandE
   Persistence again(std::string("studio"));
   EXPECT_EQ(again.loadSettings(), settings);
   EXPECT_EQ(again.loadDisplayStyle(), style);
-  EXPECT_EQ(Persistence(std::nullopt).loadDisplayStyle(), DisplayStyle{});
 
   settings.freewheel = 10;
   raw().setValue("settings", QString::fromStdString(settings.toJSON().value()));  // text, not a blob
