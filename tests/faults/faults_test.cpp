@@ -185,7 +185,6 @@ TEST_F(FaultsTest, MIDISourceVanishingMidSequenceFreewheelsStopsAndTheNextSource
   const auto freewheeling = quillmark->waitForText("Input lost at 10:", 10.0, before);
   ASSERT_TRUE(freewheeling) << quillmark->output();
   ASSERT_TRUE(quillmark->waitForText("Stopped at 10:", 10.0, *freewheeling)) << quillmark->output();
-  ASSERT_TRUE(quillmark->running()) << quillmark->output();
 
   sender = test::mtcDesk(FrameRate::fps25, static_cast<std::int64_t>(2 * kHour25));
   EXPECT_TRUE(quillmark->waitForText("Locked at 02:", 10.0, *freewheeling)) << quillmark->output();
@@ -208,7 +207,6 @@ TEST_F(FaultsTest, AudioDevicesKilledWhileStreamingAreReportedAndPickedUpAgainWh
   source.reset();  // SIGKILL mid-stream
   const auto inputGone = quillmark->waitForText("LTC input: No audio input found.", 10.0, mark);
   ASSERT_TRUE(inputGone) << quillmark->output();
-  ASSERT_TRUE(quillmark->running());
 
   const auto player = test::ltcPlayer(FrameRate::fps25, 20 * kHour25, 25.0);
   ASSERT_TRUE(quillmark->waitForText("LTC input: ok", 10.0, *inputGone)) << quillmark->output();
@@ -219,7 +217,6 @@ TEST_F(FaultsTest, AudioDevicesKilledWhileStreamingAreReportedAndPickedUpAgainWh
   tape.reset();
   const auto outputGone = quillmark->waitForText("Outputs: No audio output found.", 10.0, mark);
   ASSERT_TRUE(outputGone) << quillmark->output();
-  ASSERT_TRUE(quillmark->running());
   tape = test::audioRecorder(60.0);
   ASSERT_TRUE(quillmark->waitForText("Outputs: ok", 10.0, *outputGone)) << quillmark->output();
   ASSERT_TRUE(bothOutputsFollow(*desk, *tape, *player)) << quillmark->output();
