@@ -40,7 +40,6 @@ TEST(Headless, StartsWithoutAServerUntilOneIsThereSaysWhyArtNetCannotRunAndEndsO
   ASSERT_TRUE(quillmark.waitForText("No JACK server reachable: trying again every 2 seconds\n", 15.0))
       << quillmark.output();
   EXPECT_NE(quillmark.output().find("Quillmark headless, profile \"Studio A/2\""), std::string::npos);
-  EXPECT_NE(quillmark.output().find("Source: Art-Net in"), std::string::npos);
   // Art-Net needs no JACK server: it says at once why it cannot run.
   ASSERT_TRUE(quillmark.waitForText("Art-Net in: Cannot listen for Art-Net on 127.0.0.256:6454", 15.0))
       << quillmark.output();
