@@ -271,7 +271,6 @@ TEST_F(TimecodeStoreTest, ArtNetFollowsItsSettingsAndSaysWhyItCannotRun) {
   EXPECT_EQ(store.engine()->artnetOutput.leadTime.load(), 0.04);
   EXPECT_EQ(store.engine()->artnetOutput.offsetFrames.load(), 2.0);
   ASSERT_TRUE(processUntil([&] { return lights.datagrams().size() >= 10; }, 5.0));
-  EXPECT_TRUE(ArtNet::parseTimeCode(lights.datagrams().front().bytes));
   EXPECT_FALSE(store.artnetOutError());
 
   // A destination that is no IPv4 address cannot be sent to: said, and nothing runs.
