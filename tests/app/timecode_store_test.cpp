@@ -31,10 +31,7 @@ using ::testing::ElementsAre;
 class TimecodeStoreTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "timecode_store_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+    test::ensureCoreApplication();
     server_ = &test::sharedServer();
   }
 

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -20,6 +19,7 @@
 
 #include "app/persistence.h"
 #include "core/host_time.h"
+#include "tests/app/store_world.h"
 #include "tests/faults/child.h"
 #include "tests/support/jack_server.h"
 #include "tests/support/test_client.h"
@@ -99,12 +99,7 @@ bool patch(const TestClient& desk, const std::string& quillmark = "Quillmark") {
 
 class FaultsTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "faults_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { test::ensureCoreApplication(); }
   // Stores the settings the child reads at start (LTC or MTC in, MTC out to our virtual port, LTC out) for
   // `profile`; the server starts with the first road.
   void SetUpRoad(SourceKind source, std::optional<std::string> profile = std::nullopt,
