@@ -1,7 +1,7 @@
 #pragma once
-// What the store's and the windows' tests on JACK share: waits that keep the Qt event loop turning (the
-// store hears of devices and refreshes its status through queued calls), and other programs' audio
-// clients standing in for devices.
+// What the tests on JACK share that run the store in process or the application as a child: the Qt
+// application, waits that keep its event loop turning (the store hears of devices and refreshes its status
+// through queued calls), and other programs' audio clients standing in for devices.
 // Threads: the test's main thread, which is the store's.
 
 #include <QCoreApplication>
@@ -14,6 +14,15 @@
 #include "tests/support/wait_for.h"
 
 namespace quillmark::test {
+
+// The Qt application that the store's queued calls and the child processes' pipes need: one per test
+// process, made by whichever test asks first and kept to the end.
+inline void ensureCoreApplication() {
+  static int argc = 1;
+  static char name[] = "quillmark_tests";
+  static char* argv[] = {name, nullptr};
+  if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+}
 
 // Processes Qt events until `condition` holds or `seconds` pass; whether it holds.
 inline bool processUntil(const std::function<bool()>& condition, double seconds = 10.0) {
