@@ -246,8 +246,7 @@ TEST_F(TimecodeEngineRoads, CarriesMTCInToLTCOutAndShowsThirtyAsThirtyAndPulldow
 }
 
 // The generator drives every output on one line: MTC and LTC out carry the frame it is at, Art-Net out
-// sends each frame once, in order, as the frame begins. Once the engine is gone, the outputs' clock serves
-// the idle snapshot.
+// sends each frame as it begins. Once the engine is gone, the outputs' clock serves the idle snapshot.
 TEST_F(TimecodeEngineRoads, DrivesEveryOutputFromTheGeneratorAndGivesThemTheIdleSnapshotOnceTheEngineIsGone) {
   constexpr FrameRate kRate = FrameRate::fps29_97DF;
   const auto recorder = audioRecorder(6.0);
