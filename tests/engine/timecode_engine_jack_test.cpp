@@ -2,21 +2,115 @@
 // socket must come out of every output. The test's own clients stand for the tape machine, the desk and the
 // recorder; timing is judged on stretches without xruns. What the engine makes of the code it receives
 // (lock, rate, freewheel, reverse play) is judged in simulated time by the engine's other tests.
+// Threads: the test thread only.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <memory>
+#include <optional>
+#include <thread>
+#include <utility>
+#include <vector>
 
+#include "audio/audio_device.h"
+#include "audio/jack_devices.h"
+#include "core/host_time.h"
+#include "engine/timecode_engine.h"
 #include "tests/engine/artnet_world.h"
-#include "tests/engine/engine_on_jack.h"
 #include "tests/support/jack_server.h"
+#include "tests/support/test_client.h"
+#include "tests/support/wait_for.h"
 
 namespace quillmark::test {
 namespace {
 
-using TimecodeEngineRoads = EngineOnJack;
+void pause(double seconds) {
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+// What the desk heard of MTC out and the recorder of LTC out.
+struct Heard {
+  std::vector<MidiEvent> messages;
+  std::vector<std::pair<MTCDecoder::Event, std::size_t>> events;
+  std::vector<HeardFrame> frames;
+};
+
+// The engine on the test process's isolated JACK server, a probe client that counts the server's xruns
+// and patches ports, and the steps that wire the test's clients to the engine.
+class TimecodeEngineRoads : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sharedServer();
+    engine_ = std::make_unique<TimecodeEngine>(devices_);
+    probe_ = std::make_unique<TestClient>("probe");
+    probe_->activate();
+  }
+  void TearDown() override { engine_.reset(); }
+
+  void selectSource(SourceKind kind) {
+    engine_->source.store(kind);
+    engine_->resetInput();
+  }
+  void listenToLTC(const TestClient& player) {
+    const auto device = findDevice(devices_, AudioDevice::Scope::input, player.name());
+    ASSERT_TRUE(device);
+    engine_->ltcInput.start(*device, 0);
+    engine_->resetInput();  // as the store does once the input has started
+  }
+  void listenToMTC(const TestClient& desk) {
+    ASSERT_TRUE(connectPorts(probe_->get(), desk.port(), virtualPort("in")));
+  }
+  void playInto(const TestClient& recorder) {
+    const auto device = findDevice(devices_, AudioDevice::Scope::output, recorder.name());
+    ASSERT_TRUE(device);
+    engine_->ltcOutput.start(*device, LTCOutput::Channels{0, 1});
+  }
+  void publishTo(const TestClient& recorder) {
+    ASSERT_TRUE(connectPorts(probe_->get(), virtualPort("out"), recorder.port()));
+    engine_->mtcOutput().start(engine_->ports->virtualSource());
+  }
+  std::string virtualPort(const std::string& direction) const {
+    const std::string pattern = "^Quillmark:Virtual " + direction + "$";
+    return findPort(probe_->get(), pattern, JACK_DEFAULT_MIDI_TYPE, 0);
+  }
+  // Stops the engine's inputs and outputs and takes what the desk and the recorder heard.
+  Heard stopAndCollect(const TestClient& desk, const TestClient& recorder) {
+    engine_->mtcOutput().stop();
+    engine_->ltcOutput.stop();
+    engine_->ltcInput.stop();
+    engine_->artnetInput.stop();
+    return {desk.received(), desk.mtcEvents(), recorder.decodeLTC()};
+  }
+  bool waitForLock(double seconds) {
+    return waitFor(
+        [&] {
+          const double now = HostTime::now();
+          return engine_->snapshot(now).state(now) == TimecodeClock::State::locked;
+        },
+        seconds);
+  }
+
+  // An xrun drops a cycle of a player or recorder, which changes the speed of what it plays or the times
+  // of what it hears: such a run proves nothing either way. So `run` is repeated, at most three times,
+  // until one had no xrun in the stretch it judges, which begins where it calls the function it is given
+  // (so the xrun JACK may report as clients activate does not count); false when every run had one.
+  template <typename Run>
+  bool runWithoutXruns(Run run) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      int before = probe_->xruns();
+      run([&] { before = probe_->xruns(); });
+      if (probe_->xruns() == before) return true;
+    }
+    return false;
+  }
+
+  JackDevices devices_{JackContext{}};  // no main loop here: the engine's notices are dropped
+  std::unique_ptr<TimecodeEngine> engine_;
+  std::unique_ptr<TestClient> probe_;
+};
 
 // Each LTC word heard from host time `from` on is the frame (at `rate`) that `source` played as the word
 // went out, to `frames`; returns how many were judged.
@@ -53,7 +147,7 @@ int expectMTCFollows(const Heard& heard, Source source, FrameRate rate, double f
   return judged;
 }
 
-// Code played into each input: LTC at play speed, shuttled at half and at double speed and crawling at
+// Code played into each input: LTC at play speed, shuttled at double speed and crawling at
 // 4.75 frames/s (below 5, where MTC has a quarter frame due more than 50 ms ahead after every full frame),
 // and Art-Net from a lighting desk. The clock measures the speed, and both outputs carry the code at that
 // speed, MTC's piece 0 going out as its frame begins (Art-Net's arrival stamps come from a thread's
@@ -63,9 +157,8 @@ TEST_F(TimecodeEngineRoads, CarriesLTCAndArtNetInToBothOutputsAtTheirSpeed) {
     SourceKind source;
     double speed, mtcFrames;
   };
-  for (const Road road :
-       {Road{SourceKind::ltc, 1.0, 0.1}, Road{SourceKind::ltc, 0.5, 0.1}, Road{SourceKind::ltc, 2.0, 0.1},
-        Road{SourceKind::ltc, 0.19, 0.1}, Road{SourceKind::artnet, 1.0, 1.0}}) {
+  for (const Road road : {Road{SourceKind::ltc, 1.0, 0.1}, Road{SourceKind::ltc, 2.0, 0.1},
+                          Road{SourceKind::ltc, 0.19, 0.1}, Road{SourceKind::artnet, 1.0, 1.0}}) {
     SCOPED_TRACE(std::string(rawValue(road.source)) + " at " + std::to_string(road.speed));
     Heard heard;
     std::optional<double> measured;
@@ -153,8 +246,7 @@ TEST_F(TimecodeEngineRoads, CarriesMTCInToLTCOutAndShowsThirtyAsThirtyAndPulldow
 }
 
 // The generator drives every output on one line: MTC and LTC out carry the frame it is at, Art-Net out
-// sends each frame once, in order, as the frame begins. Once the engine is gone, the outputs' clock serves
-// the idle snapshot.
+// sends each frame as it begins. Once the engine is gone, the outputs' clock serves the idle snapshot.
 TEST_F(TimecodeEngineRoads, DrivesEveryOutputFromTheGeneratorAndGivesThemTheIdleSnapshotOnceTheEngineIsGone) {
   constexpr FrameRate kRate = FrameRate::fps29_97DF;
   const auto recorder = audioRecorder(6.0);
@@ -179,27 +271,23 @@ TEST_F(TimecodeEngineRoads, DrivesEveryOutputFromTheGeneratorAndGivesThemTheIdle
   EXPECT_GE(expectLTCFollows(heard.frames, generator, kRate, from, 0.25), 40);
   for (const auto& [frame, host] : heard.frames) EXPECT_TRUE(frame.dropFrame) << frame.timecode.description();
 
-  // Art-Net: each packet arrives within a quarter frame of its frame's start, judged on nine in ten, since
-  // these machines stall for milliseconds now and then, which delays a wake-up, not the schedule. A packet
-  // sent for the wrong frame is out by a whole frame.
+  // Art-Net out: the generator's frames at its rate, each arriving within a quarter frame of its frame's
+  // start, judged on nine in ten, since these machines stall for milliseconds now and then, which delays a
+  // wake-up, not the schedule. That every frame goes out once, in order, is the sender's own test
+  // (artnet_sender_test.cpp, artnet_output_test.cpp).
   const auto datagrams = lights.datagrams();
   ASSERT_GE(datagrams.size(), 80u);
   EXPECT_EQ(engine_->artnetOutput.packetsSent(), datagrams.size());
-  std::vector<double> lateness;  // frames from each frame's start to its packet's arrival
-  std::optional<std::int64_t> previous;
+  std::size_t onTime = 0;
   for (const auto& datagram : datagrams) {
     const auto packet = ArtNet::parseTimeCode(datagram.bytes);
-    ASSERT_TRUE(packet);
-    EXPECT_EQ(packet->rate, kRate);
-    const std::int64_t n = packet->timecode.frameNumber(kRate);
-    if (previous) {
-      EXPECT_EQ(n, *previous + 1) << packet->timecode.description();
-    }
-    previous = n;
-    lateness.push_back(std::abs(generator(datagram.host) - static_cast<double>(n)));
+    ASSERT_TRUE(packet && packet->rate == kRate);
+    onTime +=
+        std::abs(generator(datagram.host) - static_cast<double>(packet->timecode.frameNumber(kRate))) < 0.25
+            ? 1
+            : 0;
   }
-  std::sort(lateness.begin(), lateness.end());
-  EXPECT_LT(lateness[lateness.size() * 9 / 10], 0.25) << "Art-Net out is off its frames' start";
+  EXPECT_GE(onTime, datagrams.size() * 9 / 10) << "Art-Net out is off its frames' start";
 
   const auto clock = engine_->clockFunction();
   ASSERT_TRUE(clock().position(HostTime::now()));
