@@ -43,7 +43,6 @@ TEST(MTCSender, FollowsTheGeneratorWithEveryQuarterFrameOnTimeAtEveryPeriodLeadA
         wire.run(sender, {offset, lead, period / 48000.0}, kStart + 1.0,
                  [&](double now) { return generator.snapshot(now); });
         ASSERT_GT(wire.sent.size(), 95u) << what;  // a full frame, then 100 quarter frames a second
-        EXPECT_EQ(wire.fullFrames(), 1) << what;
         const auto positionAt = [&](double stamp) {
           return generator.runningPosition(stamp + lead) + offset;
         };
@@ -125,22 +124,22 @@ TEST(MTCSender, SendsAFullFrameOnlyWhenTheTimeJumpsOrTheRateCodeChanges) {
       << "a position folded by a whole day, as the time-of-day generator folds at midnight";
 }
 
-// Input that stops leaves 0.1 s of window and then the freewheel; after that, as while the clock is idle or
-// runs backwards, nothing goes out, and sending resumes with a full frame even where the line continues.
-TEST(MTCSender, FallsSilentWhenFreewheelEndsOrTheClockIsIdleOrBackwardsAndResumesWithAFullFrame) {
+// Stopped, running backwards or lost (the freewheel ran out: ClockSnapshot's business, judged in
+// timecode_clock_test), the clock gives no position and nothing goes out; sending resumes with a full frame,
+// also where the line simply goes on.
+TEST(MTCSender, FallsSilentWhileTheClockGivesNoPositionAndResumesWithAFullFrame) {
   const FrameRate rate = FrameRate::fps25;
+  const auto live = [&](double now) { return runningClock(rate, 90000.0, kStart, now); };
   MTCSender sender;
   SimulatedWire wire(kStart);
-  ClockSnapshot stopped = runningClock(rate, 90000.0, kStart, kStart);
-  stopped.freewheelDuration = 0.3;
-  wire.run(sender, {}, kStart + 1.0, [&](double) { return stopped; });
-  ASSERT_GT(wire.sent.size(), 30u);
-  EXPECT_NEAR(wire.sent.back().stamp, kStart + 0.4, 0.01) << "the last quarter frame before freewheel ended";
+  wire.run(sender, {}, kStart + 0.5, live);
   const std::size_t silent = wire.sent.size();
-  wire.run(sender, {}, kStart + 1.5, [](double) { return ClockSnapshot{}; });
-  wire.run(sender, {}, kStart + 2.0, [&](double now) { return runningClock(rate, 1e5, now, now, -1.0); });
-  EXPECT_EQ(wire.sent.size(), silent) << "sent while idle or running backwards";
-  wire.run(sender, {}, kStart + 2.5, [&](double now) { return runningClock(rate, 90000.0, kStart, now); });
+  ASSERT_GT(silent, 40u);
+  wire.run(sender, {}, kStart + 1.0, [](double) { return ClockSnapshot{}; });
+  wire.run(sender, {}, kStart + 1.5, [&](double now) { return runningClock(rate, 1e5, now, now, -1.0); });
+  wire.run(sender, {}, kStart + 2.0, [&](double) { return runningClock(rate, 90000.0, kStart, kStart); });
+  EXPECT_EQ(wire.sent.size(), silent) << "sent while idle, running backwards or after the freewheel";
+  wire.run(sender, {}, kStart + 2.5, live);
   ASSERT_GT(wire.sent.size(), silent + 40);
   EXPECT_TRUE(wire.sent[silent].isFullFrame());
   EXPECT_EQ(wire.fullFrames(silent), 1);
