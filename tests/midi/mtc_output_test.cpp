@@ -70,7 +70,6 @@ class MTCOutputTest : public ::testing::Test {
       return clock_.read();
     });
   }
-  void TearDown() override { output_.reset(); }
 
   std::uint32_t destination(const std::string& portName) {
     for (const MIDIPort& port : ports_->destinations()) {

@@ -51,12 +51,8 @@ TEST(MTC, FullFrameCarriesTheRateCodeInTheHoursByteAndNeverAStatusByteInItsBody)
   EXPECT_EQ(MTC::fullFrame({23, 59, 59, 29}, FrameRate::fps29_97ND),
             (MTC::FullFrameMessage{0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x77, 0x3B, 0x3B, 0x1D, 0xF7}));
   const std::uint8_t hoursByte[] = {0x01, 0x01, 0x21, 0x41, 0x61, 0x61};
-  const FrameRate decoded[] = {FrameRate::fps24,      FrameRate::fps24, FrameRate::fps25,
-                               FrameRate::fps29_97DF, FrameRate::fps30, FrameRate::fps30};
-  for (std::size_t i = 0; i < kAllFrameRates.size(); ++i) {
+  for (std::size_t i = 0; i < kAllFrameRates.size(); ++i)
     EXPECT_EQ(MTC::fullFrame({1, 0, 0, 0}, kAllFrameRates[i])[5], hoursByte[i]) << i;
-    EXPECT_EQ(MTC::rateFromCode(MTC::rateCode(kAllFrameRates[i])), decoded[i]) << i;
-  }
   const auto wild = MTC::fullFrame({-1, 200, -5, 1000}, FrameRate::fps30);
   for (std::size_t i = 1; i + 1 < wild.size(); ++i) EXPECT_LT(wild[i], 0x80) << i;
 }
@@ -113,10 +109,6 @@ TEST(MTCDecoder, RunsNeedEightInOrderPiecesEndingOnTheGroupsLastPiece) {
   const Bytes rest = pieces({3, 4, 5, 6, 7, 0, 1, 2, 3, 4, 5, 6, 7});
   lost.insert(lost.end(), rest.begin(), rest.end());
   EXPECT_EQ(completionPoints(lost), (std::vector<std::size_t>{lost.size()}));
-
-  const auto events = MTCDecoder{}.feed(pieces({0, 1, 2, 3, 4, 5, 6, 7}, 24), 5.0);
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].asSequence()->timecode, (Timecode{1, 0, 0, 24}));
   EXPECT_TRUE(MTCDecoder{}.feed(pieces({0, 1, 2, 3, 4, 5, 6, 7}, 25), 0).empty());  // no frame 25 at 25 fps
 }
 

@@ -13,17 +13,15 @@ namespace quillmark::test {
 
 struct ReceivedTimeCodes {
   std::array<ArtNet::ReceivedTimeCode, 4096> timecodes;
-  std::array<double, 4096> times;
   std::atomic<std::size_t> count{0};
   std::atomic<bool> markRealtime{false};  // count the receive thread's allocations from its next packet on
 
   ArtNetInput::Handler handler() {
-    return [this](const ArtNet::ReceivedTimeCode& timecode, double at) {
+    return [this](const ArtNet::ReceivedTimeCode& timecode, double) {
       if (markRealtime) setRealtimeThread(true);
       const std::size_t i = count.load();
       if (i < timecodes.size()) {
         timecodes[i] = timecode;
-        times[i] = at;
         count.store(i + 1);
       }
     };
