@@ -19,18 +19,13 @@ namespace {
 
 constexpr double kFrame = 1.0 / 25.0;
 
-class FrameFeed {
- public:
-  void next(TimecodeEngineCore& engine) {
-    LTCFrame frame;
-    frame.timecode = Timecode::fromFrame(90000 + n_, FrameRate::fps25);
-    engine.receiveLTC(frame, 1000.0 + static_cast<double>(n_) * kFrame, kFrame, false);
-    ++n_;
-  }
-
- private:
-  std::int64_t n_ = 0;
-};
+// Hands the engine the next of a run of 25 fps frames; `n` counts the frames handed so far.
+void receiveNext(TimecodeEngineCore& engine, std::int64_t& n) {
+  LTCFrame frame;
+  frame.timecode = Timecode::fromFrame(90000 + n, FrameRate::fps25);
+  engine.receiveLTC(frame, 1000.0 + static_cast<double>(n) * kFrame, kFrame, false);
+  ++n;
+}
 
 void readStatus(TimecodeEngineCore& engine, double now) {
   benchmark::DoNotOptimize(engine.snapshot(now));
@@ -39,22 +34,22 @@ void readStatus(TimecodeEngineCore& engine, double now) {
 
 void BM_ReceiveLTC(benchmark::State& state) {
   TimecodeEngineCore engine;
-  FrameFeed feed;
-  for (int i = 0; i < 50; ++i) feed.next(engine);  // a full window
-  for (auto _ : state) feed.next(engine);
+  std::int64_t n = 0;
+  while (n < 50) receiveNext(engine, n);  // a full window
+  for (auto _ : state) receiveNext(engine, n);
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ReceiveLTC);
 
 void BM_ReceiveLTCWhileRefreshing(benchmark::State& state) {
   TimecodeEngineCore engine;
-  FrameFeed feed;
-  for (int i = 0; i < 50; ++i) feed.next(engine);
+  std::int64_t n = 0;
+  while (n < 50) receiveNext(engine, n);
   std::atomic<bool> stop{false};
   std::thread refresh([&] {
     while (!stop.load(std::memory_order_relaxed)) readStatus(engine, 1001.0);
   });
-  for (auto _ : state) feed.next(engine);
+  for (auto _ : state) receiveNext(engine, n);
   stop.store(true);
   refresh.join();
   state.SetItemsProcessed(state.iterations());
@@ -63,8 +58,8 @@ BENCHMARK(BM_ReceiveLTCWhileRefreshing)->UseRealTime();
 
 void BM_ReadStatus(benchmark::State& state) {
   TimecodeEngineCore engine;
-  FrameFeed feed;
-  for (int i = 0; i < 50; ++i) feed.next(engine);
+  std::int64_t n = 0;
+  while (n < 50) receiveNext(engine, n);
   for (auto _ : state) readStatus(engine, 1001.0);
   state.SetItemsProcessed(state.iterations());
 }

@@ -59,5 +59,3 @@ void BM_LTCEncoderRender(benchmark::State& state) {
 BENCHMARK(BM_LTCEncoderRender)->Arg(256)->Arg(1024)->Arg(65536);
 
 }  // namespace
-
-BENCHMARK_MAIN();

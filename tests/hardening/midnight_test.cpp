@@ -2,9 +2,11 @@
 // sleeping, host times given explicitly), along both roads out of and back into Quillmark:
 //   LTC: generator snapshot per 256-sample buffer -> LTCEncoder -> LTCDecoder -> TimecodeEngineCore;
 //   MTC: generator snapshot per pass of the product's MTCSender -> MTCDecoder -> engine core.
-// Each output must carry every label exactly once, in order, across the wrap; each label must arrive when
-// the generator was at it; and the clock fitted on the receiving side must neither reject a frame nor
-// count a jump or a dropout, and must end locked on the generator's running position.
+// Each output must carry every label exactly once, in order, across the wrap; each LTC frame must start
+// when the generator was at its label; and the clock fitted on the receiving side must neither reject a
+// frame nor count a jump or a dropout, and must end locked on the generator's running position. When each
+// MTC piece goes out is held to the microsecond by the MTC sender's test, and what the decoder makes of
+// the pieces through midnight by the decoder's (tests/midi/).
 
 #include <gtest/gtest.h>
 
@@ -40,12 +42,6 @@ constexpr double kRunSeconds = 20.0;   // 23:59:50:00 to 00:00:10:00 (less at th
 constexpr const char* kStartLabel = "23:59:50:00";
 constexpr double kSampleRate = 48000.0;
 constexpr std::int64_t kBufferFrames = 256;
-
-Generator runningGenerator(FrameRate rate) {
-  Generator generator = Generator::fromSettings(rate, false, kStartLabel, kHostStart);
-  generator.start(kHostStart);
-  return generator;
-}
 
 // A difference in frames folded into half a day either way, so a label just after midnight compares with
 // a position just past framesPerDay.
@@ -131,39 +127,29 @@ int checkMTCRoad(const Generator& generator, FrameRate rate) {
   wire.run(sender, {}, kHostStart + kRunSeconds, [&](double now) { return generator.snapshot(now); });
 
   std::vector<Timecode> sequences;
-  double worstTiming = 0.0;
   for (const auto& message : wire.sent) {
-    decoder.feed(
-        std::span<const std::uint8_t>(message.bytes), message.stamp, [&](const MTCDecoder::Event& event) {
-          engine.receiveMTC(event, "Quillmark");
-          if (const auto* sequence = event.asSequence()) {
-            EXPECT_FALSE(sequence->reverse);
-            sequences.push_back(sequence->timecode);
-            // The group's label is the frame during which its piece 0 was sent.
-            const double label = static_cast<double>(sequence->timecode.frameNumber(rate));
-            worstTiming = std::max(
-                worstTiming,
-                std::fabs(folded(generator.runningPosition(sequence->quarterTimes[0]) - label, rate)));
-          }
-        });
+    decoder.feed(std::span<const std::uint8_t>(message.bytes), message.stamp,
+                 [&](const MTCDecoder::Event& event) {
+                   engine.receiveMTC(event, "Quillmark");
+                   if (const auto* sequence = event.asSequence()) sequences.push_back(sequence->timecode);
+                 });
   }
-  const double now = wire.now();
 
   EXPECT_GE(static_cast<double>(sequences.size()), kRunSeconds * realFramesPerSecond(rate) / 2 - 3);
   expectUnbrokenAcrossMidnight(sequences, rate, 2);
-  EXPECT_LT(worstTiming, 1e-4);  // to rounding: every stamp is exact in simulated time
-  expectCleanClock(engine, rate, generator, now);
-  EXPECT_EQ(engine.counters.read().mtcSequences, static_cast<std::int64_t>(sequences.size()));
+  expectCleanClock(engine, rate, generator, wire.now());
   return wire.fullFrames();
 }
 
 class AcrossMidnight : public ::testing::TestWithParam<FrameRate> {};
 
 TEST_P(AcrossMidnight, BothOutputsCarryEveryLabelOnceAndTheClockRunsOn) {
-  checkLTCRoad(runningGenerator(GetParam()), GetParam());
+  Generator generator = Generator::fromSettings(GetParam(), false, kStartLabel, kHostStart);
+  generator.start(kHostStart);
+  checkLTCRoad(generator, GetParam());
   // One full frame when the sender starts, none at midnight: the sender's own quarter-frame sequence
   // runs on past the end of the day, only the labels fold.
-  EXPECT_EQ(checkMTCRoad(runningGenerator(GetParam()), GetParam()), 1);
+  EXPECT_EQ(checkMTCRoad(generator, GetParam()), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryRate, AcrossMidnight, ::testing::ValuesIn(kAllFrameRates));

@@ -1,6 +1,7 @@
 // Holds the decoder to a committed record of what it reported for a set of varied signals inside 19-38
 // frames per second of real rate: clean at every rate and sample rate, noisy down to 6 dB SNR, clipped,
-// low-passed, with DC, inverted, with dropouts or a spike, too faint to read, forwards and backwards.
+// low-passed, with DC, inverted, with dropouts, a spike or a run of samples that are not numbers, too faint
+// to read, forwards and backwards.
 // Widening the speed range the decoder reads must not change a single frame there: every line of the record
 // is a frame's start and length in samples, label, direction and user bits. On a mismatch the test names the
 // signal and the frame and writes what it got beside the record (ltc_decoder_record.txt.actual).
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 #include <numbers>
 #include <random>
 #include <string>
@@ -36,14 +38,16 @@ struct RecordedSignal {
   double dropoutAt = 0;      // seconds: silence (or noise only) from here ...
   double dropoutLength = 0;  // ... for this long
   unsigned seed = 1;
-  double spikeAt = 0;  // seconds: three samples flipped against the signal from here; 0 = none
+  double spikeAt = 0;      // seconds: three samples flipped against the signal from here; 0 = none
+  float dropoutValue = 0;  // what the dropout holds instead of silence: NaN or an infinity
 };
 
 constexpr auto k24 = FrameRate::fps24, k25 = FrameRate::fps25, k30 = FrameRate::fps30;
 constexpr auto k2397 = FrameRate::fps23_976, kDF = FrameRate::fps29_97DF, kND = FrameRate::fps29_97ND;
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN(), kInf = std::numeric_limits<float>::infinity();
 
 // Name, rate, sample rate, speed, end speed, reversed, SNR, gain, clip, low-pass, DC, dropout at/for, seed,
-// spike.
+// spike, dropout value.
 const RecordedSignal kSignals[] = {
     {"clean 23.976 44.1k", k2397, 44100},
     {"clean 24 48k", k24, 48000},
@@ -81,6 +85,10 @@ const RecordedSignal kSignals[] = {
     {"dropout 40 ms reversed 29.97DF 48k", kDF, 48000, 1, 0, true, 0, 1, 0, 0, 0, 1.1, 0.04},
     {"spike of 3 samples mid-cell 25 48k", k25, 48000, 1, 0, false, 0, 1, 0, 0, 0, 0, 0, 1, 0.8053},
     {"faint 25 48k, edges under the silence gate", k25, 48000, 1, 0, false, 0, 0.002f},
+    {"100 samples of NaN 25 48k", k25, 48000, 1, 0, false, 0, 1, 0, 0, 0, 0.4146, 0.0021, 24, 0, kNaN},
+    {"100 samples of +inf 30 44.1k", k30, 44100, 1, 0, false, 0, 1, 0, 0, 0, 0.9, 0.00227, 25, 0, kInf},
+    {"100 samples of -inf reversed 29.97DF 96k", kDF, 96000, 1, 0, true, 0, 1, 0, 0, 0, 1.3, 0.00105, 26, 0,
+     -kInf},
 };
 
 constexpr double kSeconds = 2.0;
@@ -126,7 +134,7 @@ std::vector<float> build(const RecordedSignal& s) {
     const auto from = static_cast<std::size_t>(s.dropoutAt * s.sampleRate);
     const auto to = std::min(x.size(), from + static_cast<std::size_t>(s.dropoutLength * s.sampleRate));
     std::fill(x.begin() + static_cast<std::ptrdiff_t>(from), x.begin() + static_cast<std::ptrdiff_t>(to),
-              0.0f);
+              s.dropoutValue);
   }
   if (s.snrDb > 0) {
     const std::vector<float> noise = whiteNoise(x.size(), 0.5 * std::pow(10.0, -s.snrDb / 20), s.seed);
@@ -150,6 +158,7 @@ std::vector<std::string> report(const RecordedSignal& s) {
     lines.emplace_back(line);
   }
   lines.push_back("errors " + std::to_string(decoder.errors()));
+  EXPECT_TRUE(std::isfinite(decoder.level())) << s.name;  // a meter shows it, whatever came in
   return lines;
 }
 
