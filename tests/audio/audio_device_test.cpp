@@ -105,7 +105,8 @@ TEST_F(AudioDeviceTest, ListsOtherClientsWithTheirChannelsButNeverOursAndDefault
 
   // A client that leaves and comes back keeps its id, so a running choice stays valid.
   ti.reset();
-  EXPECT_TRUE(deviceGone(devices_, Scope::input, "Test Interface"));
+  // Gone from the list (a device is listed while it has ports), so the id below is not the old entry's.
+  EXPECT_TRUE(waitFor([&] { return devices_.portsOf("Test Interface", Scope::input).empty(); }, 2.0));
   ti = openInterface();
   EXPECT_EQ(findDevice(devices_, Scope::input, "Test Interface")->id, asInput->id);
 }

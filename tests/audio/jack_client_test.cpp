@@ -20,14 +20,12 @@
 namespace quillmark::test {
 namespace {
 
-// What the held process callback and the destroying thread note, in the order they did it.
+// What the held process callback and the destroying thread note.
 struct Cycle {
   std::atomic<bool> hold{false};
   std::atomic<bool> inside{false};
   std::atomic<bool> release{false};
-  std::atomic<int> sequence{0};
-  std::atomic<int> callbackLeft{-1};
-  std::atomic<int> destructorReturned{-1};
+  std::atomic<bool> left{false};
 };
 
 int heldProcess(jack_nframes_t, void* arg) noexcept {
@@ -36,7 +34,7 @@ int heldProcess(jack_nframes_t, void* arg) noexcept {
   cycle.inside.store(true);
   // Bounded, so a broken test cannot hang the process thread for good.
   waitFor([&] { return cycle.release.load(); }, 10.0);
-  cycle.callbackLeft.store(cycle.sequence.fetch_add(1));
+  cycle.left.store(true);
   return 0;
 }
 
@@ -54,20 +52,17 @@ TEST(JackClient, AbandonedWithItsServerWaitsForTheCycleStillInsideItsCallback) {
   server.kill();
   client->noteServerGone();
 
-  std::atomic<bool> destroyed{false};
+  // The destructor waits for the cycle, boundedly (half a second), so the join cannot hang.
+  bool cycleLeftFirst = false;
   std::thread destroyer([&] {
     client.reset();
-    cycle->destructorReturned.store(cycle->sequence.fetch_add(1));
-    destroyed.store(true);
+    cycleLeftFirst = cycle->left.load();
   });
   // Give a destructor that does not wait every chance to return first.
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   cycle->release.store(true);
-  EXPECT_TRUE(waitFor([&] { return destroyed.load(); }, 5.0));
   destroyer.join();
-
-  EXPECT_EQ(cycle->callbackLeft.load(), 0);
-  EXPECT_EQ(cycle->destructorReturned.load(), 1) << "the client was freed while its cycle ran";
+  EXPECT_TRUE(cycleLeftFirst) << "the client was freed while its cycle ran";
   server.restart();
 }
 

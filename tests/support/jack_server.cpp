@@ -16,8 +16,6 @@
 #include <thread>
 #include <vector>
 
-#include "jack/jack_client.h"
-
 namespace quillmark::test {
 namespace {
 
@@ -227,14 +225,6 @@ void JackServer::stop() {
 void JackServer::restart() {
   stop();
   launch();
-}
-
-jack_client_t* openTestClient(const std::string& name) {
-  // Opened as Quillmark opens its own: on PipeWire, a test client's cycle is then never skipped while one
-  // of its notifications runs. A skipped cycle makes a player repeat a period and fall that far behind
-  // its own count, a fault of the player these tests would take for one of Quillmark's.
-  jack_status_t status{};
-  return openJackClient(name, &status);
 }
 
 }  // namespace quillmark::test

@@ -35,8 +35,6 @@ class JackServer {
   // Whether the servers are private PipeWires (QUILLMARK_TEST_SERVER=pipewire) rather than jackd.
   static bool onPipeWire();
 
-  const std::string& name() const { return name_; }
-
   // Kills the server with SIGKILL (a crash, as a test of server loss sees it) and waits for it to end.
   void kill();
   // Stops it with SIGTERM (an orderly shutdown) and waits for it to end.
@@ -57,8 +55,5 @@ class JackServer {
   int lockFd_ = -1;                   // holds this server's name against other test processes
   bool registryEntryLeaked_ = false;  // killed, and not started again under this name since
 };
-
-// Opens a client on the test server (JackNoStartServer); nullptr on failure. Close with jack_client_close.
-jack_client_t* openTestClient(const std::string& name);
 
 }  // namespace quillmark::test

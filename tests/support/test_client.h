@@ -146,16 +146,15 @@ class TestClient {
 // stops or kills it starts it again before it ends.
 JackServer& sharedServer();
 
-// The usual cast of the end-to-end tests, each a client of its own with one port.
-std::unique_ptr<TestClient> ltcPlayer(FrameRate rate, double start, double framesPerSecond,
-                                      const std::string& name = "ltc-player");
+// The usual cast of the end-to-end tests, each a client of its own with one port: "ltc-player:out",
+// "mtc-sender:out", "mtc-receiver:in" and, unless named otherwise, "ltc-recorder:in".
+std::unique_ptr<TestClient> ltcPlayer(FrameRate rate, double start, double framesPerSecond);
 std::unique_ptr<TestClient> mtcDesk(FrameRate rate, std::int64_t startFrame);  // sends MTC
-std::unique_ptr<TestClient> midiRecorder(const std::string& name = "mtc-receiver");
+std::unique_ptr<TestClient> midiRecorder();
 std::unique_ptr<TestClient> audioRecorder(double seconds, const std::string& name = "ltc-recorder");
 
 // Connects two ports by full name; true on success, also when already connected.
 bool connectPorts(jack_client_t* client, const std::string& from, const std::string& to);
-bool disconnectPorts(jack_client_t* client, const std::string& from, const std::string& to);
 // The full name of the first port whose name matches the regular expression `pattern`; "" when none.
 std::string findPort(jack_client_t* client, const std::string& pattern, const char* type,
                      unsigned long flags);
@@ -165,7 +164,5 @@ std::string clientIds(jack_client_t* client, const std::vector<std::string>& nam
 // The listed device `uid`, waited for (2 s at most): PipeWire shows a new client's ports to the other
 // clients a moment after it activated, jackd at once.
 std::optional<AudioDevice> findDevice(JackDevices& devices, AudioDevice::Scope scope, const std::string& uid);
-// Whether `uid` is (or, waited for, becomes) absent from the list.
-bool deviceGone(JackDevices& devices, AudioDevice::Scope scope, const std::string& uid);
 
 }  // namespace quillmark::test
