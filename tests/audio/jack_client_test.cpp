@@ -123,6 +123,14 @@ TEST(JackClient, KeepsItsCyclesRunningWhileOneOfItsNotificationCallbacksIsBusy) 
   EXPECT_GE(counts.cyclesWhileHeld.load(), 5) << "cycles were skipped while the callback ran";
 }
 
+// A test that starts a server of its own leaves the later tests of its process on the suite's shared
+// server when its own goes (ctest runs one test per process; a developer runs the whole binary).
+TEST(JackServerFixture, AServerOfATestsOwnHandsTheProcessBackToTheSharedOneWhenItGoes) {
+  sharedServer();
+  JackServer::start().reset();
+  EXPECT_NO_THROW(TestClient("after")) << "the shared server is out of reach";
+}
+
 TEST(JackClient, UnlocksPipeWireCallbacksBesideTheUsersPropertiesUnlessTheUserChoseForThem) {
   EXPECT_EQ(pipeWirePropsWithUnlockedCallbacks(""), "{ jack.locked-process = false  }");
   EXPECT_EQ(pipeWirePropsWithUnlockedCallbacks(" { node.latency = 256/48000 } "),

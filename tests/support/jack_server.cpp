@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -111,6 +112,23 @@ JackServer::~JackServer() {
     }
   }
   if (lockFd_ >= 0) ::close(lockFd_);
+  for (auto it = environmentBefore_.rbegin(); it != environmentBefore_.rend(); ++it) {
+    if (it->second) {
+      ::setenv(it->first.c_str(), it->second->c_str(), 1);
+    } else {
+      ::unsetenv(it->first.c_str());
+    }
+  }
+}
+
+void JackServer::setEnvironment(const char* key, const std::string& value) {
+  const bool kept = std::any_of(environmentBefore_.begin(), environmentBefore_.end(),
+                                [&](const auto& entry) { return entry.first == key; });
+  if (!kept) {
+    const char* before = std::getenv(key);
+    environmentBefore_.emplace_back(key, before ? std::optional<std::string>(before) : std::nullopt);
+  }
+  ::setenv(key, value.c_str(), 1);
 }
 
 bool JackServer::onPipeWire() {
@@ -134,14 +152,14 @@ void JackServer::launchPipeWire() {
   }
   const std::string bus = run + "/bus";
   ::unlink(bus.c_str());
-  ::setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
-  ::setenv("PIPEWIRE_RUNTIME_DIR", run.c_str(), 1);
-  ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + bus).c_str(), 1);
+  setEnvironment("XDG_RUNTIME_DIR", run);
+  setEnvironment("PIPEWIRE_RUNTIME_DIR", run);
+  setEnvironment("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + bus);
   // The tests' own players and recorders keep every cycle while their notification callbacks run, as on
   // jackd: PipeWire's libjack would otherwise skip a cycle of theirs now and then as the graph changes,
   // and a recorder that skips one hears a gap Quillmark did not make (Quillmark's clients see to it
   // themselves, see openJackClient).
-  ::setenv("PIPEWIRE_PROPS", "{ jack.locked-process = false }", 1);
+  setEnvironment("PIPEWIRE_PROPS", "{ jack.locked-process = false }");
   const std::vector<std::pair<std::string, std::string>> env = {{"XDG_CONFIG_HOME", dir + "/config"}};
   companions_.push_back(spawn({"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + bus}));
   waitFor([&] { return ::access(bus.c_str(), F_OK) == 0; }, 5.0);
@@ -151,8 +169,8 @@ void JackServer::launchPipeWire() {
 }
 
 void JackServer::launch() {
-  ::setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
-  ::setenv("JACK_NO_START_SERVER", "1", 1);
+  setEnvironment("JACK_DEFAULT_SERVER", name_);
+  setEnvironment("JACK_NO_START_SERVER", "1");
   if (onPipeWire()) {
     launchPipeWire();
   } else {

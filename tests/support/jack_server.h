@@ -2,7 +2,9 @@
 // JackServer: an isolated JACK server with no hardware (the dummy back end, 48 kHz, 1024-frame periods,
 // which avoid the xruns these VMs cause at small periods) for one test suite. It runs under a unique name,
 // is selected for every client of this process through JACK_DEFAULT_SERVER, and is always stopped
-// (SIGTERM, then SIGKILL) when the object goes away, even when a test fails.
+// (SIGTERM, then SIGKILL) when the object goes away, even when a test fails. The environment it set is
+// then put back as it found it, so a test that starts a server of its own while the suite's shared one
+// runs leaves the later tests of the same process on the shared one.
 //
 // With QUILLMARK_TEST_SERVER=pipewire in the environment (and PipeWire's libjack first on the library path,
 // as scripts/test.sh's pipewire stage arranges) the server is a private PipeWire instead: a session D-Bus,
@@ -16,6 +18,7 @@
 #include <sys/types.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,12 +51,15 @@ class JackServer {
   void launchPipeWire();
   void waitUntilReachable();
   void waitForExit();
+  // Sets `key` for this process, keeping the value it replaces (the first time) for the destructor.
+  void setEnvironment(const char* key, const std::string& value);
 
   std::string name_;
   pid_t pid_ = -1;                    // jackd, or pipewire
   std::vector<pid_t> companions_;     // with PipeWire: wireplumber and dbus-daemon, stopped after it
   int lockFd_ = -1;                   // holds this server's name against other test processes
   bool registryEntryLeaked_ = false;  // killed, and not started again under this name since
+  std::vector<std::pair<std::string, std::optional<std::string>>> environmentBefore_;
 };
 
 }  // namespace quillmark::test
