@@ -241,7 +241,7 @@ void JackDevices::removeObserver(ObserverID id) {
 }
 
 std::uint32_t JackDevices::idFor(const std::string& clientName) {
-  std::lock_guard<std::mutex> guard(idsMutex_);
+  MutexLock guard(idsMutex_);
   auto it = ids_.find(clientName);
   if (it != ids_.end()) return it->second;
   const std::uint32_t id = nextID_++;
@@ -250,7 +250,7 @@ std::uint32_t JackDevices::idFor(const std::string& clientName) {
 }
 
 std::optional<std::string> JackDevices::clientNameFor(std::uint32_t id) {
-  std::lock_guard<std::mutex> guard(idsMutex_);
+  MutexLock guard(idsMutex_);
   for (const auto& [name, known] : ids_) {
     if (known == id) return name;
   }

@@ -24,7 +24,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +31,7 @@
 #include <vector>
 
 #include "audio/audio_device.h"
+#include "core/mutex.h"
 #include "jack/jack_client.h"
 #include "jack/jack_context.h"
 
@@ -100,9 +100,9 @@ class JackDevices {
   std::vector<std::pair<ObserverID, std::function<void()>>> observers_;
   ObserverID nextObserver_ = 1;
 
-  std::mutex idsMutex_;
-  std::map<std::string, std::uint32_t, std::less<>> ids_;  // guarded by idsMutex_
-  std::uint32_t nextID_ = 1;                               // guarded by idsMutex_
+  Mutex idsMutex_;
+  std::map<std::string, std::uint32_t, std::less<>> ids_ QM_GUARDED_BY(idsMutex_);
+  std::uint32_t nextID_ QM_GUARDED_BY(idsMutex_) = 1;
 };
 
 // The client part of a full port name ("system:capture_1" -> "system").

@@ -93,7 +93,7 @@ void MIDIPorts::open(void (*processThreadInit)()) {
 }
 
 void MIDIPorts::setOnMTC(MTCCallback callback) {
-  std::lock_guard<std::mutex> guard(callbackMutex_);
+  MutexLock guard(callbackMutex_);
   onMTC_ = std::move(callback);
 }
 
@@ -104,7 +104,7 @@ void MIDIPorts::setOnPortsChanged(std::function<void()> callback) {
 // ---- Names and references ----
 
 std::uint32_t MIDIPorts::refFor(const std::string& portName) const {
-  std::lock_guard<std::mutex> guard(registryMutex_);
+  MutexLock guard(registryMutex_);
   const auto found = refsByName_.find(portName);
   if (found != refsByName_.end()) return found->second;
   const std::uint32_t ref = nextRef_++;
@@ -114,7 +114,7 @@ std::uint32_t MIDIPorts::refFor(const std::string& portName) const {
 }
 
 std::string MIDIPorts::portNameOf(std::uint32_t ref) const {
-  std::lock_guard<std::mutex> guard(registryMutex_);
+  MutexLock guard(registryMutex_);
   const auto found = namesByRef_.find(ref);
   return found == namesByRef_.end() ? std::string() : found->second;
 }
@@ -233,7 +233,7 @@ void MIDIPorts::freeSlot(std::size_t index) {
   const std::uint32_t source = slot.source.load(std::memory_order_relaxed);
   if (jack_port_t* port = slot.port.load(std::memory_order_relaxed)) jack_port_disconnect(jack_, port);
   slot.source.store(0, std::memory_order_release);
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   decoders_.erase(source);
   names_.erase(source);
 }
@@ -295,7 +295,7 @@ void MIDIPorts::processSetupChange() {
       jackServerIdentity() == serverIdentity_)
     serverGone_.store(false);
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     names_.clear();  // looked up afresh, so a renamed source's events carry its new name
   }
   connectSources();
@@ -325,7 +325,7 @@ void MIDIPorts::portRenameTrampoline(jack_port_id_t, const char* oldName, const 
   auto* self = static_cast<MIDIPorts*>(arg);
   if (oldName && newName) {
     // The reference follows the port: it keeps its connection, its decoder and its input port.
-    std::lock_guard<std::mutex> guard(self->registryMutex_);
+    MutexLock guard(self->registryMutex_);
     const auto found = self->refsByName_.find(oldName);
     if (found != self->refsByName_.end()) {
       const std::uint32_t ref = found->second;
@@ -377,7 +377,7 @@ void MIDIPorts::handle(const ReceivedChunk& chunk) {
   std::string name;
   events_.clear();
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     auto cached = names_.find(chunk.source);
     if (cached == names_.end()) cached = names_.emplace(chunk.source, sourceName(chunk.source)).first;
     name = cached->second;
@@ -386,7 +386,7 @@ void MIDIPorts::handle(const ReceivedChunk& chunk) {
                  [this](const MTCDecoder::Event& event) { events_.push_back(event); });
   }
   if (events_.empty()) return;
-  std::lock_guard<std::mutex> guard(callbackMutex_);
+  MutexLock guard(callbackMutex_);
   if (!onMTC_) return;
   for (const MTCDecoder::Event& event : events_) onMTC_(event, name);
 }

@@ -30,7 +30,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -39,6 +38,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/mutex.h"
 #include "jack/jack_context.h"
 #include "jack/jack_frame_clock.h"
 #include "jack/realtime.h"
@@ -200,10 +200,10 @@ class MIDIPorts : public std::enable_shared_from_this<MIDIPorts> {
   std::optional<std::uint64_t> serverIdentity_;  // jackServerIdentity() when the client opened
 
   // Port name <-> reference, stable for a name during the run; a rename carries the reference along.
-  mutable std::mutex registryMutex_;
-  mutable std::unordered_map<std::string, std::uint32_t> refsByName_;  // guarded by registryMutex_
-  mutable std::unordered_map<std::uint32_t, std::string> namesByRef_;  // guarded by registryMutex_
-  mutable std::uint32_t nextRef_ = 1;                                  // guarded by registryMutex_
+  mutable Mutex registryMutex_;
+  mutable std::unordered_map<std::string, std::uint32_t> refsByName_ QM_GUARDED_BY(registryMutex_);
+  mutable std::unordered_map<std::uint32_t, std::string> namesByRef_ QM_GUARDED_BY(registryMutex_);
+  mutable std::uint32_t nextRef_ QM_GUARDED_BY(registryMutex_) = 1;
 
   // Input ports for sources; registered on the main thread (never unregistered, but given back and
   // taken again), read by the process thread.
@@ -216,12 +216,12 @@ class MIDIPorts : public std::enable_shared_from_this<MIDIPorts> {
   std::uint32_t routed_ = 0;  // main thread only: the destination "Output" is connected to
 
   // Guards decoders_ and names_ (the receive thread feeds, the main thread empties the name cache).
-  mutable std::mutex lock_;
-  std::unordered_map<std::uint32_t, MTCDecoder> decoders_;
-  mutable std::unordered_map<std::uint32_t, std::string> names_;
+  mutable Mutex lock_;
+  std::unordered_map<std::uint32_t, MTCDecoder> decoders_ QM_GUARDED_BY(lock_);
+  mutable std::unordered_map<std::uint32_t, std::string> names_ QM_GUARDED_BY(lock_);
 
-  std::mutex callbackMutex_;  // serialises onMTC_ with its setter
-  MTCCallback onMTC_;
+  Mutex callbackMutex_;  // serialises onMTC_ with its setter
+  MTCCallback onMTC_ QM_GUARDED_BY(callbackMutex_);
   std::function<void()> onPortsChanged_;  // main thread only
   std::atomic<bool> setupPending_{false};
 
