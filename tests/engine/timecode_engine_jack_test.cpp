@@ -291,10 +291,8 @@ TEST_F(TimecodeEngineRoads, DrivesEveryOutputFromTheGeneratorAndGivesThemTheIdle
   for (const auto& datagram : datagrams) {
     const auto packet = ArtNet::parseTimeCode(datagram.bytes);
     ASSERT_TRUE(packet && packet->rate == kRate);
-    onTime +=
-        std::abs(generator(datagram.host) - static_cast<double>(packet->timecode.frameNumber(kRate))) < 0.25
-            ? 1
-            : 0;
+    const double frame = static_cast<double>(packet->timecode.frameNumber(kRate));
+    if (std::abs(generator(datagram.host) - frame) < 0.25) ++onTime;
   }
   EXPECT_GE(onTime, datagrams.size() * 9 / 10) << "Art-Net out is off its frames' start";
 

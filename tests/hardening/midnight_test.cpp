@@ -5,8 +5,9 @@
 // Each output must carry every label exactly once, in order, across the wrap; each LTC frame must start
 // when the generator was at its label; and the clock fitted on the receiving side must neither reject a
 // frame nor count a jump or a dropout, and must end locked on the generator's running position. When each
-// MTC piece goes out is held to the microsecond by the MTC sender's test, and what the decoder makes of
-// the pieces through midnight by the decoder's (tests/midi/).
+// MTC piece goes out is held to the microsecond by the MTC sender's test (at 25 fps; at the other rates a
+// piece sent at the wrong time shows here as a clock off the generator's line), and what the decoder makes
+// of the pieces through midnight by the decoder's (tests/midi/).
 
 #include <gtest/gtest.h>
 

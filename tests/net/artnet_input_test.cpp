@@ -1,7 +1,7 @@
 // ArtNetInput through the real UDP stack, on the loopback interface only: damage, floods and senders. That
 // it hands on every timecode in order is proven by the output test, which receives through it; that its
 // arrival stamps are true, by the Art-Net road of timecode_engine_jack_test, whose clock measures the
-// desk's speed from them; how a failed start reads, by the store's Art-Net test (timecode_store_test).
+// desk's speed from them; how a failed start reads, by the headless test, which waits for the whole line.
 #include "net/artnet_input.h"
 
 #include <arpa/inet.h>
