@@ -15,7 +15,7 @@
 
 #include "app/persistence.h"
 #include "tests/app/store_world.h"
-#include "tests/engine/artnet_world.h"
+#include "tests/net/received_timecodes.h"
 #include "tests/support/jack_server.h"
 
 namespace quillmark {
@@ -255,19 +255,22 @@ TEST_F(TimecodeStoreTest, ArtNetFollowsItsSettingsAndSaysWhyItCannotRun) {
   EXPECT_THAT(texts(store), ElementsAre("Input: Generator", "Input: Art-Net in"));
 
   // Art-Net out follows the generator, with its own lead and the common offset.
-  test::ArtNetListener lights;
+  const auto lights = std::make_unique<test::ReceivedTimeCodes>();
+  ArtNetInput lightingDesk(lights->handler());
+  lightingDesk.start({"127.0.0.1", 0, 1.0});
   store.play();
   change(store, [&](Settings& s) {
     s.artnetOutAddress = "127.0.0.1";
-    s.artnetOutPort = lights.port();
+    s.artnetOutPort = lightingDesk.boundPort();
     s.artnetOutEnabled = true;
     s.artnetLeadMilliseconds = 40;
     s.offsetFrames = 2;
   });
-  EXPECT_EQ(store.runningArtNetOut(), (TimecodeStore::RunningArtNetOut{"127.0.0.1", lights.port()}));
+  EXPECT_EQ(store.runningArtNetOut(),
+            (TimecodeStore::RunningArtNetOut{"127.0.0.1", lightingDesk.boundPort()}));
   EXPECT_EQ(store.engine()->artnetOutput.leadTime.load(), 0.04);
   EXPECT_EQ(store.engine()->artnetOutput.offsetFrames.load(), 2.0);
-  ASSERT_TRUE(processUntil([&] { return lights.datagrams().size() >= 10; }, 5.0));
+  ASSERT_TRUE(processUntil([&] { return lights->count >= 10; }, 5.0));
   EXPECT_FALSE(store.artnetOutError());
 
   // A destination that is no IPv4 address cannot be sent to: said, and nothing runs.

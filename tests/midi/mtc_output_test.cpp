@@ -48,9 +48,10 @@ std::int64_t firstQuarterIndex(const std::vector<Event>& events) {
   return index;
 }
 
-// The host time at which `clock`, `lead` applied, reaches the start of quarter frame `index`.
-double dueOf(const ClockSnapshot& clock, std::int64_t index, double lead = 0.0) {
-  return clock.fitTime + (static_cast<double>(index) / 4.0 - clock.fitPosition) / clock.slope - lead;
+// The host time at which quarter frame `index` is due: when `clock` reaches its label less the `offset` in
+// frames, `lead` seconds early.
+double dueOf(const ClockSnapshot& clock, std::int64_t index, double lead, double offset) {
+  return clock.fitTime + (static_cast<double>(index) / 4.0 - offset - clock.fitPosition) / clock.slope - lead;
 }
 
 class MTCOutputTest : public ::testing::Test {
@@ -133,11 +134,11 @@ class MTCOutputTest : public ::testing::Test {
 };
 
 // From 01:00:00:00 at 25 fps: a full frame (the frame in progress), then the quarter frames in order, each
-// on the frame of its due time, which a lead moves earlier. A destination that sounds 2048 frames (43 ms)
-// after a message arrives gets each message that much before its due time, once JACK's latency pass has
-// told the ports, so that it is heard on time.
+// on the frame of its due time, which a lead moves earlier and an offset moves to a later label. A
+// destination that sounds 2048 frames (43 ms) after a message arrives gets each message that much before its
+// due time, once JACK's latency pass has told the ports, so that it is heard on time.
 TEST_F(MTCOutputTest,
-       StartsWithAFullFrameThenEveryQuarterFrameIsHeardOnItsDueFrameWithLeadOrPlaybackLatency) {
+       StartsWithAFullFrameThenEveryQuarterFrameIsHeardOnItsDueFrameWithLeadOffsetOrPlaybackLatency) {
   const double sample = 1.0 / 48000.0;
   test::TestClient late("late", 0, 2048);
   late.addMidiIn("in1");
@@ -147,11 +148,13 @@ TEST_F(MTCOutputTest,
     std::uint32_t to;
     double lead;
     double latency;
+    double offset = 0.0;  // frames
   };
   for (const Run& run :
-       {Run{*receiver_, destination(0), 0.0, 0.0}, Run{*receiver_, destination(0), 0.02, 0.0},
+       {Run{*receiver_, destination(0), 0.0, 0.0}, Run{*receiver_, destination(0), 0.02, 0.0, 2.0},
         Run{late, destination(late.port(0)), 0.0, 2048 * sample}}) {
-    const std::string what = "lead " + std::to_string(run.lead) + ", latency " + std::to_string(run.latency);
+    const std::string what = "lead " + std::to_string(run.lead) + ", latency " + std::to_string(run.latency) +
+                             ", offset " + std::to_string(run.offset);
     if (run.latency > 0) {
       // What the latency changes is judged on the host clock, which sanitizer builds are too slow for.
       if (!test::allocationCountingAvailable()) continue;
@@ -161,6 +164,7 @@ TEST_F(MTCOutputTest,
           << "the destination's latency reached the ports";
     }
     output_->leadTime.store(run.lead);
+    output_->offsetFrames.store(run.offset);
     ClockSnapshot clock;
     const std::vector<Event> events = cleanRun(run.listener, run.to, 41, clock);
     ASSERT_FALSE(events.empty()) << what << ": every run had an xrun or a late message";
@@ -168,7 +172,7 @@ TEST_F(MTCOutputTest,
     const std::vector<std::uint8_t> head(events[0].bytes.begin(), events[0].bytes.begin() + 8);
     EXPECT_EQ(head, (std::vector<std::uint8_t>{0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x21, 0x00, 0x00}));
     // The latency's 1.07 frames count too: the full frame names the frame in progress when it is heard.
-    EXPECT_LE(events[0].bytes[8], run.latency > 0 ? 5 : 3)
+    EXPECT_LE(events[0].bytes[8], (run.latency > 0 ? 5 : 3) + run.offset)
         << what << ": the frame in progress when sending began";
     std::int64_t index = firstQuarterIndex(events);
     int moved = 0;
@@ -177,7 +181,7 @@ TEST_F(MTCOutputTest,
       const auto expected = MTC::quarterFrame(index, FrameRate::fps25);
       EXPECT_EQ(events[i].bytes, std::vector<std::uint8_t>(expected.begin(), expected.end()))
           << what << ", " << i;
-      heardErrors.push_back(events[i].host + run.latency - dueOf(clock, index, run.lead));
+      heardErrors.push_back(events[i].host + run.latency - dueOf(clock, index, run.lead, run.offset));
       if (i == 1) continue;
       // Frames are exact: a message lands as many frames after the one before it as its due time lies
       // after that one's, give or take the half sample each was rounded by. The sender's frame-to-time
@@ -186,8 +190,8 @@ TEST_F(MTCOutputTest,
       // half second (every 0.5 s, and at earlier wake-ups in its first half second), so a few gaps may
       // be off by that much. Placing on cycle boundaries instead would be off by hundreds.
       const double apart = static_cast<double>(events[i].frame - events[i - 1].frame) * sample;
-      const double error =
-          std::fabs(apart - (dueOf(clock, index, run.lead) - dueOf(clock, index - 1, run.lead)));
+      const double error = std::fabs(apart - (dueOf(clock, index, run.lead, run.offset) -
+                                              dueOf(clock, index - 1, run.lead, run.offset)));
       EXPECT_LT(error, 4 * sample + 5e-6) << what << ", message " << i;
       if (error > sample + 5e-6) ++moved;
     }
